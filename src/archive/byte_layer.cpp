@@ -1,0 +1,86 @@
+#include "archive/byte_layer.h"
+
+#include <istream>
+#include <ostream>
+#include <thread>
+
+namespace vorncom::archive {
+
+int Percentage(int64_t part, int64_t whole) {
+  if (whole == 0) return 0;
+  if (whole <= 100000) return static_cast<int>(part * 100 / whole);
+  return static_cast<int>(part / (whole / 100));
+}
+
+ByteLayer::ByteLayer(std::istream& input, std::ostream& output, Options options)
+    : input_(input), output_(output), options_(std::move(options)) {
+  remaining_ = options_.input_size;
+  for (int i = 0; i < 4; ++i) key_bytes_[i] = static_cast<uint8_t>(options_.key >> (8 * i));
+}
+
+uint8_t ByteLayer::NextKeyByte() {
+  const uint8_t k = key_bytes_[key_index_];
+  key_index_ = (key_index_ + 1) & 3;
+  return k;
+}
+
+bool ByteLayer::Refill() {
+  at_end_ = true;
+  if (remaining_ <= 0 || cancelled_) return false;
+  const auto chunk = static_cast<std::streamsize>(
+      std::min<int64_t>(remaining_, static_cast<int64_t>(kBufferSize)));
+  input_.read(reinterpret_cast<char*>(in_.data()), chunk);
+  const auto got = static_cast<size_t>(input_.gcount());
+  if (got == 0) {
+    remaining_ = 0;
+    return false;
+  }
+  remaining_ -= static_cast<int64_t>(got);
+  in_pos_ = 0;
+  in_end_ = got;
+  if (options_.progress) {
+    bytes_read_ += static_cast<int64_t>(got);
+    int percent = Percentage(bytes_read_, bytes_read_ + remaining_);
+    options_.progress(percent);
+    if (percent == -1) {
+      cancelled_ = true;
+      in_end_ = 0;
+      return false;
+    }
+  }
+  std::this_thread::yield();
+  at_end_ = false;
+  return true;
+}
+
+uint8_t ByteLayer::ReadByte() {
+  if (in_pos_ >= in_end_ && !Refill()) return 0;
+  uint8_t b = in_[in_pos_++];
+  read_sum_ += b;
+  if (options_.xor_on_read) b ^= NextKeyByte();
+  return b;
+}
+
+void ByteLayer::WriteByte(uint8_t byte) {
+  if (options_.budget <= 0) throw EUnableToCompress("Could not compress data, will store instead");
+  --options_.budget;
+  if (out_pos_ == kBufferSize) {
+    std::this_thread::yield();
+    output_.write(reinterpret_cast<const char*>(out_.data()), kBufferSize);
+    out_pos_ = 0;
+  }
+  if (options_.xor_on_write) byte ^= NextKeyByte();
+  out_[out_pos_++] = byte;
+  write_sum_ += byte;
+  ++bytes_written_;
+}
+
+void ByteLayer::Flush() {
+  if (out_pos_ > 0) {
+    output_.write(reinterpret_cast<const char*>(out_.data()),
+                  static_cast<std::streamsize>(out_pos_));
+    out_pos_ = 0;
+  }
+}
+
+}  // namespace vorncom::archive

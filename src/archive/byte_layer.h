@@ -1,0 +1,80 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <iosfwd>
+
+#include "common/exception.h"
+
+namespace vorncom::archive {
+
+// The store-instead signal: a coder's output reached the input's size.
+VORNCOM_EXCEPTION(EUnableToCompress);
+
+// Progress handler: receives a percentage (0..100); setting it to -1 asks to cancel.
+using ProgressHandler = std::function<void(int& percent)>;
+
+// The byte layer every coder reads and writes through: 8192-byte buffered input and output,
+// checksums of the bytes read and written, the key lock (XOR with the four key bytes in turn,
+// the index shared by reads and writes) and the output budget. One instance serves one run.
+//
+// Reading past the input's end yields 0 with AtEnd() true, so decoders fed truncated data still
+// produce their count and the checksum test catches the damage.
+class ByteLayer {
+ public:
+  static constexpr size_t kBufferSize = 8192;
+
+  struct Options {
+    int64_t input_size = 0;      // bytes to read from `input`
+    int64_t budget = INT32_MAX;  // bytes that may be written; EUnableToCompress beyond
+    uint32_t key = 0;            // the component's key, little-endian bytes
+    bool xor_on_read = false;
+    bool xor_on_write = false;
+    ProgressHandler progress;  // may be empty
+  };
+
+  // `input` and `output` must outlive the layer. Call Flush() before reading the output.
+  ByteLayer(std::istream& input, std::ostream& output, Options options);
+
+  // Returns the next byte (0..255), or 0 with AtEnd() set when the input is exhausted or the
+  // progress handler cancelled.
+  uint8_t ReadByte();
+  bool AtEnd() const { return at_end_; }
+
+  // Throws EUnableToCompress when the budget is spent; stream failures pass through as
+  // std::ios_base::failure.
+  void WriteByte(uint8_t byte);
+  void Flush();
+
+  uint32_t read_sum() const { return read_sum_; }
+  uint32_t write_sum() const { return write_sum_; }
+  int64_t bytes_written() const { return bytes_written_; }
+  int64_t bytes_remaining() const { return remaining_; }
+  bool cancelled() const { return cancelled_; }
+
+ private:
+  bool Refill();
+  uint8_t NextKeyByte();
+
+  std::istream& input_;
+  std::ostream& output_;
+  Options options_;
+  std::array<uint8_t, kBufferSize> in_{};
+  std::array<uint8_t, kBufferSize> out_{};
+  size_t in_pos_ = 0, in_end_ = 0, out_pos_ = 0;
+  int64_t remaining_ = 0;
+  int64_t bytes_read_ = 0;
+  int64_t bytes_written_ = 0;
+  uint32_t read_sum_ = 0, write_sum_ = 0;
+  std::array<uint8_t, 4> key_bytes_{};
+  unsigned key_index_ = 0;
+  bool at_end_ = false;
+  bool cancelled_ = false;
+};
+
+// Percentage of `part` in `whole` with the engine's integer arithmetic: part*100/whole for
+// wholes up to 100000, else part/(whole/100), truncating toward zero.
+int Percentage(int64_t part, int64_t whole);
+
+}  // namespace vorncom::archive
