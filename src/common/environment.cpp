@@ -228,6 +228,24 @@ int64_t FreeSpace(const std::string& path) {
   return static_cast<int64_t>(vfs.f_bavail) * static_cast<int64_t>(vfs.f_frsize);
 }
 
+std::string MountPointOf(const std::string& path) {
+  std::error_code ec;
+  std::filesystem::path current = std::filesystem::absolute(path, ec);
+  if (ec) return path;
+  struct stat st {};
+  while (stat(current.c_str(), &st) != 0 && current.has_parent_path() &&
+         current != current.parent_path()) {
+    current = current.parent_path();
+  }
+  const dev_t device = st.st_dev;
+  while (current.has_parent_path() && current != current.parent_path()) {
+    struct stat parent {};
+    if (stat(current.parent_path().c_str(), &parent) != 0 || parent.st_dev != device) break;
+    current = current.parent_path();
+  }
+  return current.string();
+}
+
 std::string DatePart(const std::string& text) {
   const size_t blank = text.find(' ');
   return blank == std::string::npos ? std::string() : text.substr(0, blank);
