@@ -7,7 +7,7 @@
 
 #include "common/exception.h"
 #include "common/variant.h"
-#include "package/atomic_file.h"
+#include "common/atomic_file.h"
 
 namespace vorncom::package {
 

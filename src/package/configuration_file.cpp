@@ -8,7 +8,7 @@
 #include <system_error>
 
 #include "common/cp1252.h"
-#include "package/atomic_file.h"
+#include "common/atomic_file.h"
 
 namespace vorncom::package {
 namespace {

@@ -1,18 +1,15 @@
 #include "package/file_sent.h"
 
 #include "common/environment.h"
+#include "common/messages.h"
 #include "package/validation_manager.h"
 
 namespace vorncom::package {
 namespace {
 
-FileSentOutcome::Message Error(const std::string& action) {
-  return {MessageKind::kError, "Erro ao " + action + "."};
+FileSentOutcome::Message Error(std::string_view action) {
+  return {MessageKind::kError, msg::Format(msg::kErrorDoing, {action})};
 }
-
-constexpr const char* kSearchAction =
-    "procurar o arquivo de protocolo durante a verificação de reenvio do arquivo. Esta operação "
-    "será cancelada";
 
 }  // namespace
 
@@ -34,30 +31,25 @@ FileSentOutcome CheckFileSent(const std::string& package_path, const Variant& pr
         out.result_code = 3;
       } else {
         out.result_code = 21;
-        out.message = FileSentOutcome::Message{
-            MessageKind::kError,
-            "Este arquivo já foi enviado através do VornCom, mas ocorreu um erro ao ler os dados "
-            "do recibo de envio."};
+        out.message = FileSentOutcome::Message{MessageKind::kError, std::string(msg::kSentButUnreadable)};
       }
       out.protocol_data = std::move(data);
     }
     out.sent_state_known = true;
   } catch (const ECreateDirectoryError&) {
     out.result_code = 16;
-    out.message = Error("criar o diretório temporário de trabalho. Esta operação será cancelada");
+    out.message = Error(msg::kCreateTempFolder);
   } catch (const ECompressSearchError& e) {
     if (std::string(e.what()).find(kNotAnArchiveText) == std::string::npos) {
       out.result_code = 20;
-      out.message = Error(kSearchAction);
+      out.message = Error(msg::kSearchProtocol);
     }
   } catch (const EExpandFileError&) {
     out.result_code = 19;
-    out.message = Error(
-        "extrair o arquivo de protocolo durante a verificação de reenvio do arquivo. Esta "
-        "operação será cancelada");
+    out.message = Error(msg::kExtractProtocol);
   } catch (const std::exception&) {
     out.result_code = 20;
-    out.message = Error(kSearchAction);
+    out.message = Error(msg::kSearchProtocol);
   }
   return out;
 }
