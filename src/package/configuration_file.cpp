@@ -7,8 +7,8 @@
 #include <sstream>
 #include <system_error>
 
-#include "common/cp1252.h"
 #include "common/atomic_file.h"
+#include "common/cp1252.h"
 
 namespace vorncom::package {
 namespace {

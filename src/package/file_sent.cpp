@@ -31,7 +31,8 @@ FileSentOutcome CheckFileSent(const std::string& package_path, const Variant& pr
         out.result_code = 3;
       } else {
         out.result_code = 21;
-        out.message = FileSentOutcome::Message{MessageKind::kError, std::string(msg::kSentButUnreadable)};
+        out.message =
+            FileSentOutcome::Message{MessageKind::kError, std::string(msg::kSentButUnreadable)};
       }
       out.protocol_data = std::move(data);
     }
