@@ -13,6 +13,16 @@ namespace vorncom::package {
 namespace fs = std::filesystem;
 namespace {
 
+// The archive matches entry names with A-Z folded, and only those letters.
+bool EqualsIgnoreCaseAscii(std::string_view a, std::string_view b) {
+  auto fold = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (fold(a[i]) != fold(b[i])) return false;
+  }
+  return true;
+}
+
 void RemoveQuietly(const std::string& path) {
   std::error_code ec;
   fs::remove(path, ec);
@@ -28,6 +38,19 @@ std::string RecordText(const Variant& element, RecordValueForm form) {
       break;
   }
   return element.ToString();
+}
+
+bool PackageHoldsRecord(const std::string& package) {
+  try {
+    const Variant entries = archive::ListPackageEntries(package);
+    if (!entries.IsArray()) return false;
+    for (const Variant& name : entries.AsArray().items) {
+      if (EqualsIgnoreCaseAscii(name.ToString(), kProtocolFileName)) return true;
+    }
+  } catch (const std::exception&) {
+    // An unreadable package fails the insertion itself.
+  }
+  return false;
 }
 
 }  // namespace
@@ -78,7 +101,10 @@ void TVornComProtocolManager::RecordProtocol(uint8_t operation, uint8_t /*sub_co
     if (!fs::is_regular_file(package_path_, ec)) {
       throw EProtocolError(prefix + "O arquivo transmitido não foi encontrado!");
     }
-    if (!archive::InsertFilesIntoPackage(SingleNameList(record_path), package_path_)) {
+    // Adding a file replaces an entry of the same name (letter case ignored), so a package that
+    // already holds a record is refused before it is touched: its first record stays.
+    if (PackageHoldsRecord(package_path_) ||
+        !archive::InsertFilesIntoPackage(SingleNameList(record_path), package_path_)) {
       throw EProtocolError(prefix +
                            "Problemas ao compactar o arquivo com os dados da transmissão!");
     }
