@@ -124,7 +124,8 @@ ArchiveHeader TArchiver::WriteArchive(std::ostream& dest, std::vector<std::strin
         continue;
       }
       if (stored == "*") {
-        files.erase(files.begin() + static_cast<ptrdiff_t>(i));
+        // The files not reached are not in the archive, so they leave the list too.
+        files.erase(files.begin() + static_cast<ptrdiff_t>(i), files.end());
         break;
       }
     }
