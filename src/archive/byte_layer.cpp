@@ -1,5 +1,7 @@
 #include "archive/byte_layer.h"
 
+#include <algorithm>
+#include <ios>
 #include <istream>
 #include <ostream>
 #include <thread>
@@ -31,6 +33,8 @@ bool ByteLayer::Refill() {
       std::min<int64_t>(remaining_, static_cast<int64_t>(kBufferSize)));
   input_.read(reinterpret_cast<char*>(in_.data()), chunk);
   const auto got = static_cast<size_t>(input_.gcount());
+  // A short read is the end of the data, not a fault: keep the stream seekable for the caller.
+  if (got < static_cast<size_t>(chunk)) input_.clear(input_.rdstate() & std::ios::badbit);
   if (got == 0) {
     remaining_ = 0;
     return false;
@@ -66,8 +70,7 @@ void ByteLayer::WriteByte(uint8_t byte) {
   --options_.budget;
   if (out_pos_ == kBufferSize) {
     std::this_thread::yield();
-    output_.write(reinterpret_cast<const char*>(out_.data()), kBufferSize);
-    out_pos_ = 0;
+    WriteOut(kBufferSize);
   }
   if (options_.xor_on_write) byte ^= NextKeyByte();
   out_[out_pos_++] = byte;
@@ -76,11 +79,14 @@ void ByteLayer::WriteByte(uint8_t byte) {
 }
 
 void ByteLayer::Flush() {
-  if (out_pos_ > 0) {
-    output_.write(reinterpret_cast<const char*>(out_.data()),
-                  static_cast<std::streamsize>(out_pos_));
-    out_pos_ = 0;
-  }
+  if (out_pos_ > 0) WriteOut(out_pos_);
+}
+
+// Output streams without exceptions enabled fail silently; a lost write must not pass as stored.
+void ByteLayer::WriteOut(size_t count) {
+  output_.write(reinterpret_cast<const char*>(out_.data()), static_cast<std::streamsize>(count));
+  out_pos_ = 0;
+  if (!output_) throw std::ios_base::failure("write error");
 }
 
 }  // namespace vorncom::archive

@@ -55,6 +55,7 @@ class ByteLayer {
 
  private:
   bool Refill();
+  void WriteOut(size_t count);
   uint8_t NextKeyByte();
 
   std::istream& input_;

@@ -1,0 +1,451 @@
+#include "archive/archiver.h"
+
+#include <algorithm>
+#include <array>
+#include <climits>
+#include <filesystem>
+#include <fstream>
+#include <ios>
+#include <istream>
+#include <ostream>
+
+#include "archive/file_system.h"
+#include "archive/stored_names.h"
+#include "common/cp1252.h"
+
+namespace vorncom::archive {
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr size_t kLongestStrippedName = 9999;
+constexpr int64_t kLongestName = INT16_MAX;
+
+int64_t StreamRemaining(std::istream& in) {
+  const auto pos = in.tellg();
+  if (pos < 0) return 0;
+  in.seekg(0, std::ios::end);
+  const auto end = in.tellg();
+  in.seekg(pos);
+  return std::max<int64_t>(0, static_cast<int64_t>(end - pos));
+}
+
+void CheckWritten(std::ostream& out) {
+  if (!out) throw std::ios_base::failure("write error");
+}
+
+void CopyBytes(std::istream& in, std::ostream& out, int64_t count) {
+  std::array<char, 65536> buffer;
+  while (count > 0) {
+    const auto chunk = static_cast<std::streamsize>(std::min<int64_t>(count, buffer.size()));
+    in.read(buffer.data(), chunk);
+    const auto got = in.gcount();
+    if (got <= 0) break;
+    out.write(buffer.data(), got);
+    CheckWritten(out);
+    count -= got;
+  }
+  in.clear(in.rdstate() & std::ios::badbit);
+}
+
+bool ListHasName(const std::vector<std::string>& list, const std::string& name) {
+  return std::any_of(list.begin(), list.end(),
+                     [&](const std::string& item) { return SameStoredName(item, name); });
+}
+
+// Three header bytes for a (UTF-8) method id.
+std::string RawMethodId(const std::string& id) {
+  std::string raw = Utf8ToCp1252(id);
+  raw.resize(header::kMethodIdSize, ' ');
+  return raw;
+}
+
+}  // namespace
+
+TArchiver::TArchiver() : state_(std::make_unique<TCoderState>()) {}
+TArchiver::~TArchiver() = default;
+
+void TArchiver::SetTargetPath(std::string path) {
+  if (!path.empty() && path.back() != '/') path += '/';
+  target_path_ = std::move(path);
+}
+
+int64_t TArchiver::ProcessStream(std::ostream& dest, std::istream& source, bool locked, bool expand,
+                                 TCompressMethod method, int64_t count, int64_t input_size,
+                                 uint32_t& checksum) {
+  TCoderState::Run run;
+  run.expand = expand;
+  run.locked = locked;
+  run.method = method;
+  run.count = count;
+  run.input_size = input_size;
+  run.key = EffectiveKey();
+  run.progress = OnShowProgress;
+  return state_->Process(dest, source, run, checksum);
+}
+
+int32_t TArchiver::CompressStream(std::ostream& dest, std::istream& source, int32_t& checksum,
+                                  std::string& compress_id, TCompressMethod method) {
+  int32_t output_size = 0;
+  uint32_t sum = 0;
+  if (method == TCompressMethod::cmCustom) {
+    int32_t custom_sum = 0;
+    if (OnCompress) OnCompress(dest, source, compress_id, output_size, custom_sum);
+    sum = static_cast<uint32_t>(custom_sum);
+  } else {
+    const int64_t size = StreamRemaining(source);
+    output_size =
+        static_cast<int32_t>(ProcessStream(dest, source, false, false, method, 0, size, sum));
+  }
+  checksum = static_cast<int32_t>(sum + static_cast<uint32_t>(EffectiveKey()));
+  return output_size;
+}
+
+ArchiveHeader TArchiver::WriteArchive(std::ostream& dest, std::vector<std::string>& files,
+                                      TCompressMethod method, int64_t& header_pos) {
+  std::string compress_id(kMethodIds[static_cast<size_t>(method) % kMethodCount]);
+  ArchiveHeader h;
+  h.method_id = RawMethodId(compress_id);
+  h.lock = EffectiveKey() > 0 ? kLocked : 0;
+  header_pos = static_cast<int64_t>(dest.tellp());
+  WriteHeader(dest, h);
+  CheckWritten(dest);
+  int64_t total = 0;
+
+  for (size_t i = 0; i < files.size();) {
+    const std::string path = files[i];
+    std::string stored = path;
+    if (!target_path_.empty() && StartsWithIgnoringAsciiCase(stored, target_path_))
+      stored = stored.substr(target_path_.size(), kLongestStrippedName);
+    if (OnCheckFile) {
+      OnCheckFile(stored, TCProcessMode::pmCompress);
+      if (stored.empty()) {
+        files.erase(files.begin() + static_cast<ptrdiff_t>(i));
+        continue;
+      }
+      if (stored == "*") {
+        files.erase(files.begin() + static_cast<ptrdiff_t>(i));
+        break;
+      }
+    }
+    if (stored.size() > 2 && stored[1] == ':') stored.erase(0, 2);
+    stored = ToStoredSeparators(stored);
+    const std::string raw_name = Utf8ToCp1252(stored);
+
+    std::ifstream source(path, std::ios::binary);
+    const int64_t size = source ? StreamRemaining(source) : -1;
+    // Files, names and archives beyond the format's signed fields cannot be recorded: they are
+    // treated like files that cannot be opened.
+    const bool representable = size >= 0 && size <= INT32_MAX && total + size <= INT32_MAX &&
+                               static_cast<int64_t>(raw_name.size()) <= kLongestName;
+    if (!source || !representable) {
+      if (ExceptionOnFileError) {
+        if (source) errno = EFBIG;
+        ThrowFileOpenError(path);
+      }
+      files.erase(files.begin() + static_cast<ptrdiff_t>(i));
+      continue;
+    }
+
+    files[i] = stored;
+    const SourceFileInfo info = ReadSourceFileInfo(path);
+    total += size;
+
+    EntryRecord rec;
+    rec.name_length = static_cast<int16_t>(raw_name.size());
+    const auto record_pos = dest.tellp();
+    WriteRecord(dest, rec);
+    dest.write(raw_name.data(), static_cast<std::streamsize>(raw_name.size()));
+    CheckWritten(dest);
+    const auto data_pos = dest.tellp();
+    const auto source_start = source.tellg();
+
+    int32_t checksum = 0;
+    std::string id = compress_id;
+    TCompressMethod used = method;
+    int32_t stored_size = 0;
+    try {
+      stored_size = CompressStream(dest, source, checksum, id, method);
+    } catch (const EUnableToCompress&) {
+      dest.clear();
+      dest.seekp(data_pos);
+      source.clear();
+      source.seekg(source_start);
+      used = TCompressMethod::cmNone;
+      id = compress_id;
+      stored_size = CompressStream(dest, source, checksum, id, used);
+    }
+    if (method == TCompressMethod::cmCustom) compress_id = id;
+    CheckWritten(dest);
+    const auto end_pos = dest.tellp();
+
+    rec.date_time = info.dos_date_time;
+    rec.attributes = info.attributes;
+    rec.size = static_cast<int32_t>(size);
+    rec.stored_size = stored_size;
+    rec.method = static_cast<uint8_t>(used);
+    rec.checksum = checksum;
+    rec.lock = EffectiveKey() > 0 ? kLocked : 0;
+    dest.seekp(record_pos);
+    WriteRecord(dest, rec);
+    dest.seekp(end_pos);
+    CheckWritten(dest);
+    ++i;
+  }
+
+  h.method_id = RawMethodId(compress_id);
+  h.total_size = static_cast<int32_t>(total);
+  const auto end_pos = dest.tellp();
+  dest.seekp(header_pos);
+  WriteHeader(dest, h);
+  dest.seekp(end_pos);
+  CheckWritten(dest);
+  return h;
+}
+
+void TArchiver::CompressToStream(std::ostream& dest, std::vector<std::string>& files,
+                                 TCompressMethod method) {
+  int64_t header_pos = 0;
+  WriteArchive(dest, files, method, header_pos);
+}
+
+void TArchiver::MergeArchive(const std::string& old_archive, std::ostream& out,
+                             ArchiveHeader header, int64_t header_pos,
+                             const std::vector<std::string>& new_names) {
+  std::ifstream in(old_archive, std::ios::binary);
+  if (!in) ThrowFileOpenError(old_archive);
+  ArchiveReader reader(in);
+  if (!reader.ReadHeader()) return;
+  uint32_t total = static_cast<uint32_t>(header.total_size);
+  while (auto entry = reader.Next()) {
+    if (ListHasName(new_names, entry->name)) {
+      reader.SkipData(*entry);
+      continue;
+    }
+    in.seekg(entry->record_offset);
+    CopyBytes(in, out, entry->data_offset - entry->record_offset + entry->available);
+    reader.SkipData(*entry);
+    total += static_cast<uint32_t>(entry->record.size);
+  }
+  header.total_size = static_cast<int32_t>(total);
+  const auto end_pos = out.tellp();
+  out.seekp(header_pos);
+  WriteHeader(out, header);
+  out.seekp(end_pos);
+  CheckWritten(out);
+}
+
+void TArchiver::CompressFiles(const std::string& archive_name, std::vector<std::string>& files,
+                              TCompressMethod method) {
+  std::error_code ec;
+  const bool update = fs::exists(archive_name, ec);
+  // Even a new archive is built under the temporary name, so no half-written archive ever
+  // carries the real name.
+  const std::string temp_name = ChangeFileExt(archive_name, ".$$$");
+  const std::string& output_name = update ? temp_name : archive_name;
+  std::erase_if(files, [&](const std::string& f) {
+    return SameStoredName(f, output_name) || SameStoredName(f, temp_name);
+  });
+
+  std::ofstream out(temp_name, std::ios::binary | std::ios::trunc);
+  if (!out) ThrowFileOpenError(temp_name);
+  auto discard = [&] {
+    out.close();
+    fs::remove(temp_name, ec);
+  };
+
+  ArchiveHeader header;
+  int64_t header_pos = 0;
+  try {
+    header = WriteArchive(out, files, method, header_pos);
+    out.flush();
+    CheckWritten(out);
+  } catch (const std::ios_base::failure&) {
+    discard();
+    throw EInsufficientDiskSpace(std::string(messages::kDiskFullCompressing));
+  } catch (...) {
+    discard();
+    throw;
+  }
+
+  if (update) {
+    try {
+      MergeArchive(archive_name, out, header, header_pos, files);
+      out.flush();
+      CheckWritten(out);
+    } catch (const std::ios_base::failure&) {
+      discard();
+      throw EInsufficientDiskSpace(std::string(messages::kDiskFullMerging));
+    } catch (...) {
+      discard();
+      throw;
+    }
+  }
+
+  const auto end = static_cast<uintmax_t>(out.tellp());
+  out.close();
+  try {
+    if (out.fail()) throw std::ios_base::failure("write error");
+    // A fallback to the stored method may leave bytes of the abandoned attempt past the end.
+    fs::resize_file(temp_name, end);
+    SyncFile(temp_name);
+  } catch (...) {
+    fs::remove(temp_name, ec);
+    throw EInsufficientDiskSpace(
+        std::string(update ? messages::kDiskFullMerging : messages::kDiskFullCompressing));
+  }
+  if (update) {
+    const auto perms = fs::status(archive_name, ec).permissions();
+    if (!ec) fs::permissions(temp_name, perms, ec);
+  }
+  try {
+    fs::rename(temp_name, archive_name);
+  } catch (...) {
+    fs::remove(temp_name, ec);
+    throw;
+  }
+}
+
+void TArchiver::CompressFile(const std::string& archive_name, std::string& file_name,
+                             TCompressMethod method) {
+  std::vector<std::string> files{file_name};
+  CompressFiles(archive_name, files, method);
+  file_name = files.empty() ? std::string() : files.front();
+}
+
+void TArchiver::ExpandStream(std::ostream& dest, std::istream& source, int32_t lock_flag,
+                             const std::string& compress_id, TCompressMethod method,
+                             int32_t stored_checksum, int32_t uncompressed_size,
+                             int32_t stored_size) {
+  const bool locked = lock_flag > 0;
+  if (locked && EffectiveKey() == 0) throw EInvalidKey(std::string(messages::kInvalidKey));
+
+  const auto data_start = source.tellg();
+  const int64_t available = StreamRemaining(source);
+  // Stored data cut short cannot hold the entry; refusing it here spares decoding a size the
+  // record may have inflated.
+  if (stored_size > available) {
+    if (locked) throw EInvalidKey(std::string(messages::kInvalidKey));
+    throw EBadChecksum(std::string(messages::kBadChecksum));
+  }
+
+  uint32_t sum = 0;
+  if (method == TCompressMethod::cmCustom) {
+    int32_t custom_sum = 0;
+    if (OnExpand) OnExpand(dest, source, stored_size, uncompressed_size, compress_id, custom_sum);
+    sum = static_cast<uint32_t>(custom_sum);
+  } else {
+    try {
+      ProcessStream(dest, source, lock_flag == kLocked, true, method, uncompressed_size,
+                    stored_size, sum);
+    } catch (const ELZHBadDecodeTable&) {
+      if (locked) throw EInvalidKey(std::string(messages::kInvalidKey));
+      throw;
+    }
+  }
+  source.clear(source.rdstate() & std::ios::badbit);
+  source.seekg(data_start + static_cast<std::streamoff>(stored_size));
+
+  const auto stored = static_cast<uint32_t>(stored_checksum);
+  if (sum == stored || (stored == 0 && method == TCompressMethod::cmNone)) return;
+  if (locked) {
+    if (static_cast<uint32_t>(EffectiveKey()) + sum == stored) return;
+    throw EInvalidKey(std::string(messages::kInvalidKey));
+  }
+  throw EBadChecksum(std::string(messages::kBadChecksum));
+}
+
+void TArchiver::ExpandFiles(std::istream& source, std::vector<std::string>* names) {
+  ArchiveReader reader(source);
+  const auto header = reader.ReadHeader();
+  std::vector<std::string> expanded;
+  if (header) {
+    RecognizeMethod(header->method_id, OnRecognize);
+    const std::string compress_id = Cp1252ToUtf8(header->method_id);
+    int64_t sum = 0;
+    while (auto entry = reader.Next()) {
+      if (sum >= header->total_size) break;
+      const EntryRecord& rec = entry->record;
+      if (names && !ListHasName(*names, entry->name)) {
+        reader.SkipData(*entry);
+        sum += rec.size;
+        continue;
+      }
+      const std::string stored = ToDiskSeparators(entry->name);
+      std::string target =
+          (!stored.empty() && stored.front() == '/') ? stored : target_path_ + stored;
+      if (OnCheckFile) {
+        OnCheckFile(target, TCProcessMode::pmExpand);
+        if (target.empty()) {
+          reader.SkipData(*entry);
+          continue;
+        }
+        if (target == "*") break;
+      }
+      if (CheckSpaceBeforeExpand && SpaceForTarget(target) < rec.size)
+        throw EInsufficientDiskSpace(std::string(messages::kNoSpaceToExpand) + target);
+      if (MakeDirectories) {
+        const auto cut = target.find_last_of('/');
+        if (cut != std::string::npos && cut > 1) CreateDirectories(target.substr(0, cut));
+      }
+      std::ofstream out(target, std::ios::binary | std::ios::trunc);
+      if (!out) {
+        if (ExceptionOnFileError) ThrowFileOpenError(target);
+        reader.SkipData(*entry);
+        continue;
+      }
+      try {
+        ExpandStream(out, source, rec.lock, compress_id, static_cast<TCompressMethod>(rec.method),
+                     rec.checksum, rec.size, rec.stored_size);
+        out.close();
+        CheckWritten(out);
+      } catch (const EInvalidKey&) {
+        out.close();
+        std::error_code ec;
+        fs::remove(target, ec);
+        throw;
+      } catch (...) {
+        out.close();
+        SetFileAttributes(target, rec.attributes);
+        throw;
+      }
+      SetFileDateTime(target, rec.date_time);
+      SetFileAttributes(target, rec.attributes);
+      expanded.push_back(target);
+      sum += rec.size;
+      reader.SkipData(*entry);
+    }
+  }
+  if (names) *names = std::move(expanded);
+}
+
+void TArchiver::ScanArchive(std::istream& source, std::vector<ScannedEntry>& list) {
+  ArchiveReader reader(source);
+  if (reader.remaining() < static_cast<int64_t>(kMinimumScanSize)) return;
+  const auto header = reader.ReadHeader();
+  if (!header) return;
+  RecognizeMethod(header->method_id, OnRecognize);
+  while (auto entry = reader.Next()) {
+    const EntryRecord& rec = entry->record;
+    ScannedEntry item;
+    item.name = entry->name;
+    item.info.date_time = rec.date_time;
+    item.info.attributes = rec.attributes;
+    item.info.size = rec.size;
+    item.info.stored_size = rec.stored_size;
+    item.info.method = rec.method;
+    item.info.checksum = rec.checksum;
+    item.info.position = entry->record_offset;
+    item.info.locked = rec.locked();
+    list.push_back(std::move(item));
+    reader.SkipData(*entry);
+  }
+}
+
+void TArchiver::ScanArchiveFile(const std::string& archive_name, std::vector<ScannedEntry>& list) {
+  std::ifstream in(archive_name, std::ios::binary);
+  if (!in) ThrowFileOpenError(archive_name);
+  ScanArchive(in, list);
+}
+
+}  // namespace vorncom::archive

@@ -1,0 +1,132 @@
+#pragma once
+
+// TArchiver: adds files to archive files, expands entries to files and lists entries. Paths on
+// disk are Linux paths (UTF-8, '/'); stored names are Windows-1252 with '\' and are handed to
+// and from callers as UTF-8 with '\' kept.
+
+#include <cstdint>
+#include <functional>
+#include <iosfwd>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "archive/archive_io.h"
+#include "archive/byte_layer.h"
+#include "archive/coder_state.h"
+#include "archive/errors.h"
+#include "archive/format.h"
+
+namespace vorncom::archive {
+
+enum class TCProcessMode : uint8_t { pmCompress = 0, pmExpand = 1 };
+
+// One entry found by a scan.
+struct TCompressedFileInfo {
+  int32_t date_time = 0;  // packed DOS format
+  uint16_t attributes = 0;
+  int32_t size = 0;  // uncompressed
+  int32_t stored_size = 0;
+  uint8_t method = 0;
+  int32_t checksum = 0;  // as stored
+  int64_t position = 0;  // of the entry record in the archive
+  bool locked = false;
+};
+
+struct ScannedEntry {
+  std::string name;  // stored name, UTF-8
+  TCompressedFileInfo info;
+};
+
+// The OnCompress handler writes the stored data of `source` to `dest`, sets `output_size` and
+// `checksum`, and may change `compress_id` (which then becomes the header's id).
+using TCompressEvent =
+    std::function<void(std::ostream& dest, std::istream& source, std::string& compress_id,
+                       int32_t& output_size, int32_t& checksum)>;
+// The OnExpand handler reads `source_size` bytes, writes `dest_size` bytes and sets `checksum`.
+using TExpandEvent =
+    std::function<void(std::ostream& dest, std::istream& source, int32_t source_size,
+                       int32_t dest_size, const std::string& compress_id, int32_t& checksum)>;
+using TRecognizeEvent = RecognizeHandler;
+// May change `filepath`; "" skips the file, "*" skips it and ends the operation.
+using TFilenameCheckEvent = std::function<void(std::string& filepath, TCProcessMode mode)>;
+using TShowProgressEvent = ProgressHandler;
+
+class TArchiver {
+ public:
+  TArchiver();
+  ~TArchiver();
+  TArchiver(const TArchiver&) = delete;
+  TArchiver& operator=(const TArchiver&) = delete;
+
+  // Compressing: a leading part of a path equal to it (A-Z case ignored) is left out of the
+  // stored name. Expanding: put in front of stored names that do not begin with '\'. A
+  // non-empty value gets a trailing '/'.
+  const std::string& TargetPath() const { return target_path_; }
+  void SetTargetPath(std::string path);
+
+  bool MakeDirectories = false;
+  // Sources that cannot be opened and targets that cannot be created throw std::system_error
+  // instead of being skipped.
+  bool ExceptionOnFileError = false;
+  // Positive: entries written are locked with it; locked entries need it to expand. Zero and
+  // negative keys lock nothing.
+  int32_t Key = 0;
+  bool CheckSpaceBeforeExpand = false;
+
+  TCompressEvent OnCompress;
+  TExpandEvent OnExpand;
+  TRecognizeEvent OnRecognize;
+  TFilenameCheckEvent OnCheckFile;
+  TShowProgressEvent OnShowProgress;
+
+  // Adds one file; `file_name` becomes the stored name, or "" when the file was skipped.
+  void CompressFile(const std::string& archive_name, std::string& file_name,
+                    TCompressMethod method);
+  // Adds the files (paths) to the archive, creating it when missing. An existing archive is
+  // rebuilt in a temporary file (extension ".$$$"): new entries first, then the old entries
+  // whose names differ (A-Z case ignored) in their order; the temporary file is flushed and
+  // renamed over the archive, so a failure leaves the archive as it was. On return `files`
+  // holds the stored names of the files added. Throws EInsufficientDiskSpace on write errors.
+  void CompressFiles(const std::string& archive_name, std::vector<std::string>& files,
+                     TCompressMethod method);
+  // Writes a new archive at the current position of `dest`, which must be seekable.
+  void CompressToStream(std::ostream& dest, std::vector<std::string>& files,
+                        TCompressMethod method);
+  // Stored data of one file from the current position of `source` to its end; returns its
+  // length. `checksum` includes the key.
+  int32_t CompressStream(std::ostream& dest, std::istream& source, int32_t& checksum,
+                         std::string& compress_id, TCompressMethod method);
+  // Expands one entry whose stored data starts at the current position of `source`, consuming
+  // exactly `stored_size` bytes of it. Throws EInvalidKey, EBadChecksum or the coders' errors.
+  void ExpandStream(std::ostream& dest, std::istream& source, int32_t lock_flag,
+                    const std::string& compress_id, TCompressMethod method, int32_t stored_checksum,
+                    int32_t uncompressed_size, int32_t stored_size);
+  // Expands the archive in `source` to files: all entries when `names` is null, else those
+  // named (A-Z case ignored), after which `names` holds the paths written.
+  void ExpandFiles(std::istream& source, std::vector<std::string>* names);
+  // Appends one item per entry, reading to the end of the source.
+  void ScanArchive(std::istream& source, std::vector<ScannedEntry>& list);
+  // Throws std::system_error when the file cannot be opened.
+  void ScanArchiveFile(const std::string& archive_name, std::vector<ScannedEntry>& list);
+
+  // The engine: one run over `input_size` bytes of `source`. Returns the bytes written.
+  int64_t ProcessStream(std::ostream& dest, std::istream& source, bool locked, bool expand,
+                        TCompressMethod method, int64_t count, int64_t input_size,
+                        uint32_t& checksum);
+
+ private:
+  // Writes the archive; returns its header and the header's position in `dest`.
+  ArchiveHeader WriteArchive(std::ostream& dest, std::vector<std::string>& files,
+                             TCompressMethod method, int64_t& header_pos);
+  // Appends the entries of `old_archive` whose names are not in `new_names` and rewrites the
+  // header with the grown total.
+  void MergeArchive(const std::string& old_archive, std::ostream& out, ArchiveHeader header,
+                    int64_t header_pos, const std::vector<std::string>& new_names);
+  int32_t EffectiveKey() const { return Key > 0 ? Key : 0; }
+
+  std::string target_path_;
+  std::unique_ptr<TCoderState> state_;
+};
+
+}  // namespace vorncom::archive
