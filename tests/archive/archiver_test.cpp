@@ -85,7 +85,8 @@ TEST_F(ArchiverTest, EveryBuiltInMethodRoundTripsWithDateAndReadOnly) {
   struct timespec times[2] = {{when, 0}, {when, 0}};
   ::utimensat(AT_FDCWD, (dir_ / "rand.bin").c_str(), times, 0);
 
-  for (auto method : {TCompressMethod::cmNone, TCompressMethod::cmRLE}) {
+  for (auto method : {TCompressMethod::cmNone, TCompressMethod::cmRLE, TCompressMethod::cmLZH,
+                      TCompressMethod::cmLH5}) {
     const std::string tag = std::to_string(static_cast<int>(method));
     const auto stored = Add("m" + tag, {"rand.bin", "runs.bin", "empty"}, method);
     EXPECT_EQ(stored, (std::vector<std::string>{"rand.bin", "runs.bin", "empty"}));
@@ -150,17 +151,47 @@ TEST_F(ArchiverTest, KeyChangesOnlyStoredBytesChecksumAndLockFlags) {
 }
 
 TEST_F(ArchiverTest, LockedEntryWithoutOrWithWrongKeyFailsAndLeavesNoFile) {
-  Make("secret", std::string(1000, 's') + "tail");
-  Add("locked", {"secret"}, TCompressMethod::cmRLE, 1234);
-  for (int32_t key : {0, 4321}) {
-    const std::string out = "out" + std::to_string(key);
-    try {
-      Expand("locked", out, key);
-      ADD_FAILURE() << "key " << key << " opened it";
-    } catch (const EInvalidKey& e) {
-      EXPECT_STREQ(e.what(), "File locked -- valid key required");
+  std::string text;
+  for (int i = 0; i < 400; ++i) text += "linha " + std::to_string(i * 7 % 13) + " do formulario\n";
+  Make("secret", text);
+  for (auto method : {TCompressMethod::cmRLE, TCompressMethod::cmLZH, TCompressMethod::cmLH5})
+    for (int32_t key : {0, 4321, 1235}) {
+      const std::string locked = "locked" + std::to_string(static_cast<int>(method));
+      if (key == 0) Add(locked, {"secret"}, method, 1234);
+      EXPECT_EQ(List(locked)[0].info.method, static_cast<uint8_t>(method));
+      const std::string out = locked + "out" + std::to_string(key);
+      try {
+        Expand(locked, out, key);
+        ADD_FAILURE() << "key " << key << " opened it";
+      } catch (const EInvalidKey& e) {
+        EXPECT_STREQ(e.what(), "File locked -- valid key required");
+      }
+      EXPECT_FALSE(fs::exists(dir_ / (out + "/secret"))) << key;
     }
-    EXPECT_FALSE(fs::exists(dir_ / (out + "/secret"))) << key;
+  EXPECT_EQ(testing::ToString(testing::ReadFile(Expand("locked4", "right", 1234)[0])), text);
+}
+
+TEST_F(ArchiverTest, DecodersReadTheStoredDataInAnyChunking) {
+  Bytes data;
+  for (int i = 0; i < 20000; ++i)
+    data.push_back(static_cast<uint8_t>("VornCom "[i % 8] + i / 4000));
+  Make("f", data);
+  for (auto method : {TCompressMethod::cmRLE, TCompressMethod::cmLZH, TCompressMethod::cmLH5}) {
+    const std::string name = "c" + std::to_string(static_cast<int>(method));
+    Add(name, {"f"}, method, 99);
+    const Bytes archive = testing::ReadFile(dir_ / name);
+    const auto rec = DecodeRecord(std::span<const uint8_t, 25>(archive.data() + 21, 25));
+    ASSERT_EQ(rec.method, static_cast<uint8_t>(method));
+    const Bytes stored(archive.begin() + 21 + 25 + 1, archive.end());
+    for (size_t chunk : {size_t{1}, size_t{16}}) {
+      testing::ChunkedBuf buf(stored, chunk);
+      std::istream in(&buf);
+      std::ostringstream out;
+      TArchiver a;
+      a.Key = 99;
+      a.ExpandStream(out, in, rec.lock, "", method, rec.checksum, rec.size, rec.stored_size);
+      EXPECT_EQ(out.str(), testing::ToString(data)) << name << " chunk " << chunk;
+    }
   }
 }
 
