@@ -87,7 +87,7 @@ TEST_F(PackageCommandsTest, HeaderCheckFailures) {
   const std::string package = Create("c.zip", Description());
   std::filesystem::rename(package, dir_ / "renamed.zip");
   EXPECT_EQ(Run({"header", dir_ / "renamed.zip"}), 1);
-  EXPECT_EQ(Run({"header", dir_.Write("no.zip", package::kPlainText)}), 2);
+  EXPECT_EQ(Run({"header", dir_.Write("no.zip", package::kPlainText)}), 1);
 }
 
 TEST_F(PackageCommandsTest, CreateRefusesBadInputAndLeavesNothing) {
@@ -106,8 +106,8 @@ TEST_F(PackageCommandsTest, CreateRefusesBadInputAndLeavesNothing) {
       {"create", dir_ / "n5.zip", description, data},
   };
   for (const auto& args : cases) {
-    EXPECT_EQ(Run(args), 2) << args[1];
-    EXPECT_FALSE(err_.empty());
+    EXPECT_EQ(Run(args), args[2] == "--header" ? 1 : 2) << args[1];
+    EXPECT_EQ(err_.rfind("vornpkg: ", 0), 0u) << err_;
   }
   EXPECT_EQ(ReadAll(existing), "keep");
   for (const char* name : {"n1.zip", "n2.zip", "n3.zip", "n4.zip", "n5.zip"}) {
@@ -135,7 +135,7 @@ TEST_F(PackageCommandsTest, ReceiptShowsTheRecordOnceSent) {
 
 TEST_F(PackageCommandsTest, ServersEditsTheListInItsByteLayout) {
   const std::string cfg = dir_ / "zedidodad-Vorn.cfg";
-  EXPECT_EQ(Run({"servers", cfg, "list"}), 2);  // no file yet
+  EXPECT_EQ(Run({"servers", cfg, "list"}), 1);  // no file yet
   ASSERT_EQ(Run({"servers", cfg, "add", "srv1"}), 0) << err_;
   const std::string srv1 = "\x01\x0C"s + "ComputerName\x06\x04srv1\x00"s;
   EXPECT_EQ(ReadAll(cfg), "\x0E"s + srv1 + "\x00"s);
@@ -148,7 +148,7 @@ TEST_F(PackageCommandsTest, ServersEditsTheListInItsByteLayout) {
   ASSERT_EQ(Run({"servers", cfg}), 0);
   EXPECT_EQ(out_, "srv1:211 enabled\nsrv2:4000 disabled\n");
 
-  EXPECT_EQ(Run({"servers", cfg, "add", "srv1:211"}), 2);
+  EXPECT_EQ(Run({"servers", cfg, "add", "srv1:211"}), 1);
   EXPECT_EQ(Run({"servers", cfg, "remove", "srv3"}), 1);
   EXPECT_EQ(Run({"servers", cfg, "add", "srv3:70000"}), 2);
   ASSERT_EQ(Run({"servers", cfg, "remove", "srv1:211"}), 0);
@@ -157,7 +157,7 @@ TEST_F(PackageCommandsTest, ServersEditsTheListInItsByteLayout) {
 
   const std::string bad = "\x0E\x01\x03"s + "Foo\x06\x01x\x00\x00"s;
   const std::string garbage = dir_.Write("garbage.cfg", bad);
-  EXPECT_EQ(Run({"servers", garbage, "add", "x"}), 2);
+  EXPECT_EQ(Run({"servers", garbage, "add", "x"}), 1);
   EXPECT_EQ(ReadAll(garbage), bad);
 }
 

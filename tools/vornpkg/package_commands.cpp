@@ -30,11 +30,12 @@ using namespace vorncom::package;
 
 constexpr int kYes = 0;
 constexpr int kNo = 1;
-constexpr int kError = 2;
+constexpr int kUsage = 2;
 
-// A usage or processing error with its text for the user.
+// A failure with its text for the user; a usage error when `usage` is set.
 struct CommandError {
   std::string message;
+  bool usage = false;
 };
 
 // A private folder under the system's temporary folder, removed with its content.
@@ -87,7 +88,7 @@ std::string Trim(const std::string& s) {
 
 int Create(const std::vector<std::string>& args, std::ostream& out) {
   if (args.size() < 4 || args[2] != "--header") {
-    throw CommandError{"usage: create PACKAGE --header FILE DATAFILE..."};
+    throw CommandError{"usage: create PACKAGE --header FILE DATAFILE...", true};
   }
   const std::string package = args[1];
   const std::string header_source = args[3];
@@ -144,11 +145,13 @@ int Create(const std::vector<std::string>& args, std::ostream& out) {
   const std::string partial =
       (target.parent_path() / ("." + target.filename().string() + ".partial")).string();
   fs::remove(partial, ec);
+  // Each file added goes in front of the entries already there: header.cfg, added last,
+  // comes first.
   Variant names = Variant::Array(0, data_files.size() + 1);
-  names.At(0) = Variant(header_path);
   for (size_t i = 0; i < data_files.size(); ++i) {
-    names.At(static_cast<int32_t>(i + 1)) = Variant(fs::absolute(data_files[i]).string());
+    names.At(static_cast<int32_t>(i)) = Variant(fs::absolute(data_files[i]).string());
   }
+  names.At(static_cast<int32_t>(data_files.size())) = Variant(header_path);
   try {
     archive::AddFilesToPackage(names, scratch.path(), partial, true);
     fs::rename(partial, package);
@@ -163,7 +166,7 @@ int Create(const std::vector<std::string>& args, std::ostream& out) {
 // ---- header -------------------------------------------------------------------------------
 
 int Header(const std::vector<std::string>& args, std::ostream& out) {
-  if (args.size() != 2) throw CommandError{"usage: header PACKAGE"};
+  if (args.size() != 2) throw CommandError{"usage: header PACKAGE", true};
   const std::string package = args[1];
   const std::string name = FileNameOf(package);
 
@@ -198,8 +201,8 @@ int Header(const std::vector<std::string>& args, std::ostream& out) {
 
 // ---- receipt ------------------------------------------------------------------------------
 
-int Receipt(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  if (args.size() != 2) throw CommandError{"usage: receipt PACKAGE"};
+int Receipt(const std::vector<std::string>& args, std::ostream& out) {
+  if (args.size() != 2) throw CommandError{"usage: receipt PACKAGE", true};
   const std::string package = args[1];
   std::error_code ec;
   if (!fs::is_regular_file(package, ec)) throw CommandError{package + " is no file"};
@@ -211,8 +214,7 @@ int Receipt(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     return kNo;
   }
   if (outcome.result_code != 3) {
-    err << (outcome.message ? outcome.message->text : "the record cannot be read") << "\n";
-    return kError;
+    throw CommandError{outcome.message ? outcome.message->text : "the record cannot be read"};
   }
   archive::ExtractPackageEntries(SingleNameList(kProtocolFileName), package, scratch.path(), true);
   std::string text = AsPrintable(ReadFile(scratch.path() + kProtocolFileName));
@@ -237,13 +239,13 @@ ServerSpec ParseServer(const std::string& text) {
     const std::string digits = text.substr(colon + 1);
     if (digits.empty() || digits.size() > 5 ||
         !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-      throw CommandError{"bad port in " + text};
+      throw CommandError{"bad port in " + text, true};
     }
     const int port = std::stoi(digits);
-    if (port < 1 || port > 65535) throw CommandError{"bad port in " + text};
+    if (port < 1 || port > 65535) throw CommandError{"bad port in " + text, true};
     spec = {text.substr(0, colon), port};
   }
-  if (spec.host.empty()) throw CommandError{"no host in " + text};
+  if (spec.host.empty()) throw CommandError{"no host in " + text, true};
   return spec;
 }
 
@@ -255,11 +257,13 @@ bool SameHost(const std::string& a, const std::string& b) {
 
 int Servers(const std::vector<std::string>& args, std::ostream& out) {
   if (args.size() < 2)
-    throw CommandError{"usage: servers CFGFILE [list | add|remove|enable|disable HOST[:PORT]]"};
+    throw CommandError{"usage: servers CFGFILE [list | add|remove|enable|disable HOST[:PORT]]",
+                       true};
   const std::string file = args[1];
   const std::string action = args.size() > 2 ? args[2] : "list";
   if ((action == "list") != (args.size() <= 3) || args.size() > 4) {
-    throw CommandError{"usage: servers CFGFILE [list | add|remove|enable|disable HOST[:PORT]]"};
+    throw CommandError{"usage: servers CFGFILE [list | add|remove|enable|disable HOST[:PORT]]",
+                       true};
   }
 
   std::vector<rpc::ServerItem> servers;
@@ -307,7 +311,7 @@ int Servers(const std::vector<std::string>& args, std::ostream& out) {
       }
     }
   } else {
-    throw CommandError{"unknown servers action " + action};
+    throw CommandError{"unknown servers action " + action, true};
   }
 
   const std::vector<uint8_t> bytes = rpc::EncodeServerList(servers);
@@ -334,18 +338,19 @@ int RunPackageCommand(const std::vector<std::string>& args, std::ostream& out, s
   try {
     if (args.empty() || !IsPackageCommand(args[0])) {
       PrintPackageCommandUsage(err);
-      return kError;
+      return kUsage;
     }
     if (args[0] == "create") return Create(args, out);
     if (args[0] == "header") return Header(args, out);
-    if (args[0] == "receipt") return Receipt(args, out, err);
+    if (args[0] == "receipt") return Receipt(args, out);
     return Servers(args, out);
   } catch (const CommandError& e) {
-    err << e.message << "\n";
+    err << "vornpkg: " << e.message << "\n";
+    return e.usage ? kUsage : kNo;
   } catch (const std::exception& e) {
-    err << e.what() << "\n";
+    err << "vornpkg: " << e.what() << "\n";
   }
-  return kError;
+  return kNo;
 }
 
 int RunPackageCommand(const std::vector<std::string>& args) {

@@ -25,8 +25,8 @@ namespace vorncom::tools {
 //       211; the others without a port act on every entry of that host. Host names compare
 //       without regard to A-Z letter case.
 //
-// Exit codes: 0 success, 1 the answer is no (check failed, no record, no such server),
-// 2 usage or processing error.
+// Exit codes: 0 success, 1 failure or a "no" (check failed, no record, no such server),
+// 2 usage error. Errors are reported on `err` as "vornpkg: <text>".
 
 // True for "create", "header", "receipt" and "servers".
 bool IsPackageCommand(const std::string& name);
