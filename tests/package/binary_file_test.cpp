@@ -64,20 +64,6 @@ TEST(BinaryFileTest, ReadDataGivesBoundsOneToSize) {
   EXPECT_EQ(data.UpperBound(), 0);
 }
 
-TEST(BinaryFileTest, RoundTripOfBothArrayShapes) {
-  TempDir dir;
-  for (const Variant& data : {Bytes(1, {14, 0}), Bytes(0, {14, 0, 0xAA})}) {
-    {
-      TBinaryFile out(dir / "f.bin", TBinaryFile::kModeCreate);
-      ASSERT_TRUE(out.WriteData(data));
-    }
-    TBinaryFile in(dir / "f.bin", TBinaryFile::kModeRead);
-    Variant back;
-    in.ReadData(back);
-    EXPECT_EQ(back, Bytes(1, {14, 0}));
-  }
-}
-
 TEST(BinaryFileTest, OpeningFailuresRaiseBinaryFileError) {
   TempDir dir;
   EXPECT_THROW(TBinaryFile(dir / "missing.bin", TBinaryFile::kModeRead), EBinaryFileError);

@@ -191,13 +191,5 @@ TEST_F(ConfigurationFileTest, BinaryGarbageIsReadWithoutHarm) {
   EXPECT_EQ(ReadAll(path_), garbage + "\r\n[S]\r\nk=w\r\n");
 }
 
-TEST_F(ConfigurationFileTest, Utf8BytesInTheFileDoNotMatchWindows1252Names) {
-  dir_.Write("f.cfg",
-             "[Documento]\r\nC\xC3\xB3"
-             "digo Sistema=x\r\n");  // UTF-8 "Código"
-  TConfigurationFile f(path_, false);
-  EXPECT_FALSE(f.KeyExists("Documento", "Código Sistema"));
-}
-
 }  // namespace
 }  // namespace vorncom::package

@@ -31,12 +31,5 @@ TEST(ControlFilesTest, ValidationFolderName) {
   EXPECT_EQ(ValidationFolderName("/w/", "x.y", FromCivil({2026, 1, 1, 0, 0, 0, 0})), "/w/x000000/");
 }
 
-TEST(ControlFilesTest, SingleNameListHasBoundsZeroToZero) {
-  const Variant list = SingleNameList("protocolo.rec");
-  EXPECT_EQ(list.LowerBound(), 0);
-  EXPECT_EQ(list.UpperBound(), 0);
-  EXPECT_EQ(list.At(0), Variant("protocolo.rec"));
-}
-
 }  // namespace
 }  // namespace vorncom::package
