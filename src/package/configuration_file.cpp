@@ -86,6 +86,12 @@ IniDocument TConfigurationFile::Load() const {
   if (std::filesystem::is_directory(status)) {
     throw EIniFileError("Cannot open file \"" + file_name_ + "\": " + std::strerror(EISDIR));
   }
+  // Control files are a few hundred bytes; a huge one is damage, not something to load.
+  const auto size = std::filesystem::file_size(file_name_, ec);
+  if (!ec && size > TConfigurationFile::kMaxFileSize) {
+    throw EIniFileError("Cannot open file \"" + file_name_ + "\": " + std::to_string(size) +
+                        " bytes is too large for a configuration file");
+  }
   std::ifstream in(file_name_, std::ios::binary);
   if (!in) {
     throw EIniFileError("Cannot open file \"" + file_name_ + "\": " + std::strerror(errno));

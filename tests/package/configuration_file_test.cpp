@@ -163,6 +163,9 @@ TEST_F(ConfigurationFileTest, FolderCreationIsOneLevelOnly) {
 TEST_F(ConfigurationFileTest, OpeningFailuresRaiseIniFileError) {
   EXPECT_THROW(TConfigurationFile("", false), EIniFileError);
   EXPECT_THROW(TConfigurationFile(dir_.path(), false), EIniFileError);
+  dir_.Write("huge.cfg", "[S]\r\n");
+  std::filesystem::resize_file(dir_ / "huge.cfg", TConfigurationFile::kMaxFileSize + 1);
+  EXPECT_THROW(TConfigurationFile(dir_ / "huge.cfg", false), EIniFileError);
   if (geteuid() != 0) {
     dir_.Write("locked.cfg", "[S]\r\nk=v\r\n");
     chmod((dir_ / "locked.cfg").c_str(), 0);
