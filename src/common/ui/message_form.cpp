@@ -178,7 +178,12 @@ void TFormMensagem::PlaceAt(int x, int y) {
 }
 
 int TFormMensagem::ShowModal() {
+  // Closing the only window would otherwise post a quit to the application, and the next dialog's
+  // modal loop would end the moment it starts.
+  const bool quit_on_close = QGuiApplication::quitOnLastWindowClosed();
+  QGuiApplication::setQuitOnLastWindowClosed(false);
   const int result = exec();
+  QGuiApplication::setQuitOnLastWindowClosed(quit_on_close);
   return result == QDialog::Rejected ? results::kCancel : result;
 }
 

@@ -171,6 +171,8 @@ QApplication& EnsureApplication() {
   owned.application =
       std::make_unique<QApplication>(owned.arguments->argc, owned.arguments->pointers.data());
   std::setlocale(LC_ALL, saved.c_str());
+  // The library runs no main loop of its own that closing a window could end.
+  QGuiApplication::setQuitOnLastWindowClosed(false);
   return *owned.application;
 }
 
