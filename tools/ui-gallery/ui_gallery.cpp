@@ -170,6 +170,15 @@ int main(int argc, char** argv) {
                     buttons::kYes | buttons::kNo | buttons::kAll | buttons::kNoToAll |
                         buttons::kYesToAll | buttons::kCancel),
              dir, QStringLiteral("dialog-many-buttons"));
+  std::string huge;
+  for (int i = 0; i < 400; ++i)
+    huge += "Linha " + std::to_string(i) + " de um texto muito longo.\n";
+  ok &= Save(Dialog(huge, MessageKind::kWarning, buttons::kOk | buttons::kCancel), dir,
+             QStringLiteral("dialog-huge-text"));
+  ok &= Save(Dialog("C:\\" + std::string(300, 'X') + "\\arquivo.vnp", MessageKind::kError,
+                    buttons::kRetry | buttons::kCancel),
+             dir, QStringLiteral("dialog-long-word"));
+  ok &= Save(Dialog("\n\n\n", MessageKind::kCustom, 0), dir, QStringLiteral("dialog-empty"));
   ok &= Save(ButtonStates(), dir, QStringLiteral("button-states"));
   ok &= Save(ArtSheet(), dir, QStringLiteral("art-sheet"));
   return ok ? 0 : 1;

@@ -13,9 +13,11 @@
 #include <QScrollBar>
 #include <QStyle>
 #include <QUrl>
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cmath>
+#include <vector>
 
 #include "common/ui/qev_button.h"
 
@@ -263,8 +265,11 @@ std::unique_ptr<TFormMensagem> CriarMensagem(const std::string& text, MessageKin
   const int area_height = scrolls ? max_text_height : text_height;
   const QPixmap icon = KindIcon(kind);
   const bool has_icon = !icon.isNull();
-  const int icon_text_width = area_width + (has_icon ? m.h_spacing + kIconSize : 0);
-  const int icon_text_height = has_icon ? std::max(area_height, kIconSize) : area_height;
+  // An empty text without an icon still leaves room to see and close the dialog.
+  const int icon_text_width =
+      std::max(area_width + (has_icon ? m.h_spacing + kIconSize : 0), kIconSize);
+  const int icon_text_height =
+      std::max(has_icon ? std::max(area_height, kIconSize) : area_height, m.du_y);
 
   const int n = std::popcount(static_cast<unsigned>(set));
   const int group_width =
