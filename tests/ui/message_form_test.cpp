@@ -303,6 +303,29 @@ TEST(MessageForm, HelpOpensAnExistingHelpFileAndKeepsTheDialogOpen) {
   EXPECT_EQ(recorder.urls[0], QUrl::fromLocalFile(help.fileName()));
 }
 
+TEST(MessageForm, RightToLeftMirrorsIconTextAndButtons) {
+  auto build = [] {
+    return CriarMensagem("Texto", MessageKind::kWarning, buttons::kYes | buttons::kNo, "detalhes",
+                         false, false);
+  };
+  auto ltr = build();
+  QGuiApplication::setLayoutDirection(Qt::RightToLeft);
+  auto rtl = build();
+  QGuiApplication::setLayoutDirection(Qt::LeftToRight);
+  ASSERT_EQ(rtl->width(), ltr->width());
+  const int right = rtl->width() - 1;
+  for (const char* name : {"Image", "Message"}) {
+    const QRect l = ltr->findChild<QLabel*>(QString::fromLatin1(name))->geometry();
+    const QRect r = rtl->findChild<QLabel*>(QString::fromLatin1(name))->geometry();
+    EXPECT_EQ(r.right(), right - l.left()) << name;
+    EXPECT_EQ(r.top(), l.top()) << name;
+  }
+  for (const char* name : {"btn_Yes", "btn_No", "btn_Detalhes"}) {
+    EXPECT_EQ(FindButton(*rtl, name)->geometry().right(), right - FindButton(*ltr, name)->x())
+        << name;
+  }
+}
+
 TEST(MessageForm, PlacedAtGivenEdges) {
   auto form = CriarMensagem("Texto", MessageKind::kWarning, buttons::kOk, {}, false, false);
   const QPoint centred = form->pos();

@@ -124,6 +124,32 @@ TEST(QtHost, ReusesTheHostApplication) {
   });
 }
 
+TEST(QtHost, HostWithoutWidgetsGetsUnattendedMessages) {
+  ExpectInChild([]() -> std::string {
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    unsetenv("VORNCOM_UNATTENDED");
+    RegisterQtPresenter();
+    int argc = 1;
+    char name[] = "host";
+    char* argv[] = {name, nullptr};
+    QCoreApplication host(argc, argv);
+    int result = 0;
+    bool threw = false;
+    const std::string err = StderrOf([&] {
+      result = MostrarMensagem("Sem janelas", MessageKind::kError, buttons::kOk);
+      try {
+        EnsureApplication();
+      } catch (const EQtHostError&) {
+        threw = true;
+      }
+    });
+    if (result != results::kOk) return "result " + std::to_string(result);
+    if (!threw) return "EnsureApplication did not throw";
+    if (Count(err, "without widgets") != 1) return "expected one warning, got: " + err;
+    return {};
+  });
+}
+
 TEST(QtHost, OtherThreadFailsCleanly) {
   ExpectInChild([]() -> std::string {
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
