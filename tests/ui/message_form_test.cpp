@@ -8,6 +8,7 @@
 #include <QTemporaryFile>
 #include <QTest>
 #include <QUrl>
+#include <QWindow>
 
 #include "common/ui/message_form.h"
 #include "common/ui/qev_button.h"
@@ -36,7 +37,7 @@ std::vector<TqevButton*> RowButtons(const QWidget& form) {
 
 struct KindCase {
   MessageKind kind;
-  const char* title;  // nullptr: the program's name
+  const char* title;  // nullptr: the host application's title
   bool icon;
 };
 
@@ -47,8 +48,8 @@ class KindTest : public ::testing::TestWithParam<KindCase> {};
 TEST_P(KindTest, TitleAndIcon) {
   const KindCase& c = GetParam();
   auto form = CriarMensagem("Texto", c.kind, buttons::kOk, {}, false, false);
-  const QString title = c.title ? QString::fromUtf8(c.title)
-                                : QString::fromStdString(KindTitle(MessageKind::kCustom));
+  const QString title =
+      c.title ? QString::fromUtf8(c.title) : QGuiApplication::applicationDisplayName();
   EXPECT_EQ(form->windowTitle(), title);
   EXPECT_FALSE(title.isEmpty());
   const auto* image = form->findChild<QLabel*>(QStringLiteral("Image"));
@@ -71,6 +72,26 @@ INSTANTIATE_TEST_SUITE_P(Kinds, KindTest,
                                            KindCase{MessageKind::kCustom, nullptr, false},
                                            KindCase{MessageKind::kMessage, "Mensagem", true},
                                            KindCase{MessageKind::kSystemError, "Erro", true}));
+
+TEST(MessageForm, CustomKindUsesTheHostTitleAndStaysAboveTheHostWindow) {
+  const QString saved = QGuiApplication::applicationDisplayName();
+  QGuiApplication::setApplicationDisplayName(QStringLiteral("Programa Anfitrião"));
+  QWidget host;
+  host.resize(200, 100);
+  testing::ShowActive(host);
+  QWindow* parent = nullptr;
+  ModalWatchdog watchdog;
+  watchdog.Then([&parent](QWidget* dialog) {
+    parent = dialog->windowHandle()->transientParent();
+    dialog->close();
+  });
+  auto form = CriarMensagem("Texto", MessageKind::kCustom, buttons::kOk, {}, false, false);
+  QGuiApplication::setApplicationDisplayName(saved);
+  EXPECT_EQ(form->windowTitle(), QStringLiteral("Programa Anfitrião"));
+  EXPECT_EQ(form->ShowModal(), 2);
+  EXPECT_EQ(parent, host.windowHandle());
+  EXPECT_EQ(form->parent(), nullptr) << "the host never owns the dialog";
+}
 
 struct ResultCase {
   const char* name;

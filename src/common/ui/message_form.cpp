@@ -13,6 +13,7 @@
 #include <QScrollBar>
 #include <QStyle>
 #include <QUrl>
+#include <QWindow>
 #include <algorithm>
 #include <array>
 #include <bit>
@@ -184,6 +185,12 @@ int TFormMensagem::ShowModal() {
   // modal loop would end the moment it starts.
   const bool quit_on_close = QGuiApplication::quitOnLastWindowClosed();
   QGuiApplication::setQuitOnLastWindowClosed(false);
+  // Kept above the host's window by the window manager, without the host owning the dialog.
+  QWidget* host = QApplication::activeWindow();
+  if (host != nullptr && host != this && host->windowHandle() != nullptr) {
+    winId();
+    windowHandle()->setTransientParent(host->windowHandle());
+  }
   const int result = exec();
   QGuiApplication::setQuitOnLastWindowClosed(quit_on_close);
   return result == QDialog::Rejected ? results::kCancel : result;
@@ -280,7 +287,11 @@ std::unique_ptr<TFormMensagem> CriarMensagem(const std::string& text, MessageKin
   const int client_height = icon_text_height + m.button_height + m.v_spacing + 2 * m.v_margin;
   f.setFixedSize(client_width, client_height);
   f.move(available.center() - QPoint(client_width / 2, client_height / 2));
-  f.setWindowTitle(QString::fromStdString(KindTitle(kind)));
+  // A Qt host may have given its application a title of its own.
+  const QString host_title = QGuiApplication::applicationDisplayName();
+  f.setWindowTitle(kind == MessageKind::kCustom && !host_title.isEmpty()
+                       ? host_title
+                       : QString::fromStdString(KindTitle(kind)));
 
   if (has_icon) {
     auto* image = new QLabel(&f);
