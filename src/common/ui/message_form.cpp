@@ -301,7 +301,7 @@ std::unique_ptr<TFormMensagem> CriarMensagem(const std::string& text, MessageKin
     image->setGeometry(left, m.v_margin, kIconSize, kIconSize);
   }
 
-  int text_left = icon_text_width - area_width + m.h_margin;
+  int text_left = m.h_margin + (has_icon ? kIconSize + m.h_spacing : 0);
   if (rtl) text_left = client_width - text_left - area_width;
   auto* message = new QLabel(&f);
   message->setObjectName(QStringLiteral("Message"));
