@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include <QCheckBox>
 #include <QDesktopServices>
 #include <QLabel>
@@ -345,6 +347,14 @@ TEST(MessageForm, RightToLeftMirrorsIconTextAndButtons) {
     EXPECT_EQ(FindButton(*rtl, name)->geometry().right(), right - FindButton(*ltr, name)->x())
         << name;
   }
+}
+
+TEST(MessageForm, DialogFontIsArialMetricCompatible) {
+  auto form = CriarMensagem("Texto", MessageKind::kWarning, buttons::kOk, {}, false, false);
+  EXPECT_EQ(QFontInfo(form->font()).family(), QStringLiteral("Liberation Sans"))
+      << "install fonts-liberation2, or every dialog is laid out wider";
+  const double dpi = QGuiApplication::primaryScreen()->logicalDotsPerInchY();
+  EXPECT_EQ(form->font().pixelSize(), std::lround(8 * dpi / 72)) << "8 points, whole pixels";
 }
 
 TEST(MessageForm, PlacedAtGivenEdges) {
