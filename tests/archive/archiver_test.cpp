@@ -198,6 +198,15 @@ TEST_F(ArchiverTest, DecodersReadTheStoredDataInAnyChunking) {
   }
 }
 
+TEST_F(ArchiverTest, NegativeKeyLocksNothing) {
+  Make("f", "free text");
+  Add("neg", {"f"}, TCompressMethod::cmRLE, -5);
+  const auto list = List("neg");
+  EXPECT_FALSE(list[0].info.locked);
+  EXPECT_EQ(list[0].info.checksum, 0x387);  // the plain byte sum
+  EXPECT_EQ(testing::ToString(testing::ReadFile(Expand("neg", "out")[0])), "free text");
+}
+
 TEST_F(ArchiverTest, AlteredDataFailsTheChecksumAndLeavesThePartialFile) {
   Make("f", std::string(100, 'x') + "end");
   Add("a", {"f"}, TCompressMethod::cmNone);
