@@ -25,7 +25,7 @@ class NullBuf : public std::streambuf {
 };
 
 // Decoding is bounded by the entry size; larger entries would only make the run slow.
-inline constexpr int32_t kLargestExpanded = 1 << 20;
+inline constexpr int32_t kLargestExpanded = 1 << 16;
 
 inline void ScanBytes(const uint8_t* data, size_t size) {
   std::istringstream in(std::string(reinterpret_cast<const char*>(data), size));

@@ -1,6 +1,9 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+
+#include <csignal>
 
 #include <filesystem>
 #include <fstream>
@@ -195,6 +198,15 @@ TEST_F(ArchiverTest, DecodersReadTheStoredDataInAnyChunking) {
   }
 }
 
+TEST_F(ArchiverTest, NegativeKeyLocksNothing) {
+  Make("f", "free text");
+  Add("neg", {"f"}, TCompressMethod::cmRLE, -5);
+  const auto list = List("neg");
+  EXPECT_FALSE(list[0].info.locked);
+  EXPECT_EQ(list[0].info.checksum, 0x387);  // the plain byte sum
+  EXPECT_EQ(testing::ToString(testing::ReadFile(Expand("neg", "out")[0])), "free text");
+}
+
 TEST_F(ArchiverTest, AlteredDataFailsTheChecksumAndLeavesThePartialFile) {
   Make("f", std::string(100, 'x') + "end");
   Add("a", {"f"}, TCompressMethod::cmNone);
@@ -330,6 +342,52 @@ TEST_F(ArchiverTest, CustomMethodGoesThroughTheEvents) {
   x.ExpandFiles(in, nullptr);
   EXPECT_EQ(seen_id, "ROT");
   EXPECT_EQ(testing::ToString(testing::ReadFile(dir_ / "out/f")), "hello");
+}
+
+// Lowers the largest file this process may write, as a full disk would.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    ::getrlimit(RLIMIT_FSIZE, &saved_);
+    old_handler_ = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit lower = saved_;
+    lower.rlim_cur = bytes;
+    ::setrlimit(RLIMIT_FSIZE, &lower);
+  }
+  ~FileSizeLimit() {
+    ::setrlimit(RLIMIT_FSIZE, &saved_);
+    std::signal(SIGXFSZ, old_handler_);
+  }
+
+ private:
+  rlimit saved_{};
+  void (*old_handler_)(int) = nullptr;
+};
+
+TEST_F(ArchiverTest, WriteErrorsBecomeDiskSpaceErrorsAndKeepTheOldArchive) {
+  Make("big", testing::RandomBytes(200000, 9));
+  Make("small", "small");
+  try {
+    FileSizeLimit limit(100000);
+    Add("new.vcp", {"big"}, TCompressMethod::cmLH5);
+    ADD_FAILURE() << "no error";
+  } catch (const EInsufficientDiskSpace& e) {
+    EXPECT_STREQ(e.what(), "Disk protected or full during compression");
+  }
+  EXPECT_FALSE(fs::exists(dir_ / "new.vcp"));
+  EXPECT_FALSE(fs::exists(dir_ / "new.$$$"));
+
+  Add("old.vcp", {"big"}, TCompressMethod::cmNone);
+  const Bytes before = testing::ReadFile(dir_ / "old.vcp");
+  try {
+    FileSizeLimit limit(100000);
+    Add("old.vcp", {"small"}, TCompressMethod::cmNone);
+    ADD_FAILURE() << "no error";
+  } catch (const EInsufficientDiskSpace& e) {
+    EXPECT_STREQ(e.what(), "Disk full or write error during compression");
+  }
+  EXPECT_EQ(testing::ReadFile(dir_ / "old.vcp"), before);
+  EXPECT_FALSE(fs::exists(dir_ / "old.$$$"));
 }
 
 TEST(DosDateTime, RoundTripsLocalTimesAndClampsBefore1980) {

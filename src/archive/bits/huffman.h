@@ -53,20 +53,38 @@ class DecodeTable {
   // Makes every lookup yield `symbol` with a length of zero bits.
   void BuildSingle(unsigned symbol);
 
-  // Decodes one symbol from the 32 bits that follow in the stream (most significant first)
-  // and reports its length in bits.
-  unsigned Lookup(uint32_t next32, unsigned& length) const {
-    unsigned s = table_[next32 >> (32 - table_bits_)];
-    if (s >= symbol_count_) {
-      uint32_t mask = 1u << (31 - table_bits_);
-      do {
-        s = (next32 & mask) ? right_[s] : left_[s];
-        mask >>= 1;
-      } while (s >= symbol_count_);
+  // Plain pointers into the table, for hot loops that keep them in registers. Valid for the
+  // table's lifetime; rebuilding changes the contents, not the pointers.
+  struct View {
+    const uint16_t* table;
+    const uint16_t* left;
+    const uint16_t* right;
+    const uint8_t* lengths;
+    unsigned symbol_count;
+    unsigned table_bits;
+
+    // Decodes one symbol from the 32 bits that follow in the stream (most significant first)
+    // and reports its length in bits.
+    unsigned Lookup(uint32_t next32, unsigned& length) const {
+      unsigned s = table[next32 >> (32 - table_bits)];
+      if (s >= symbol_count) {
+        uint32_t mask = 1u << (31 - table_bits);
+        do {
+          s = (next32 & mask) ? right[s] : left[s];
+          mask >>= 1;
+        } while (s >= symbol_count);
+      }
+      length = lengths[s];
+      return s;
     }
-    length = lengths_[s];
-    return s;
+  };
+
+  View view() const {
+    return {table_.data(),   left_.data(),  right_.data(),
+            lengths_.data(), symbol_count_, table_bits_};
   }
+
+  unsigned Lookup(uint32_t next32, unsigned& length) const { return view().Lookup(next32, length); }
 
  private:
   unsigned symbol_count_;

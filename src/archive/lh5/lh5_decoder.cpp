@@ -2,11 +2,11 @@
 // position codes and the code-length codes that describe them) over an 8 KiB window.
 
 #include <array>
+#include <cstring>
 #include <memory>
 
 #include "archive/bits/bit_reader.h"
 #include "archive/bits/huffman.h"
-#include "archive/bits/ring_window.h"
 #include "archive/coder_errors.h"
 #include "archive/coders.h"
 #include "archive/lh5/lh5_format.h"
@@ -21,37 +21,60 @@ using namespace lh5;
 
 class Lh5Decoder {
  public:
-  explicit Lh5Decoder(ByteLayer& io) : io_(io), in_(io) { window_.Fill(' '); }
+  explicit Lh5Decoder(ByteLayer& io) : io_(io), in_(io) { window_.fill(' '); }
 
+  // The hot loop keeps the bit buffer, tables and window position in locals: the byte layer
+  // is called for every byte, and members would be reloaded after each call.
   void Run(int64_t count) {
+    BitReader<ByteLayer> in = in_;
+    uint8_t* const window = window_.data();
+    unsigned pos = 0;
     int64_t written = 0;
+    const DecodeTable::View chars = char_table_.view();
+    const DecodeTable::View positions = position_table_.view();
     while (written < count) {
-      if (block_left_ == 0) ReadBlockHeader();
+      if (block_left_ == 0) {
+        in_ = in;
+        ReadBlockHeader();
+        in = in_;
+      }
       --block_left_;
       unsigned length;
-      const unsigned code = char_table_.Lookup(in_.Peek(32), length);
-      in_.Skip(length);
+      const unsigned code = chars.Lookup(in.Peek(32), length);
+      in.Skip(length);
       if (code < 256) {
-        window_.PutLiteral(static_cast<uint8_t>(code), io_);
+        window[pos] = static_cast<uint8_t>(code);
+        pos = (pos + 1) & (kWindowSize - 1);
+        io_.WriteByte(static_cast<uint8_t>(code));
         ++written;
-      } else {
-        const unsigned match = code - (256 - kThreshold);
-        const unsigned distance = ReadPositionValue() + 1;
-        window_.CopyMatch(window_.position() - distance, match, io_);
-        written += match;
+        continue;
       }
+      const unsigned match = code - (256 - kThreshold);
+      unsigned bits = positions.Lookup(in.Peek(32), length);
+      in.Skip(length);
+      if (bits > 1) bits = (1u << (bits - 1)) + in.Read(bits - 1);
+      unsigned from = (pos - bits - 1) & (kWindowSize - 1);
+      if (bits + 1 >= match && from + match <= kWindowSize && pos + match <= kWindowSize) {
+        // The source does not run into the bytes being written (a source just ahead of them, a
+        // window earlier, is read before it is overwritten, as memmove does) and nothing wraps.
+        std::memmove(window + pos, window + from, match);
+        for (unsigned k = 0; k < match; ++k) io_.WriteByte(window[pos + k]);
+        pos = (pos + match) & (kWindowSize - 1);
+        written += match;
+        continue;
+      }
+      for (unsigned k = 0; k < match; ++k) {
+        const uint8_t byte = window[from];
+        window[pos] = byte;
+        from = (from + 1) & (kWindowSize - 1);
+        pos = (pos + 1) & (kWindowSize - 1);
+        io_.WriteByte(byte);
+      }
+      written += match;
     }
   }
 
  private:
-  unsigned ReadPositionValue() {
-    unsigned length;
-    const unsigned bits = position_table_.Lookup(in_.Peek(32), length);
-    in_.Skip(length);
-    if (bits <= 1) return bits;
-    return (1u << (bits - 1)) + in_.Read(bits - 1);
-  }
-
   void ReadBlockHeader() {
     block_left_ = in_.Read(kBlockCountBits);
     // A count of zero cannot come from an encoder; reading it as 2^16 keeps going like 0 - 1.
@@ -129,7 +152,7 @@ class Lh5Decoder {
 
   ByteLayer& io_;
   BitReader<ByteLayer> in_;
-  RingWindow<kWindowBits> window_;
+  std::array<uint8_t, kWindowSize> window_;
   uint32_t block_left_ = 0;
   std::array<uint8_t, kCharCodes> char_lengths_{};
   std::array<uint8_t, kLengthCodes> length_lengths_{};

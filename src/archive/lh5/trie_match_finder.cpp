@@ -8,6 +8,7 @@ TrieMatchFinder::TrieMatchFinder()
     : text_(kTextSize, ' '),
       level_(kWindowSize + 256),
       child_count_(kWindowSize + 256),
+      child_xor_(kWindowSize + 256),
       position_(kWindowSize + 256),
       parent_(2 * kWindowSize),
       prev_(kHashEnd),
@@ -18,6 +19,7 @@ TrieMatchFinder::TrieMatchFinder()
 void TrieMatchFinder::Reset() {
   for (unsigned root = kWindowSize; root < kWindowSize + 256; ++root) level_[root] = 1;
   std::fill(child_count_.begin(), child_count_.end(), 0);
+  std::fill(child_xor_.begin(), child_xor_.end(), 0);
   std::fill(parent_.begin(), parent_.end(), kNil);
   // Internal nodes 1..kWindowSize-1 start out chained as free.
   free_ = 1;
@@ -44,12 +46,15 @@ void TrieMatchFinder::MakeChild(Node parent, uint8_t c, Node child) {
   prev_[child] = static_cast<uint16_t>(h);
   parent_[child] = parent;
   ++child_count_[parent];
+  child_xor_[parent] ^= child;
 }
 
 void TrieMatchFinder::Split(Node old, unsigned position) {
   const Node fresh = free_;
   free_ = next_[fresh];
   child_count_[fresh] = 0;
+  child_xor_[fresh] = 0;
+  child_xor_[parent_[old]] ^= static_cast<uint16_t>(old ^ fresh);
   // The new node takes the old one's place in its parent's hash chain.
   uint16_t t = prev_[old];
   prev_[fresh] = t;
@@ -126,6 +131,7 @@ void TrieMatchFinder::Insert(unsigned position) {
   next_[position] = t;
   prev_[t] = static_cast<uint16_t>(position);
   parent_[position] = q;
+  child_xor_[q] ^= static_cast<uint16_t>(r ^ position);
   parent_[r] = kNil;
   next_[r] = static_cast<Node>(position);
 }
@@ -138,12 +144,12 @@ void TrieMatchFinder::Remove(unsigned position) {
   prev_[s] = r;
   r = parent_[position];
   parent_[position] = kNil;
+  child_xor_[r] ^= static_cast<uint16_t>(position);
   if (r >= kWindowSize || --child_count_[r] > 1) return;
 
   // An internal node left with one child disappears; the child takes its place.
-  unsigned t = position_[r];
-  if (t >= position) t -= kWindowSize;
-  s = Child(r, text_[t + level_[r]]);
+  s = child_xor_[r];
+  child_xor_[parent_[r]] ^= static_cast<uint16_t>(r ^ s);
   uint16_t a = prev_[s];
   uint16_t b = next_[s];
   next_[a] = b;

@@ -46,11 +46,14 @@ class TrieMatchFinder {
  private:
   using Node = uint16_t;
   static constexpr Node kNil = 0;
+  // Hash heads follow the node numbers. Twice as many heads as nodes keep chains short; a
+  // multiplicative hash spreads the (parent, byte) pairs of neighbouring parents.
+  static constexpr unsigned kHashBits = 15;
   static constexpr unsigned kHashBase = 2 * kWindowSize;
-  static constexpr unsigned kHashEnd = 3 * kWindowSize + (kWindowSize / 512 + 1) * 255 + 1;
+  static constexpr unsigned kHashEnd = kHashBase + (1u << kHashBits);
 
   static unsigned Hash(unsigned node, uint8_t c) {
-    return node + (static_cast<unsigned>(c) << (kWindowBits - 9)) + kHashBase;
+    return kHashBase + ((((node << 8) | c) * 2654435761u) >> (32 - kHashBits));
   }
   Node Child(Node parent, uint8_t c);
   void MakeChild(Node parent, uint8_t c, Node child);
@@ -59,6 +62,7 @@ class TrieMatchFinder {
   std::vector<uint8_t> text_;
   std::vector<uint16_t> level_;        // internal nodes and roots
   std::vector<uint16_t> child_count_;  // internal nodes and roots
+  std::vector<uint16_t> child_xor_;    // XOR of the children: the last one is found at once
   std::vector<uint16_t> position_;     // internal nodes: latest position inserted below
   std::vector<Node> parent_;           // internal nodes and leaves
   std::vector<uint16_t> prev_;         // hash chain links: node or hash head
