@@ -6,7 +6,7 @@
 #include <random>
 
 #include "archive/package_routines.h"
-#include "package/configuration_file.h"
+#include "common/cp1252.h"
 #include "package/control_files.h"
 
 namespace vorncom::testing {
@@ -79,20 +79,17 @@ std::string MakePackage(const std::string& folder, const std::string& name, size
     for (size_t i = 0; i < data_size; ++i) data.put(static_cast<char>(random()));
   }
   namespace ini = package::ini;
-  package::TConfigurationFile header((work / package::kHeaderFileName).string(), false);
-  const std::pair<std::pair<const char*, const char*>, std::string> values[] = {
-      {{ini::kDocumento, ini::kTipoSolicitacao}, form_type},
-      {{ini::kDocumento, ini::kNomeSolicitacao}, "Declaração " + form_type},
-      {{ini::kDocumento, ini::kVersaoSolicitacao}, form_version},
-      {{ini::kDocumento, ini::kDataAtualizacao}, "01/02/2026 10:20:30"},
-      {{ini::kUsuario, ini::kIdentificacaoSolicitante},
-       "123.456.789-" + std::to_string(seed % 100)},
-      {{ini::kUsuario, ini::kNomeSolicitante}, "José da Silva " + std::to_string(seed)},
-      {{ini::kUsuario, ini::kIdentificacaoVorn}, "V" + std::to_string(seed)},
-  };
-  for (const auto& [key, value] : values)
-    if (!header.WriteValue(key.first, key.second, package::TConfigValueKind::vkString, value))
-      throw std::runtime_error("header.cfg not written");
+  // Written in one go: the configuration-file class replaces the file atomically per key, which
+  // is too slow for the hundreds of packages the load test makes.
+  const std::string text = std::string("[") + ini::kDocumento + "]\r\n" + ini::kTipoSolicitacao +
+                           "=" + form_type + "\r\n" + ini::kNomeSolicitacao + "=Declaração " +
+                           form_type + "\r\n" + ini::kVersaoSolicitacao + "=" + form_version +
+                           "\r\n" + ini::kDataAtualizacao + "=01/02/2026 10:20:30\r\n[" +
+                           ini::kUsuario + "]\r\n" + ini::kIdentificacaoSolicitante +
+                           "=123.456.789-" + std::to_string(seed % 100) + "\r\n" +
+                           ini::kNomeSolicitante + "=José da Silva " + std::to_string(seed) +
+                           "\r\n" + ini::kIdentificacaoVorn + "=V" + std::to_string(seed) + "\r\n";
+  std::ofstream(work / package::kHeaderFileName, std::ios::binary) << Utf8ToCp1252(text);
   const std::string package = (fs::path(folder) / name).string();
   Variant names = Variant::Array(0, 2);
   names.At(0) = (work / package::kHeaderFileName).string();
