@@ -57,7 +57,12 @@ QString UniquePdfName(const QString& folder, const QString& title) {
 
 }  // namespace
 
-QString FilePrinter::Print(const SpoolFile& spool) { return Print(spool.Load()); }
+QString FilePrinter::Print(const SpoolFile& file) { return Print(file.Load()); }
+
+QString FilePrinter::Print() {
+  if (!spool) throw EReportError("No report to print");
+  return Print(*spool);
+}
 
 QString FilePrinter::Print(const Document& document) {
   if (!device_.HasPrinters()) throw EReportError("No printers installed!");

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <memory>
 
 #include "report/page_model.h"
 #include "report/report_device.h"
@@ -17,10 +18,15 @@ class FilePrinter {
 
   ReportDevice& Device() { return device_; }
 
+  // The spool Print() without argument prints (bound by the preview).
+  std::shared_ptr<const SpoolFile> spool;
+  // Prints `spool`; throws EReportError when none is bound.
+  QString Print();
+
   // Prints the pages that first_page, last_page and page_list select (see SelectPages), `copies`
   // times. Returns the PDF written by the folder printer, else empty. Throws EReportError when
   // there is no printer, the spool cannot be read, or the output fails.
-  QString Print(const SpoolFile& spool);
+  QString Print(const SpoolFile& file);
   QString Print(const Document& document);
 
   int first_page = 1;

@@ -75,6 +75,7 @@ class ReportDevice {
   // the runner; without one the call changes nothing and returns false. True when confirmed.
   using SetupDialogRunner = std::function<bool(ReportDevice&)>;
   void SetSetupDialogRunner(SetupDialogRunner runner) { setup_runner_ = std::move(runner); }
+  bool HasSetupDialogRunner() const { return static_cast<bool>(setup_runner_); }
   bool ExecuteSetupDialog();
 
  private:

@@ -1,0 +1,83 @@
+// Demonstration of the report engine and its windows: builds a three-page report, shows it in
+// the preview window (grabbing the window to PNG when asked) and prints it on the folder printer.
+//
+//   report-sample [--grab FILE.png] [--pdf FOLDER] [--interactive]
+//
+// Without --interactive the preview closes by itself once it has been drawn, so the program runs
+// headless (QT_QPA_PLATFORM=offscreen).
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QDir>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <cstdio>
+
+#include "receipt/preview_host.h"
+#include "receipt/rel_preview_form.h"
+#include "report/report_job.h"
+#include "sample_report.h"
+
+using vorncom::receipt::PreviewHost;
+using vorncom::receipt::TfqevRelPreviewForm;
+using vorncom::report::Destination;
+using vorncom::report::ReportJob;
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  QCommandLineParser options;
+  options.addHelpOption();
+  options.addOption({"grab", "Save a picture of the preview window.", "png"});
+  options.addOption({"pdf", "Print on the PDF printer writing into this folder.", "folder"});
+  options.addOption({"interactive", "Leave the preview open for the user."});
+  options.process(app);
+
+  if (options.isSet("pdf")) qputenv("VORNCOM_PDF_PRINTER", options.value("pdf").toLocal8Bit());
+  auto& device = vorncom::report::DefaultReportDevice();
+  device.Refresh();
+
+  QTemporaryDir work;
+  QString logo = work.filePath("logo.bmp");
+  if (!WriteSampleLogo(logo)) {
+    std::fprintf(stderr, "cannot write %s\n", qPrintable(logo));
+    return 1;
+  }
+
+  ReportJob job(device);
+  SetUpSampleReport(job, logo);
+  PreviewHost host;
+  job.on_override_preview = [&host](ReportJob& j, vorncom::report::PreviewAction a) {
+    host.Handle(j, a);
+  };
+  QString grab = options.value("grab");
+  bool interactive = options.isSet("interactive");
+  host.on_created = [&](TfqevRelPreviewForm& window) {
+    window.resize(900, 700);
+    if (interactive) return;
+    QTimer::singleShot(200, &window, [&window, grab] {
+      if (!grab.isEmpty()) {
+        if (!window.grab().save(grab)) std::fprintf(stderr, "cannot write %s\n", qPrintable(grab));
+      }
+      window.close();
+    });
+  };
+
+  try {
+    job.destination = Destination::kPreview;
+    job.Execute();
+    std::printf("pages: %d\n", job.LastSpool() ? job.LastSpool()->PageCount() : 0);
+    if (options.isSet("pdf")) {
+      if (!device.SelectPrinter(vorncom::report::kPdfPrinterName)) {
+        std::fprintf(stderr, "no PDF printer\n");
+        return 1;
+      }
+      job.destination = Destination::kPrinter;
+      job.Execute();
+      std::printf("pdf: %s\n", qPrintable(job.LastOutput()));
+    }
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "report failed: %s\n", e.what());
+    return 1;
+  }
+  return 0;
+}
