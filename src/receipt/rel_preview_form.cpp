@@ -466,7 +466,8 @@ bool TfqevRelPreviewForm::eventFilter(QObject* watched, QEvent* event) {
     // Opening the combo's own list is not leaving the box.
     if (reason != Qt::PopupFocusReason) {
       if (watched == PageEdit) PageEditExit();
-      if (watched == ZoomEdit->lineEdit()) ZoomEditExit();
+      // The combo is its line edit's focus proxy; either may report the leave.
+      if (watched == ZoomEdit->lineEdit() || watched == ZoomEdit) ZoomEditExit();
     }
   }
   return QDialog::eventFilter(watched, event);

@@ -41,6 +41,7 @@ QStringList TextMeasure::Wrap(const QString& text, double width) const {
     QString line;
     qsizetype pos = 0;
     bool line_started = false;
+    qsizetype lines_before = lines.size();
     while (pos < paragraph.size()) {
       // A token is a run of blanks followed by a word.
       qsizetype word_start = pos;
@@ -79,7 +80,8 @@ QStringList TextMeasure::Wrap(const QString& text, double width) const {
       line = candidate;
       line_started = !line.isEmpty();
     }
-    lines << line;
+    // A blank paragraph still takes its line; a split word's empty remainder does not.
+    if (line_started || lines.size() == lines_before) lines << line;
   }
   return lines;
 }
