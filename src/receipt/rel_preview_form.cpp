@@ -368,12 +368,17 @@ void TfqevRelPreviewForm::SBPrintClick() {
   if (!job_.preview.allow_print || !job_.permissions.preview_print_setup) return;
   if (!printer_.spool) return;
   if (run_setup_dialog(job_, printer_) != QDialog::Accepted) return;
+  printer_.on_progress = [this](int done, int total) {
+    progress_->setValue(total > 0 ? done * 100 / total : 0);
+    QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+  };
   try {
-    QString written = printer_.Print();
-    Q_UNUSED(written);
+    printer_.Print();
   } catch (const std::exception& e) {
     on_print_error(QString::fromStdString(e.what()));
   }
+  printer_.on_progress = nullptr;
+  progress_->setValue(0);
 }
 
 bool TfqevRelPreviewForm::FormKeyDown(int key, Qt::KeyboardModifiers modifiers) {

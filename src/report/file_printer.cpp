@@ -101,6 +101,7 @@ QString FilePrinter::PrintToFolder(const Document& document, const std::vector<i
         writer.newPage();
       }
       RenderPageInto(painter, page, QRectF(0, 0, writer.width(), writer.height()));
+      if (on_progress) on_progress(static_cast<int>(i + 1), static_cast<int>(pages.size()));
     }
     painter.end();
   }
@@ -131,6 +132,7 @@ void FilePrinter::PrintToSystem(const Document& document, const std::vector<int>
       printer.newPage();
     }
     RenderPageInto(painter, page, printer.paperRect(QPrinter::DevicePixel));
+    if (on_progress) on_progress(static_cast<int>(i + 1), static_cast<int>(pages.size()));
   }
   painter.end();
 }

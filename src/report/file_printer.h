@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <functional>
 #include <memory>
 
 #include "report/page_model.h"
@@ -35,6 +36,8 @@ class FilePrinter {
   int copies = 1;
   bool collate = false;
   bool duplex = false;
+  // Called after each page sent, with the pages done and the pages to do.
+  std::function<void(int, int)> on_progress;
 
  private:
   QString PrintToFolder(const Document& document, const std::vector<int>& pages);

@@ -1,7 +1,7 @@
 // Demonstration of the report engine and its windows: builds a three-page report, shows it in
 // the preview window (grabbing the window to PNG when asked) and prints it on the folder printer.
 //
-//   report-sample [--grab FILE.png] [--pdf FOLDER] [--interactive]
+//   report-sample [--grab FILE.png] [--grab-setup FILE.png] [--pdf FOLDER] [--interactive]
 //
 // Without --interactive the preview closes by itself once it has been drawn, so the program runs
 // headless (QT_QPA_PLATFORM=offscreen).
@@ -15,6 +15,7 @@
 
 #include "receipt/preview_host.h"
 #include "receipt/rel_preview_form.h"
+#include "receipt/rel_setup_form.h"
 #include "report/report_job.h"
 #include "sample_report.h"
 
@@ -28,6 +29,7 @@ int main(int argc, char** argv) {
   QCommandLineParser options;
   options.addHelpOption();
   options.addOption({"grab", "Save a picture of the preview window.", "png"});
+  options.addOption({"grab-setup", "Save a picture of the print setup dialog.", "png"});
   options.addOption({"pdf", "Print on the PDF printer writing into this folder.", "folder"});
   options.addOption({"interactive", "Leave the preview open for the user."});
   options.process(app);
@@ -50,13 +52,22 @@ int main(int argc, char** argv) {
     host.Handle(j, a);
   };
   QString grab = options.value("grab");
+  QString grab_setup = options.value("grab-setup");
   bool interactive = options.isSet("interactive");
   host.on_created = [&](TfqevRelPreviewForm& window) {
     window.resize(900, 700);
     if (interactive) return;
-    QTimer::singleShot(200, &window, [&window, grab] {
+    QTimer::singleShot(200, &window, [&window, grab, grab_setup] {
       if (!grab.isEmpty()) {
         if (!window.grab().save(grab)) std::fprintf(stderr, "cannot write %s\n", qPrintable(grab));
+      }
+      if (!grab_setup.isEmpty()) {
+        vorncom::receipt::TfqevRelSetupForm setup(window.Job(), window.FilePrinter1(), &window);
+        setup.show();
+        QApplication::processEvents();
+        if (!setup.grab().save(grab_setup)) {
+          std::fprintf(stderr, "cannot write %s\n", qPrintable(grab_setup));
+        }
       }
       window.close();
     });
