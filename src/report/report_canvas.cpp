@@ -33,7 +33,14 @@ void ReportCanvas::Begin(const QString& title, QSizeF paper_cm, const MarginsCm&
 }
 
 Document ReportCanvas::Finish() {
-  if (active_) EndPage();
+  if (active_) {
+    try {
+      EndPage();
+    } catch (...) {
+      active_ = false;
+      throw;
+    }
+  }
   active_ = false;
   return std::move(document_);
 }

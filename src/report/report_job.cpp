@@ -42,12 +42,13 @@ void ReportJob::Generate() {
   canvas_.on_end_of_section = [this] {
     if (on_end_of_section) on_end_of_section(*this);
   };
-  canvas_.Begin(titles.job, device_.PaperSizeCm(), margins_);
   try {
+    canvas_.Begin(titles.job, device_.PaperSizeCm(), margins_);
     if (on_print) on_print(*this);
   } catch (...) {
+    // No footer for a page whose body failed; the canvas is left ready for the next run.
     canvas_.on_page_end = nullptr;
-    canvas_.Finish();
+    if (canvas_.Active()) canvas_.Finish();
     throw;
   }
   spool_ = std::make_shared<const SpoolFile>(canvas_.Finish());

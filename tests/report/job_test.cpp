@@ -134,6 +134,10 @@ TEST(ReportJobTest, FailingEventStillEndsTheRun) {
   EXPECT_FALSE(previewed);
   EXPECT_FALSE(job.Running());
   job.on_print = nullptr;
+  job.on_print_footer = [](ReportJob&) { throw EReportError("bad footer"); };
+  EXPECT_THROW(job.Execute(), EReportError);
+  EXPECT_FALSE(previewed);
+  job.on_print_footer = nullptr;
   EXPECT_NO_THROW(job.Execute());  // the canvas is usable again
   EXPECT_TRUE(previewed);
 }

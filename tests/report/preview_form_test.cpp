@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTest>
@@ -11,7 +14,9 @@
 #include <QToolButton>
 
 #include "receipt/preview_host.h"
+#include "receipt/printer_setup_dialog.h"
 #include "receipt/rel_preview_form.h"
+#include "report/paper.h"
 #include "report_test_support.h"
 
 namespace vorncom::receipt {
@@ -297,6 +302,48 @@ TEST(PreviewHostTest, ModalPreviewThroughTheOverrideHook) {
   EXPECT_EQ(status, QStringLiteral("Visualizando página 1 de 2"));
   EXPECT_EQ(size, QSize(688, 512));
   EXPECT_EQ(host.Window(), nullptr);  // freed
+}
+
+TEST(PreviewHostTest, NonModalPreviewIsAwaited) {
+  PdfPrinterEnvironment env;
+  ReportJob job(env.Device());
+  SetUpPagedJob(job, 1);
+  job.preview.modal = false;
+  PreviewHost host;
+  job.on_override_preview = [&](ReportJob& j, report::PreviewAction a) { host.Handle(j, a); };
+  bool was_modal = true;
+  host.on_created = [&](TfqevRelPreviewForm& window) {
+    QTimer::singleShot(50, &window, [&] {
+      was_modal = window.isModal();
+      window.SBDoneClick();
+    });
+  };
+  job.Execute();  // returns only once the window has closed
+  EXPECT_FALSE(was_modal);
+  EXPECT_EQ(host.Window(), nullptr);
+}
+
+TEST(PrinterSetupDialogTest, ChangesReachTheDeviceOnlyOnOk) {
+  PdfPrinterEnvironment env;
+  report::ReportDevice& device = env.Device();
+  ASSERT_TRUE(device.SelectPrinter(QStringLiteral("PDF")));
+  device.SetPaperCode(report::kPaperA4);
+  for (bool ok : {false, true}) {
+    PrinterSetupDialog dialog(device);
+    dialog.show();
+    auto* papers = dialog.findChild<QComboBox*>(QStringLiteral("PaperCombo"));
+    ASSERT_NE(papers, nullptr);
+    EXPECT_EQ(papers->currentData().toInt(), report::kPaperA4);
+    papers->setCurrentIndex(papers->findData(report::kPaperLetter));
+    dialog.findChild<QRadioButton*>(QStringLiteral("LandscapeRB"))->setChecked(true);
+    auto* buttons = dialog.findChild<QDialogButtonBox*>();
+    QTest::mouseClick(buttons->button(ok ? QDialogButtonBox::Ok : QDialogButtonBox::Cancel),
+                      Qt::LeftButton);
+    EXPECT_EQ(dialog.result(), ok ? QDialog::Accepted : QDialog::Rejected);
+    EXPECT_EQ(device.PaperCode(), ok ? report::kPaperLetter : report::kPaperA4);
+    EXPECT_EQ(device.GetOrientation(),
+              ok ? report::Orientation::kLandscape : report::Orientation::kPortrait);
+  }
 }
 
 }  // namespace
