@@ -82,14 +82,15 @@ QSizeF FilePreview::PageInches() const {
 double FilePreview::PageWidthZoom(QSize viewport) const {
   QSizeF page = PageInches();
   double total = page.width() * (1 + 2 * page_margin_percent / 100);
-  return std::clamp(viewport.width() / (total * screen_dpi) * 100, kMinZoom, kMaxZoom);
+  // One pixel of slack: the rendered size is rounded and must not bring up a scroll bar.
+  return std::clamp((viewport.width() - 1) / (total * screen_dpi) * 100, kMinZoom, kMaxZoom);
 }
 
 double FilePreview::WholePageZoom(QSize viewport) const {
   QSizeF page = PageInches();
   double margin = page.width() * page_margin_percent / 100;
-  double by_width = viewport.width() / ((page.width() + 2 * margin) * screen_dpi);
-  double by_height = viewport.height() / ((page.height() + 2 * margin) * screen_dpi);
+  double by_width = (viewport.width() - 1) / ((page.width() + 2 * margin) * screen_dpi);
+  double by_height = (viewport.height() - 1) / ((page.height() + 2 * margin) * screen_dpi);
   return std::clamp(std::min(by_width, by_height) * 100, kMinZoom, kMaxZoom);
 }
 
@@ -98,8 +99,8 @@ QImage FilePreview::Render() const {
   double ppi = screen_dpi * zoom_ / 100;
   double margin = inches.width() * page_margin_percent / 100 * ppi;
   QSizeF page_px(inches.width() * ppi, inches.height() * ppi);
-  QSize size(static_cast<int>(std::ceil(page_px.width() + 2 * margin)),
-             static_cast<int>(std::ceil(page_px.height() + 2 * margin)));
+  QSize size(std::max(1, static_cast<int>(page_px.width() + 2 * margin)),
+             std::max(1, static_cast<int>(page_px.height() + 2 * margin)));
   QImage image(size, QImage::Format_RGB32);
   image.fill(kBackground);
   QRectF page_rect(QPointF(margin, margin), page_px);

@@ -262,8 +262,8 @@ TEST(FilePreviewTest, ZoomLimitsAndPages) {
   EXPECT_EQ(page_changes, 3);
   // A4 is 8.27 in wide; with 5 % on each side at 96 dpi the width fits 873 pixels at 100 %.
   preview.screen_dpi = 96;
-  EXPECT_NEAR(preview.PageWidthZoom(QSize(873, 400)), 100, 0.1);
-  EXPECT_NEAR(preview.WholePageZoom(QSize(873, 400)), 400 / ((11.69 + 0.827) * 96) * 100, 0.2);
+  EXPECT_NEAR(preview.PageWidthZoom(QSize(874, 400)), 100, 0.1);
+  EXPECT_NEAR(preview.WholePageZoom(QSize(874, 400)), 400 / ((11.69 + 0.827) * 96) * 100, 0.2);
   EXPECT_EQ(preview.PageWidthZoom(QSize(10, 10)), FilePreview::kMinZoom);
   EXPECT_EQ(preview.PageWidthZoom(QSize(100000, 10)), FilePreview::kMaxZoom);
 }

@@ -31,6 +31,8 @@ int main(int argc, char** argv) {
   options.addOption({"grab", "Save a picture of the preview window.", "png"});
   options.addOption({"grab-setup", "Save a picture of the print setup dialog.", "png"});
   options.addOption({"pdf", "Print on the PDF printer writing into this folder.", "folder"});
+  options.addOption({"whole-page", "Grab the preview zoomed to the whole page."});
+  options.addOption({"size", "Preview window size, WxH (default 900x700).", "size"});
   options.addOption({"interactive", "Leave the preview open for the user."});
   options.process(app);
 
@@ -54,10 +56,18 @@ int main(int argc, char** argv) {
   QString grab = options.value("grab");
   QString grab_setup = options.value("grab-setup");
   bool interactive = options.isSet("interactive");
+  bool whole_page = options.isSet("whole-page");
+  QSize size(900, 700);
+  if (options.isSet("size")) {
+    QStringList wh = options.value("size").split(QLatin1Char('x'));
+    if (wh.size() == 2) size = QSize(wh[0].toInt(), wh[1].toInt());
+  }
   host.on_created = [&](TfqevRelPreviewForm& window) {
-    window.resize(900, 700);
+    window.resize(size);
     if (interactive) return;
-    QTimer::singleShot(200, &window, [&window, grab, grab_setup] {
+    QTimer::singleShot(200, &window, [&window, grab, grab_setup, whole_page] {
+      if (whole_page) window.SBZoomPageClick();
+      QApplication::processEvents();  // let the scroll bars follow the new zoom
       if (!grab.isEmpty()) {
         if (!window.grab().save(grab)) std::fprintf(stderr, "cannot write %s\n", qPrintable(grab));
       }
