@@ -13,9 +13,10 @@
 namespace vorncom::report {
 namespace {
 
-// The folder printer reports the borders of a typical laser printer (1/6 inch), so that a layout
-// proofed on it prints unchanged on a real one.
+// The folder printer reports the borders and resolution of a typical laser printer (1/6 inch,
+// 600 dpi), so that a layout proofed on it prints unchanged on a real one.
 constexpr double kPdfBorderCm = kCmPerInch / 6.0;
+constexpr int kPdfPixelsPerInch = 600;
 
 QString SystemPort(const QPrinterInfo& info) {
   if (!info.location().isEmpty()) return info.location();
@@ -127,6 +128,19 @@ MarginsCm ReportDevice::BorderCm() const {
   MarginsCm border{m.left() * to_cm, m.right() * to_cm, m.top() * to_cm, m.bottom() * to_cm};
   border_cache_[key] = border;
   return border;
+}
+
+int ReportDevice::PixelsPerInch() const {
+  if (index_ < 0) return 0;
+  const PrinterEntry& entry = printers_[index_];
+  if (entry.is_pdf) return kPdfPixelsPerInch;
+  auto cached = resolution_cache_.find(entry.name);
+  if (cached != resolution_cache_.end()) return cached->second;
+  QPrinter printer(QPrinter::HighResolution);
+  printer.setPrinterName(entry.name);
+  int dpi = printer.resolution();
+  resolution_cache_[entry.name] = dpi;
+  return dpi;
 }
 
 bool ReportDevice::ExecuteSetupDialog() { return setup_runner_ ? setup_runner_(*this) : false; }

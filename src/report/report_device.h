@@ -71,6 +71,10 @@ class ReportDevice {
   // The unprintable border on each side for the current printer, paper and orientation.
   MarginsCm BorderCm() const;
 
+  // Resolution of the current printer in pixels per inch (0 without printers). Layout never
+  // depends on it; it is there for callers that size bitmaps by the printer's pixels.
+  int PixelsPerInch() const;
+
   // The platform's printer setup dialog (printer, paper, orientation). The window layer installs
   // the runner; without one the call changes nothing and returns false. True when confirmed.
   using SetupDialogRunner = std::function<bool(ReportDevice&)>;
@@ -85,6 +89,7 @@ class ReportDevice {
   Orientation orientation_ = Orientation::kPortrait;
   SetupDialogRunner setup_runner_;
   mutable std::map<std::tuple<QString, int, int>, MarginsCm> border_cache_;
+  mutable std::map<QString, int> resolution_cache_;
 };
 
 // The process-wide device used by report jobs unless they are given another.

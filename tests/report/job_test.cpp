@@ -27,6 +27,7 @@ TEST(ReportDeviceTest, PdfPrinterIsListedWithItsFolderAsPort) {
   EXPECT_GE(device.PrinterIndex(), 0);
   EXPECT_EQ(device.CurrentPrinter().port, env.Folder());
   EXPECT_TRUE(device.CurrentPrinter().is_pdf);
+  EXPECT_EQ(device.PixelsPerInch(), 600);
 }
 
 TEST(ReportDeviceTest, NoPrintersInstalled) {
@@ -36,6 +37,7 @@ TEST(ReportDeviceTest, NoPrintersInstalled) {
   EXPECT_EQ(device.PrinterIndex(), -1);
   EXPECT_EQ(device.CurrentPrinter().name, QString());
   EXPECT_EQ(device.BorderCm(), MarginsCm{});
+  EXPECT_EQ(device.PixelsPerInch(), 0);
   device.SetPrinterIndex(0);  // ignored
   EXPECT_EQ(device.PrinterIndex(), -1);
   EXPECT_FALSE(device.ExecuteSetupDialog());
