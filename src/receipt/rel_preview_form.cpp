@@ -276,7 +276,7 @@ void TfqevRelPreviewForm::FilePreview1PageChange() {
   PageEdit->setText(QString::number(preview_.CurrentPage()));
   status_panel0_->setText(QStringLiteral("Visualizando página %1 de %2")
                               .arg(preview_.CurrentPage() - preview_.FirstPage() + 1)
-                              .arg(std::max(1, preview_.PageCount())));
+                              .arg(preview_.PageCount()));
   ShowPage();
 }
 
