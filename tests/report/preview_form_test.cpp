@@ -158,6 +158,21 @@ TEST_F(PreviewFormTest, ZoomButtonsStepAndStopAtTheLimits) {
   EXPECT_EQ(preview.Zoom(), 10);
   form_->SBZoomPageClick();
   EXPECT_GT(preview.Zoom(), 10);
+  // The captions' mnemonics are the keyboard shortcuts the hints name (a shortcut clicks its
+  // button after a short animation).
+  preview.SetZoom(100);
+  auto press = [this](Qt::Key key) {
+    QTest::keyClick(form_.get(), key, Qt::AltModifier);
+    QTest::qWait(250);
+  };
+  press(Qt::Key_M);
+  EXPECT_EQ(preview.Zoom(), 110);
+  press(Qt::Key_N);
+  press(Qt::Key_N);
+  EXPECT_EQ(preview.Zoom(), 90);
+  press(Qt::Key_L);
+  EXPECT_EQ(Zoom()->currentText(), QStringLiteral("%1 %").arg(std::lround(preview.Zoom())));
+  EXPECT_NE(preview.Zoom(), 90);
 }
 
 TEST_F(PreviewFormTest, PageCommandsAndPageBox) {
