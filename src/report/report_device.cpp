@@ -1,5 +1,7 @@
 #include "report/report_device.h"
 
+#include "common/registry.h"
+
 #include <QDir>
 #include <QPageLayout>
 #include <QPrinter>
@@ -26,7 +28,19 @@ QString SystemPort(const QPrinterInfo& info) {
 
 }  // namespace
 
-QString PdfPrinterFolder() { return qEnvironmentVariable("VORNCOM_PDF_PRINTER"); }
+QString PdfPrinterFolder() {
+  if (QString folder = qEnvironmentVariable("VORNCOM_PDF_PRINTER"); !folder.isEmpty())
+    return folder;
+  try {
+    const auto value = Registry::Default().ReadValue("SOFTWARE\\VornCom", "PastaImpressoraPDF");
+    if (const auto* text = value ? std::get_if<std::string>(&*value) : nullptr) {
+      return QString::fromStdString(*text);
+    }
+  } catch (const std::exception&) {
+    // An unreadable registry offers no folder printer.
+  }
+  return {};
+}
 
 ReportDevice::ReportDevice() {
   Refresh();

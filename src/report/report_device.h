@@ -31,7 +31,8 @@ struct PrinterEntry {
 inline constexpr const char* kPdfPrinterName = "PDF";
 
 // Folder into which the "PDF" printer writes its jobs: the VORNCOM_PDF_PRINTER environment value,
-// or empty when that printer is not offered.
+// else the registry-layer value "PastaImpressoraPDF" of "SOFTWARE\\VornCom"; empty when that
+// printer is not offered.
 QString PdfPrinterFolder();
 
 // The printer side of the report engine: the system's printers (and the folder printer), the

@@ -4,11 +4,14 @@
 #include <QFile>
 #include <QPdfWriter>
 
+#include "common/registry.h"
 #include "report/file_printer.h"
 #include "report/page_renderer.h"
+#include "report/report_device.h"
 #include "report/report_job.h"
 #include "report/units.h"
 #include "report_test_support.h"
+#include "support/temp_dir.h"
 
 namespace vorncom::report {
 namespace {
@@ -115,6 +118,23 @@ TEST(RendererTest, PageModelMapsOntoTheImage) {
   }
   EXPECT_TRUE(ink_inside);
   EXPECT_FALSE(ink_outside);
+}
+
+TEST(PdfPrinterFolderTest, EnvironmentFirstThenRegistryLayer) {
+  const QByteArray saved = qgetenv("VORNCOM_PDF_PRINTER");
+  vorncom::testing::IsolatedEnvironment env;
+  qunsetenv("VORNCOM_PDF_PRINTER");
+  EXPECT_TRUE(PdfPrinterFolder().isEmpty());
+  Registry::Default().WriteValue("SOFTWARE\\VornCom", "PastaImpressoraPDF",
+                                 std::string("/srv/recibos"));
+  EXPECT_EQ(PdfPrinterFolder(), "/srv/recibos");
+  qputenv("VORNCOM_PDF_PRINTER", "/tmp/pdf");
+  EXPECT_EQ(PdfPrinterFolder(), "/tmp/pdf");
+  if (saved.isEmpty()) {
+    qunsetenv("VORNCOM_PDF_PRINTER");
+  } else {
+    qputenv("VORNCOM_PDF_PRINTER", saved);
+  }
 }
 
 }  // namespace
