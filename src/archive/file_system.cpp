@@ -135,4 +135,12 @@ void SyncFile(const std::string& path) {
   if (rc != 0) throw std::ios_base::failure("cannot flush " + path);
 }
 
+void SyncParentFolder(const std::string& path) {
+  const auto parent = fs::absolute(fs::path(path)).parent_path();
+  const int fd = ::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
+}
+
 }  // namespace vorncom::archive

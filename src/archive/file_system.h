@@ -48,5 +48,7 @@ std::string ChangeFileExt(const std::string& path, const std::string& ext);
 // Flushes a closed file's data to the disk before it replaces another; throws
 // std::ios_base::failure when that fails.
 void SyncFile(const std::string& path);
+// Makes a rename in the folder holding `path` durable; best effort.
+void SyncParentFolder(const std::string& path);
 
 }  // namespace vorncom::archive
