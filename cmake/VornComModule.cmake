@@ -10,6 +10,7 @@ function(vorncom_add_test)
   if(NOT T_QT)
     target_link_libraries(${T_NAME} PRIVATE GTest::gtest_main)
   endif()
+  target_include_directories(${T_NAME} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
   target_compile_definitions(${T_NAME} PRIVATE
     VORNCOM_TEST_DATA_DIR="${PROJECT_SOURCE_DIR}/tests/data")
   if(NOT T_LABELS)

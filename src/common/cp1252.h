@@ -15,6 +15,9 @@ std::string Cp1252ToUtf8(std::string_view cp1252);
 // Characters with no Windows-1252 form become '?', and so does each byte of a malformed sequence.
 std::string Utf8ToCp1252(std::string_view utf8);
 
+// Appends the UTF-8 form of one code point.
+void AppendUtf8(std::string& out, char32_t code_point);
+
 // Case folding of Windows-1252 letters (A-Z and the accented Latin-1 capitals), as Windows'
 // case-insensitive comparisons of names do. Operates on Windows-1252 bytes.
 char Cp1252ToUpper(char c);

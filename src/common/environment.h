@@ -59,6 +59,9 @@ int32_t GetFileSize(const std::string& name);
 // Free bytes of the file system holding `path`; -1 when the path names no usable file system.
 int64_t FreeSpace(const std::string& path);
 
+// The mount point of the file system holding `path` (what a drive letter names elsewhere).
+std::string MountPointOf(const std::string& path);
+
 // Parts of a "dd/mm/yyyy hh:nn:ss" text: before the first blank; the 8 characters after it.
 std::string DatePart(const std::string& text);
 std::string TimePart(const std::string& text);

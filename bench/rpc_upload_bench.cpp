@@ -1,0 +1,160 @@
+// Upload throughput through the real client and vorncom-server (SendDataPacket calls) against a
+// raw blocking-socket request/response loop that moves the same packets with no encoding, no
+// dispatch and no file. The ratio of the two is the cost of the remote-call layer.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <benchmark/benchmark.h>
+
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <thread>
+
+#include "rpc/connection.h"
+#include "rpc/reception_server_proxy.h"
+#include "server/config.h"
+#include "server/reception_service.h"
+#include "server/server_context.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace vorncom;
+
+// Page-cache-backed storage when available, so the disk does not set the pace.
+fs::path ScratchFolder() {
+  const fs::path base = fs::exists("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
+  return base / ("vorncom-bench-" + std::to_string(::getpid()));
+}
+
+void UploadThroughServer(benchmark::State& state) {
+  const auto packet_size = static_cast<size_t>(state.range(0));
+  const fs::path folder = ScratchFolder();
+  {
+    server::ServerContext context(server::ParseServerConfig(
+        "listen_port = 0\nlog_sessions = false\nworkers = 1\nmax_upload = 2000000000\n"
+        "max_frame = 1048576\npacket_size = " +
+        std::to_string(packet_size) + "\ndata_folder = " + folder.string() + "\n"));
+    server::ReceptionService service(context);
+    const uint16_t port = service.Start();
+
+    rpc::Connection connection(rpc::kServerGUID, rpc::kServerName);
+    connection.SetAddress("127.0.0.1");
+    connection.SetPort(port);
+    connection.Open();
+    rpc::ReceptionServerProxy proxy(connection);
+    proxy.SendControlPacket(
+        rpc::BuildControlPacket("B", "1", "BENCH.ZIP", 1, rpc::Operation::kSend, "127.0.0.1"));
+    Variant size;
+    proxy.CheckServerStatus(size);
+
+    Variant packet(ByteArray{1, std::vector<uint8_t>(packet_size, 0x5a)});
+    Variant count(static_cast<int32_t>(packet_size));
+    int64_t in_file = 0;
+    proxy.SendFile(Variant("BENCH.ZIP"));
+    for (auto _ : state) {
+      // A new upload now and then keeps the temporary file (and memory) small.
+      if (in_file >= (64 << 20)) {
+        proxy.SendFile(Variant("BENCH.ZIP"));
+        in_file = 0;
+      }
+      proxy.SendDataPacket(packet, count);
+      in_file += static_cast<int64_t>(packet_size);
+    }
+    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(packet_size));
+    connection.Close();
+  }
+  fs::remove_all(folder);
+}
+
+void ReadExactly(int fd, uint8_t* into, size_t size) {
+  while (size > 0) {
+    const ssize_t n = ::recv(fd, into, size, 0);
+    if (n <= 0) throw std::runtime_error("recv");
+    into += n;
+    size -= static_cast<size_t>(n);
+  }
+}
+
+void WriteAll(int fd, iovec* parts, int count) {
+  std::vector<iovec> v(parts, parts + count);
+  size_t i = 0;
+  while (i < v.size()) {
+    ssize_t n = ::writev(fd, v.data() + i, static_cast<int>(v.size() - i));
+    if (n < 0) throw std::runtime_error("writev");
+    while (i < v.size() && static_cast<size_t>(n) >= v[i].iov_len)
+      n -= static_cast<ssize_t>(v[i++].iov_len);
+    if (i < v.size()) {
+      v[i].iov_base = static_cast<uint8_t*>(v[i].iov_base) + n;
+      v[i].iov_len -= static_cast<size_t>(n);
+    }
+  }
+}
+
+void NoDelay(int fd) {
+  int one = 1;
+  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+}
+
+// Length-prefixed packet out, 4-byte acknowledgement back: the least a request/response upload
+// can do over the same socket.
+void UploadRawSocket(benchmark::State& state) {
+  const auto packet_size = static_cast<size_t>(state.range(0));
+  const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  ::listen(listener, 1);
+  socklen_t len = sizeof a;
+  ::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
+
+  std::thread server([listener] {
+    const int fd = ::accept(listener, nullptr, nullptr);
+    NoDelay(fd);
+    std::vector<uint8_t> body;
+    try {
+      for (;;) {
+        uint8_t header[4];
+        ReadExactly(fd, header, 4);
+        const uint32_t n = (uint32_t{header[0]} << 24) | (uint32_t{header[1]} << 16) |
+                           (uint32_t{header[2]} << 8) | header[3];
+        body.resize(n);
+        ReadExactly(fd, body.data(), n);
+        uint32_t ack = htonl(n);
+        iovec part{&ack, 4};
+        WriteAll(fd, &part, 1);
+      }
+    } catch (const std::exception&) {
+    }
+    ::close(fd);
+  });
+
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  NoDelay(fd);
+  std::vector<uint8_t> packet(packet_size, 0x5a);
+  uint32_t header = htonl(static_cast<uint32_t>(packet_size));
+  for (auto _ : state) {
+    iovec parts[2] = {{&header, 4}, {packet.data(), packet.size()}};
+    WriteAll(fd, parts, 2);
+    uint8_t ack[4];
+    ReadExactly(fd, ack, 4);
+  }
+  state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(packet_size));
+  ::close(fd);
+  server.join();
+  ::close(listener);
+}
+
+BENCHMARK(UploadThroughServer)->Arg(4096)->Arg(65536)->UseRealTime()->MinTime(2.0);
+BENCHMARK(UploadRawSocket)->Arg(4096)->Arg(65536)->UseRealTime()->MinTime(2.0);
+
+}  // namespace
+
+BENCHMARK_MAIN();

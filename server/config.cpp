@@ -1,0 +1,184 @@
+#include "server/config.h"
+
+#include <charconv>
+#include <fstream>
+#include <sstream>
+
+namespace vorncom::server {
+
+namespace {
+
+std::string Trim(std::string_view s) {
+  size_t b = 0, e = s.size();
+  while (b < e && (s[b] == ' ' || s[b] == '\t' || s[b] == '\r')) ++b;
+  while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t' || s[e - 1] == '\r')) --e;
+  return std::string(s.substr(b, e - b));
+}
+
+std::vector<std::string> Split(const std::string& s, char sep) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  for (;;) {
+    const size_t at = s.find(sep, start);
+    parts.push_back(Trim(s.substr(start, at - start)));
+    if (at == std::string::npos) return parts;
+    start = at + 1;
+  }
+}
+
+class LineParser {
+ public:
+  explicit LineParser(int line) : line_(line) {}
+
+  [[noreturn]] void Fail(const std::string& what) const {
+    throw EServerConfigError("Configuração inválida na linha " + std::to_string(line_) + ": " +
+                             what + ".");
+  }
+  int64_t Integer(const std::string& v, int64_t min, int64_t max) const {
+    int64_t n = 0;
+    auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), n);
+    if (ec != std::errc() || end != v.data() + v.size() || n < min || n > max)
+      Fail("número inválido \"" + v + "\"");
+    return n;
+  }
+  bool Boolean(const std::string& v) const {
+    if (v == "true" || v == "yes" || v == "1") return true;
+    if (v == "false" || v == "no" || v == "0") return false;
+    Fail("valor lógico inválido \"" + v + "\"");
+  }
+  std::optional<int32_t> OptionalStatus(const std::string& v) const {
+    if (v.empty()) return std::nullopt;
+    return static_cast<int32_t>(Integer(v, 0, 255));
+  }
+
+ private:
+  int line_;
+};
+
+// "\n" in a message stands for a line break, stored as CR LF; "\\" for a backslash.
+std::string Unescape(const std::string& s) {
+  std::string out;
+  for (size_t i = 0; i < s.size(); ++i) {
+    if (s[i] == '\\' && i + 1 < s.size()) {
+      const char c = s[++i];
+      if (c == 'n') {
+        out += "\r\n";
+      } else {
+        out += c;
+      }
+    } else {
+      out += s[i];
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string ServerConfig::DownloadFolder() const {
+  return download_folder.empty() ? data_folder + "/downloads" : download_folder;
+}
+
+ServerConfig ParseServerConfig(const std::string& text) {
+  ServerConfig c;
+  std::istringstream in(text);
+  std::string raw;
+  int number = 0;
+  while (std::getline(in, raw)) {
+    ++number;
+    const LineParser p(number);
+    const std::string line = Trim(raw);
+    if (line.empty() || line[0] == '#') continue;
+    const size_t eq = line.find('=');
+    if (eq == std::string::npos) p.Fail("falta \"=\"");
+    const std::string key = Trim(line.substr(0, eq));
+    const std::string v = Trim(line.substr(eq + 1));
+
+    if (key == "listen_address") {
+      c.listen_address = v;
+    } else if (key == "listen_port") {
+      c.listen_port = static_cast<uint16_t>(p.Integer(v, 0, 65535));
+    } else if (key == "workers") {
+      c.workers = static_cast<unsigned>(p.Integer(v, 1, 64));
+    } else if (key == "data_folder") {
+      c.data_folder = v;
+    } else if (key == "download_folder") {
+      c.download_folder = v;
+    } else if (key == "packet_size") {
+      c.packet_size = static_cast<int32_t>(p.Integer(v, 1, 16 << 20));
+    } else if (key == "max_frame") {
+      c.max_frame = static_cast<size_t>(p.Integer(v, 1024, 256 << 20));
+    } else if (key == "max_upload") {
+      c.max_upload = p.Integer(v, 0, INT32_MAX);
+    } else if (key == "idle_timeout_ms") {
+      c.idle_timeout = std::chrono::milliseconds(p.Integer(v, 1, 86'400'000));
+    } else if (key == "accepting") {
+      c.accepting = p.Boolean(v);
+    } else if (key == "busy_limit") {
+      c.busy_limit = static_cast<unsigned>(p.Integer(v, 0, 1'000'000));
+    } else if (key == "status_send") {
+      c.status_send = static_cast<int32_t>(p.Integer(v, 0, 255));
+    } else if (key == "status_receive") {
+      c.status_receive = static_cast<int32_t>(p.Integer(v, 0, 255));
+    } else if (key == "status_query") {
+      c.status_query = static_cast<int32_t>(p.Integer(v, 0, 255));
+    } else if (key == "form_status") {
+      c.form_status = static_cast<int32_t>(p.Integer(v, 0, 255));
+    } else if (key == "default_message") {
+      c.default_message = Unescape(v);
+    } else if (key == "form") {
+      // form = TYPE | VERSION | server status | form status (either may be left empty)
+      const auto f = Split(v, '|');
+      if (f.size() != 4) p.Fail("form espera TIPO | VERSÃO | status do servidor | status do form");
+      FormRule& rule = c.forms[{f[0], f[1]}];
+      rule.server_status = p.OptionalStatus(f[2]);
+      rule.form_status = p.OptionalStatus(f[3]);
+    } else if (key == "message") {
+      // message = TYPE | VERSION | text
+      const size_t a = v.find('|');
+      const size_t b = a == std::string::npos ? a : v.find('|', a + 1);
+      if (b == std::string::npos) p.Fail("message espera TIPO | VERSÃO | texto");
+      c.forms[{Trim(v.substr(0, a)), Trim(v.substr(a + 1, b - a - 1))}].message =
+          Unescape(Trim(v.substr(b + 1)));
+    } else if (key == "server") {
+      // server = NAME [| PORT [| disabled]]
+      const auto f = Split(v, '|');
+      rpc::ServerItem item;
+      item.computer_name = f[0];
+      if (f.size() > 1 && !f[1].empty())
+        item.port = static_cast<int32_t>(p.Integer(f[1], 1, 65535));
+      if (f.size() > 2) item.enabled = f[2] != "disabled";
+      if (f.size() > 3 || item.computer_name.empty())
+        p.Fail("server espera NOME | PORTA | disabled");
+      c.servers.push_back(item);
+    } else if (key == "server_address") {
+      c.server_address = v;
+    } else if (key == "protocol_prefix") {
+      c.protocol_prefix = v;
+    } else if (key == "log_sessions") {
+      c.log_sessions = p.Boolean(v);
+    } else if (key == "fault_refuse") {
+      c.fault_refuse = p.Boolean(v);
+    } else if (key == "fault_stall") {
+      c.fault_stall = p.Boolean(v);
+    } else if (key == "fault_drop_after_packets") {
+      c.fault_drop_after_packets = static_cast<unsigned>(p.Integer(v, 0, 1'000'000'000));
+    } else {
+      p.Fail("chave desconhecida \"" + key + "\"");
+    }
+  }
+  // A packet travels inside one frame together with its call's other values.
+  if (static_cast<size_t>(c.packet_size) + 1024 > c.max_frame)
+    throw EServerConfigError("Configuração inválida: packet_size não cabe em max_frame.");
+  return c;
+}
+
+ServerConfig LoadServerConfig(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw EServerConfigError("Não foi possível ler a configuração " + path + ".");
+  std::ostringstream text;
+  text << in.rdbuf();
+  return ParseServerConfig(text.str());
+}
+
+}  // namespace vorncom::server

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "common/exception.h"
+#include "rpc/server_list.h"
+
+namespace vorncom::server {
+
+VORNCOM_EXCEPTION(EServerConfigError);
+
+// Statuses and message of one form, keyed by form type and version.
+struct FormRule {
+  std::optional<int32_t> server_status;  // CheckServerStatus answer for this form
+  std::optional<int32_t> form_status;    // CheckFormStatus answer
+  std::optional<std::string> message;    // Protocolate's element 14, lines joined by CR LF
+};
+
+// Everything vorncom-server is told by its configuration file. The file holds `key = value`
+// lines; '#' starts a comment; `form`, `message` and `server` may repeat. docs/wire-protocol.md
+// ("Reference server") lists every key.
+struct ServerConfig {
+  std::string listen_address = "127.0.0.1";
+  uint16_t listen_port = 211;  // 0: any free port
+  unsigned workers = 2;
+
+  std::string data_folder = "vorncom-data";  // incoming/, store/, registry.db
+  std::string download_folder;               // empty: data_folder + "/downloads"
+
+  int32_t packet_size = 4096;
+  size_t max_frame = 1u << 20;     // largest frame body accepted, bytes
+  int64_t max_upload = 256 << 20;  // largest upload accepted, bytes
+  std::chrono::milliseconds idle_timeout{60'000};
+
+  bool accepting = true;
+  unsigned busy_limit = 256;  // sessions above this answer busy
+  int32_t status_send = 5;
+  int32_t status_receive = 6;
+  int32_t status_query = 9;
+  int32_t form_status = 1;  // CheckFormStatus for forms without a rule
+  std::string default_message;
+  std::map<std::pair<std::string, std::string>, FormRule> forms;
+
+  std::vector<rpc::ServerItem> servers;  // what ReplicateClientCfgFile hands out; none: false
+  std::string server_address;            // element 2 of Protocolate; empty: the local address
+  std::string protocol_prefix;
+
+  bool log_sessions = true;
+
+  // Fault injection for tests.
+  bool fault_refuse = false;              // close each connection right after accepting it
+  bool fault_stall = false;               // never answer a call after the hello
+  unsigned fault_drop_after_packets = 0;  // close the connection at data packet N+1 (0: never)
+
+  std::string DownloadFolder() const;
+};
+
+// Throws EServerConfigError naming the line of a bad key or value.
+ServerConfig ParseServerConfig(const std::string& text);
+ServerConfig LoadServerConfig(const std::string& path);
+
+}  // namespace vorncom::server

@@ -1,0 +1,95 @@
+// vorncom-server: the reference reception server.
+#include <csignal>
+#include <cstring>
+#include <iostream>
+#include <string>
+
+#include "server/config.h"
+#include "server/reception_service.h"
+#include "server/server_context.h"
+
+namespace {
+
+constexpr char kUsage[] =
+    "Uso: vorncom-server [--config ARQUIVO] [--port PORTA] [--port-file ARQUIVO]\n"
+    "\n"
+    "Servidor de recepção de formulários do VornCom.\n"
+    "\n"
+    "  --config ARQUIVO     lê a configuração (chave = valor; veja docs/wire-protocol.md)\n"
+    "  --port PORTA         porta de escuta (substitui listen_port; 0 escolhe uma livre)\n"
+    "  --port-file ARQUIVO  grava a porta de escuta nesse arquivo quando pronto\n"
+    "  --help               mostra esta ajuda\n"
+    "\n"
+    "Encerra de forma ordenada com SIGINT ou SIGTERM.\n";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace vorncom::server;
+  std::string config_path, port_file;
+  long port = -1;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    auto value = [&]() -> std::string {
+      if (i + 1 >= argc) {
+        std::cerr << "vorncom-server: falta o valor de " << arg << "\n" << kUsage;
+        std::exit(2);
+      }
+      return argv[++i];
+    };
+    if (arg == "--help" || arg == "-h") {
+      std::cout << kUsage;
+      return 0;
+    } else if (arg == "--config") {
+      config_path = value();
+    } else if (arg == "--port") {
+      const std::string v = value();
+      char* end = nullptr;
+      port = std::strtol(v.c_str(), &end, 10);
+      if (v.empty() || *end != '\0' || port < 0 || port > 65535) {
+        std::cerr << "vorncom-server: porta inválida: " << v << "\n";
+        return 2;
+      }
+    } else if (arg == "--port-file") {
+      port_file = value();
+    } else {
+      std::cerr << "vorncom-server: opção desconhecida: " << arg << "\n" << kUsage;
+      return 2;
+    }
+  }
+
+  // Signals are taken synchronously by this thread; the workers never see them.
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  std::signal(SIGPIPE, SIG_IGN);
+
+  try {
+    ServerConfig config = config_path.empty() ? ServerConfig{} : LoadServerConfig(config_path);
+    if (port >= 0) config.listen_port = static_cast<uint16_t>(port);
+    ServerContext context(std::move(config));
+    ReceptionService service(context);
+    const uint16_t bound = service.Start();
+    std::cerr << "vorncom-server: escutando em " << context.config.listen_address << ":" << bound
+              << std::endl;
+    if (!port_file.empty()) {
+      const std::string temp = port_file + ".tmp";
+      FILE* f = std::fopen(temp.c_str(), "w");
+      if (f == nullptr || std::fprintf(f, "%u\n", bound) < 0 || std::fclose(f) != 0 ||
+          std::rename(temp.c_str(), port_file.c_str()) != 0) {
+        std::cerr << "vorncom-server: não foi possível gravar " << port_file << "\n";
+        return 1;
+      }
+    }
+    int received = 0;
+    sigwait(&signals, &received);
+    std::cerr << "vorncom-server: sinal " << received << " recebido, encerrando" << std::endl;
+    service.Stop();
+    return 0;
+  } catch (const std::exception& e) {
+    std::cerr << "vorncom-server: " << e.what() << "\n";
+    return 1;
+  }
+}

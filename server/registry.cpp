@@ -1,0 +1,120 @@
+#include "server/registry.h"
+
+#include <sqlite3.h>
+
+#include <cstdio>
+#include <memory>
+
+namespace vorncom::server {
+
+namespace {
+
+struct StatementDeleter {
+  void operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
+};
+using Statement = std::unique_ptr<sqlite3_stmt, StatementDeleter>;
+
+}  // namespace
+
+Registry::Registry(const std::string& path, std::string protocol_prefix)
+    : prefix_(std::move(protocol_prefix)) {
+  if (sqlite3_open_v2(path.c_str(), &db_,
+                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
+                      nullptr) != SQLITE_OK) {
+    const std::string message = db_ ? sqlite3_errmsg(db_) : "sem memória";
+    sqlite3_close(db_);
+    db_ = nullptr;
+    throw ERegistryError("Não foi possível abrir o banco " + path + ": " + message + ".");
+  }
+  sqlite3_busy_timeout(db_, 10'000);
+  Exec("PRAGMA journal_mode=WAL");
+  Exec("PRAGMA synchronous=FULL");
+  Exec(
+      "CREATE TABLE IF NOT EXISTS registrations ("
+      " id INTEGER PRIMARY KEY AUTOINCREMENT,"
+      " number TEXT UNIQUE, operation INTEGER NOT NULL, file_name TEXT NOT NULL,"
+      " stored_path TEXT, size INTEGER NOT NULL, form_type TEXT, form_name TEXT,"
+      " form_version TEXT, requester_id TEXT, requester_name TEXT, agency_id TEXT,"
+      " client_address TEXT, started TEXT, finished TEXT)");
+}
+
+Registry::~Registry() { sqlite3_close(db_); }
+
+void Registry::Fail(const std::string& what) {
+  throw ERegistryError(what + ": " + sqlite3_errmsg(db_) + ".");
+}
+
+void Registry::Exec(const char* sql) {
+  char* error = nullptr;
+  if (sqlite3_exec(db_, sql, nullptr, nullptr, &error) != SQLITE_OK) {
+    const std::string message = error ? error : "erro desconhecido";
+    sqlite3_free(error);
+    throw ERegistryError("Erro no banco de registros: " + message + ".");
+  }
+}
+
+std::string Registry::Record(Registration& e,
+                             const std::function<void(const std::string&)>& commit_files,
+                             const std::function<void()>& undo_files) {
+  std::lock_guard lock(mutex_);
+  Exec("BEGIN IMMEDIATE");
+  try {
+    sqlite3_stmt* raw = nullptr;
+    if (sqlite3_prepare_v2(db_,
+                           "INSERT INTO registrations (operation, file_name, size, form_type,"
+                           " form_name, form_version, requester_id, requester_name, agency_id,"
+                           " client_address, started, finished)"
+                           " VALUES (?,?,?,?,?,?,?,?,?,?,?,?)",
+                           -1, &raw, nullptr) != SQLITE_OK)
+      Fail("Erro ao preparar o registro");
+    Statement insert(raw);
+    int i = 1;
+    sqlite3_bind_int(raw, i++, e.operation);
+    for (const std::string* text : {&e.file_name})
+      sqlite3_bind_text(raw, i++, text->c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_int64(raw, i++, e.size);
+    for (const std::string* text :
+         {&e.form_type, &e.form_name, &e.form_version, &e.requester_id, &e.requester_name,
+          &e.agency_id, &e.client_address, &e.started, &e.finished})
+      sqlite3_bind_text(raw, i++, text->c_str(), -1, SQLITE_TRANSIENT);
+    if (sqlite3_step(raw) != SQLITE_DONE) Fail("Erro ao gravar o registro");
+
+    const sqlite3_int64 id = sqlite3_last_insert_rowid(db_);
+    char digits[32];
+    std::snprintf(digits, sizeof digits, "%010lld", static_cast<long long>(id));
+    const std::string number = prefix_ + digits;
+
+    commit_files(number);
+    if (sqlite3_prepare_v2(db_, "UPDATE registrations SET number = ?, stored_path = ? WHERE id = ?",
+                           -1, &raw, nullptr) != SQLITE_OK)
+      Fail("Erro ao preparar o registro");
+    Statement update(raw);
+    sqlite3_bind_text(raw, 1, number.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_text(raw, 2, e.stored_path.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_int64(raw, 3, id);
+    if (sqlite3_step(raw) != SQLITE_DONE) {
+      undo_files();
+      Fail("Erro ao gravar o registro");
+    }
+    if (sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
+      undo_files();
+      Fail("Erro ao confirmar o registro");
+    }
+    return number;
+  } catch (...) {
+    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    throw;
+  }
+}
+
+int64_t Registry::Count() {
+  std::lock_guard lock(mutex_);
+  sqlite3_stmt* raw = nullptr;
+  if (sqlite3_prepare_v2(db_, "SELECT COUNT(*) FROM registrations WHERE number IS NOT NULL", -1,
+                         &raw, nullptr) != SQLITE_OK)
+    Fail("Erro ao consultar o banco");
+  Statement query(raw);
+  return sqlite3_step(raw) == SQLITE_ROW ? sqlite3_column_int64(raw, 0) : 0;
+}
+
+}  // namespace vorncom::server

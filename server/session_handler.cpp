@@ -1,0 +1,357 @@
+#include "server/session_handler.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <filesystem>
+
+#include "common/exception.h"
+
+namespace vorncom::server {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+VORNCOM_EXCEPTION(ESessionError);
+
+// Flushes a file's data and, for the store, the folder entry of a rename.
+void SyncPath(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
+}
+
+std::string TextOf(const Variant& v) {
+  try {
+    return v.ToString();
+  } catch (const EVariantError&) {
+    throw ESessionError("Valor inválido no pacote de controle.");
+  }
+}
+
+}  // namespace
+
+bool IsBareFileName(const std::string& name) {
+  if (name.empty() || name.size() > 255 || name == "." || name == "..") return false;
+  for (const char c : name)
+    if (c == '/' || c == '\\' || c == '\0' || c == ':') return false;
+  return true;
+}
+
+SessionHandler::SessionHandler(ServerContext& context, uint64_t id, std::string local_address,
+                               std::string peer_address)
+    : context_(context),
+      id_(id),
+      local_address_(std::move(local_address)),
+      peer_address_(std::move(peer_address)) {}
+
+SessionHandler::~SessionHandler() { DiscardUpload(); }
+
+void SessionHandler::Log(const std::string& text) const { context_.log.Write(id_, text); }
+
+void SessionHandler::DiscardUpload() {
+  upload_.reset();
+  if (!upload_path_.empty()) {
+    std::error_code ignored;
+    fs::remove(upload_path_, ignored);
+    upload_path_.clear();
+  }
+  upload_valid_ = false;
+}
+
+const FormRule* SessionHandler::Rule() const {
+  const auto it = context_.config.forms.find({form_type_, form_version_});
+  return it == context_.config.forms.end() ? nullptr : &it->second;
+}
+
+std::string SessionHandler::ServerAddress() const {
+  return context_.config.server_address.empty() ? local_address_ : context_.config.server_address;
+}
+
+bool SessionHandler::AcceptingConnections(Variant& busy) {
+  const unsigned sessions = context_.sessions.load();
+  busy = sessions > context_.config.busy_limit;
+  return context_.config.accepting;
+}
+
+void SessionHandler::SendControlPacket(const Variant& packet) {
+  if (!packet.IsArray() || packet.AsArray().items.size() < 6)
+    throw ESessionError("Pacote de controle inválido.");
+  const int32_t lb = packet.LowerBound();
+  try {
+    form_type_ = packet.At(lb).ToString();
+    form_version_ = packet.At(lb + 1).ToString();
+    control_file_name_ = packet.At(lb + 2).ToString();
+    control_size_ = packet.At(lb + 3).ToDouble();
+    operation_ = packet.At(lb + 4).ToInteger();
+    client_address_ = packet.At(lb + 5).ToString();
+  } catch (const EVariantError&) {
+    has_control_ = false;
+    throw ESessionError("Pacote de controle inválido.");
+  }
+  has_control_ = true;
+  Log("controle: operação " + std::to_string(operation_) + ", formulário " + form_type_ + "/" +
+      form_version_ + ", arquivo " + control_file_name_ + " (" + FormatDouble(control_size_) +
+      " bytes), cliente " + client_address_);
+}
+
+int32_t SessionHandler::CheckServerStatus(Variant& packet_size) {
+  if (!has_control_) throw ESessionError("Pacote de controle não recebido.");
+  packet_size = context_.config.packet_size;
+  if (const FormRule* rule = Rule(); rule && rule->server_status) return *rule->server_status;
+  switch (operation_) {
+    case 1:
+      return context_.config.status_send;
+    case 0:
+      return context_.config.status_receive;
+    case 5:
+      return context_.config.status_query;
+    default:
+      return 0;
+  }
+}
+
+bool SessionHandler::ReplicateClientCfgFile(Variant& server_list) {
+  if (context_.config.servers.empty()) return false;
+  server_list = ByteArray{1, rpc::EncodeServerList(context_.config.servers)};
+  return true;
+}
+
+void SessionHandler::SendFile(const Variant& file_name) {
+  if (!has_control_) throw ESessionError("Pacote de controle não recebido.");
+  const std::string name = TextOf(file_name);
+  if (!IsBareFileName(name)) throw ESessionError("Nome de arquivo inválido: " + name + ".");
+  DiscardUpload();
+  // The name is the server's own: a client name never becomes a path before it is validated.
+  const std::string path = context_.incoming_folder + "/upload-" + std::to_string(id_) + ".part";
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0) throw ESessionError("Não foi possível criar o arquivo de recepção.");
+  upload_.reset(::fdopen(fd, "wb"));
+  if (!upload_) {
+    ::close(fd);
+    throw ESessionError("Não foi possível criar o arquivo de recepção.");
+  }
+  upload_path_ = path;
+  upload_name_ = name;
+  upload_size_ = 0;
+  packets_ = 0;
+  started_ = Now();
+  Log("recebendo " + name);
+}
+
+void SessionHandler::SendDataPacket(Variant& packet, Variant& byte_count) {
+  if (!upload_) throw ESessionError("Nenhum envio de arquivo em andamento.");
+  const unsigned drop_after = context_.config.fault_drop_after_packets;
+  if (drop_after != 0 && packets_ >= drop_after) throw SessionFault{SessionFault::kDrop};
+  if (!packet.IsBytes()) throw ESessionError("Pacote de dados inválido.");
+  int32_t count = 0;
+  try {
+    count = byte_count.ToInteger();
+  } catch (const EVariantError&) {
+    throw ESessionError("Contagem de bytes inválida.");
+  }
+  const std::vector<uint8_t>& bytes = packet.AsBytes().bytes;
+  if (count < 0 || static_cast<size_t>(count) > bytes.size())
+    throw ESessionError("Contagem de bytes inválida.");
+  if (upload_size_ + count > context_.config.max_upload) {
+    DiscardUpload();
+    throw ESessionError("O arquivo excede o tamanho máximo aceito pelo servidor.");
+  }
+  if (std::fwrite(bytes.data(), 1, static_cast<size_t>(count), upload_.get()) !=
+      static_cast<size_t>(count)) {
+    DiscardUpload();
+    throw ESessionError("Erro ao gravar o arquivo recebido.");
+  }
+  upload_size_ += count;
+  ++packets_;
+}
+
+bool SessionHandler::ValidFile(const Variant&) {
+  if (!upload_) throw ESessionError("Nenhum envio de arquivo em andamento.");
+  const bool flushed = std::fflush(upload_.get()) == 0 && ::fsync(::fileno(upload_.get())) == 0;
+  upload_.reset();
+  std::string reason;
+  if (!flushed) {
+    reason = "erro ao gravar o arquivo";
+  } else if (static_cast<double>(upload_size_) != control_size_) {
+    reason = "recebidos " + std::to_string(upload_size_) + " bytes, esperados " +
+             FormatDouble(control_size_);
+  } else {
+    const std::string scratch = context_.incoming_folder + "/check-" + std::to_string(id_);
+    upload_valid_ = InspectPackage(upload_path_, scratch, header_, reason);
+  }
+  if (!upload_valid_) {
+    Log("arquivo " + upload_name_ + " inválido: " + reason);
+    DiscardUpload();
+    return false;
+  }
+  Log("arquivo " + upload_name_ + " válido (" + std::to_string(upload_size_) + " bytes)");
+  return true;
+}
+
+void SessionHandler::Protocolate(Variant& data) {
+  if (upload_valid_) {
+    ProtocolateUpload(data);
+  } else if (download_started_) {
+    ProtocolateDownload(data);
+  } else {
+    throw ESessionError("Nenhuma transmissão válida para protocolar.");
+  }
+}
+
+void SessionHandler::ProtocolateUpload(Variant& data) {
+  const OleDate finished = Now();
+  Registration entry;
+  entry.operation = 1;
+  entry.file_name = upload_name_;
+  entry.size = upload_size_;
+  entry.form_type = header_.request_type;
+  entry.form_name = header_.request_name;
+  entry.form_version = header_.request_version;
+  entry.requester_id = header_.requester_id;
+  entry.requester_name = header_.requester_name;
+  entry.agency_id = header_.agency_id;
+  entry.client_address = client_address_.empty() ? peer_address_ : client_address_;
+  entry.started = FormatDateTime(started_);
+  entry.finished = FormatDateTime(finished);
+
+  std::string stored;
+  const std::string number = context_.registry.Record(
+      entry,
+      [&](const std::string& n) {
+        stored = context_.store_folder + "/" + n + "_" + upload_name_;
+        entry.stored_path = stored;
+        if (std::rename(upload_path_.c_str(), stored.c_str()) != 0)
+          throw ESessionError("Erro ao armazenar o arquivo recebido.");
+        SyncPath(context_.store_folder);
+      },
+      [&] { std::rename(stored.c_str(), upload_path_.c_str()); });
+  upload_path_.clear();
+  upload_valid_ = false;
+
+  const FormRule* rule = Rule();
+  Variant filled = Variant::Array(1, 14);
+  filled.At(1) = upload_name_;
+  filled.At(2) = ServerAddress();
+  filled.At(3) = number;
+  filled.At(4) = finished;
+  filled.At(5) = header_.request_name;
+  filled.At(6) = header_.request_version;
+  filled.At(7) = header_.requester_id;
+  filled.At(8) = header_.requester_name;
+  filled.At(9) = static_cast<int32_t>(upload_size_);
+  if (const auto date = ParseDateTime(header_.update_date)) {
+    filled.At(10) = *date;
+  } else {
+    filled.At(10) = header_.update_date;
+  }
+  filled.At(11) = started_;
+  filled.At(12) = header_.request_type;
+  filled.At(13) = header_.agency_id;
+  filled.At(14) = rule && rule->message ? *rule->message : context_.config.default_message;
+  data = std::move(filled);
+  Log("protocolo " + number + " para " + upload_name_);
+}
+
+void SessionHandler::ProtocolateDownload(Variant& data) {
+  const OleDate finished = Now();
+  Registration entry;
+  entry.operation = 0;
+  entry.file_name = download_name_;
+  entry.size = download_size_;
+  const bool info = client_info_.IsArray();
+  auto element = [&](int32_t i) {
+    if (!info || i < client_info_.LowerBound() || i > client_info_.UpperBound())
+      return std::string();
+    try {
+      return client_info_.At(i).ToString();
+    } catch (const EVariantError&) {
+      return std::string();
+    }
+  };
+  entry.form_type = element(5);
+  entry.form_name = element(6);
+  entry.form_version = element(7);
+  entry.requester_id = element(9);
+  entry.requester_name = element(11);
+  entry.client_address = client_address_.empty() ? peer_address_ : client_address_;
+  entry.started = FormatDateTime(started_);
+  entry.finished = FormatDateTime(finished);
+  const std::string number = context_.registry.Record(
+      entry, [](const std::string&) {}, [] {});
+  download_started_ = false;
+
+  // The array is the client information the library reads afterwards (elements 5, 6, 7, 9, 11
+  // and the erase flag 14): only the four protocol elements are filled in.
+  if (!data.IsArray() || data.LowerBound() != 1 || data.UpperBound() < 4) {
+    Variant fresh = Variant::Array(1, 14);
+    if (data.IsArray())
+      for (int32_t i = 1; i <= 14; ++i)
+        if (i >= data.LowerBound() && i <= data.UpperBound()) fresh.At(i) = data.At(i);
+    data = std::move(fresh);
+  }
+  data.At(1) = download_name_;
+  data.At(2) = ServerAddress();
+  data.At(3) = number;
+  data.At(4) = finished;
+  Log("protocolo " + number + " para o download de " + download_name_);
+}
+
+int32_t SessionHandler::GetFile(Variant& file_name, Variant& client_info) {
+  const std::string name = TextOf(file_name);
+  if (!IsBareFileName(name)) throw ESessionError("Nome de arquivo inválido: " + name + ".");
+  download_.reset();
+  download_started_ = false;
+  const std::string path = context_.download_folder + "/" + name;
+  std::error_code ec;
+  if (!fs::is_regular_file(path, ec)) {
+    Log("download de " + name + ": não encontrado");
+    return 0;
+  }
+  const auto size = fs::file_size(path, ec);
+  if (ec || size > static_cast<uintmax_t>(INT32_MAX))
+    throw ESessionError("O arquivo " + name + " não pode ser enviado.");
+  download_.reset(std::fopen(path.c_str(), "rb"));
+  if (!download_) throw ESessionError("Não foi possível abrir o arquivo " + name + ".");
+  download_name_ = name;
+  download_size_ = static_cast<int64_t>(size);
+  client_info_ = client_info;
+  started_ = Now();
+  download_started_ = size > 0;
+  Log("download de " + name + " (" + std::to_string(size) + " bytes)");
+  return static_cast<int32_t>(size);
+}
+
+int32_t SessionHandler::GetDataPacket(Variant& packet) {
+  if (!download_) throw ESessionError("Nenhuma recepção de arquivo em andamento.");
+  ByteArray buffer = packet.IsBytes() ? std::move(packet.AsBytes()) : ByteArray{1, {}};
+  const size_t limit = static_cast<size_t>(context_.config.packet_size);
+  if (buffer.bytes.size() < limit) buffer.bytes.resize(limit);
+  const size_t n = std::fread(buffer.bytes.data(), 1, limit, download_.get());
+  if (n < limit) {
+    if (std::ferror(download_.get())) throw ESessionError("Erro ao ler o arquivo.");
+    download_.reset();
+  }
+  packet = std::move(buffer);
+  return static_cast<int32_t>(n);
+}
+
+void SessionHandler::EraseFile(Variant& file_name) {
+  const std::string name = TextOf(file_name);
+  if (!IsBareFileName(name)) throw ESessionError("Nome de arquivo inválido: " + name + ".");
+  if (name == download_name_) download_.reset();
+  std::error_code ec;
+  if (!fs::remove(context_.download_folder + "/" + name, ec))
+    throw ESessionError("Não foi possível apagar o arquivo " + name + ".");
+  Log("apagado " + name);
+}
+
+int32_t SessionHandler::CheckFormStatus() {
+  if (const FormRule* rule = Rule(); rule && rule->form_status) return *rule->form_status;
+  return context_.config.form_status;
+}
+
+}  // namespace vorncom::server

@@ -1,0 +1,93 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "common/date_time.h"
+#include "rpc/reception_server.h"
+#include "server/package_check.h"
+#include "server/server_context.h"
+
+namespace vorncom::server {
+
+// Thrown by a handler to make the network layer misbehave on purpose (fault injection).
+struct SessionFault {
+  enum Kind { kDrop, kStall } kind;
+};
+
+// The reception-server calls of one session, with real files and the registry. Runs on the
+// session's worker thread only. Failures are exceptions whose message goes to the client.
+//
+// An upload lives in the incoming folder under a name of the server's own; only ValidFile
+// followed by Protocolate moves it into the store. Client file names are accepted only as bare
+// names, so they never reach outside the server's folders.
+class SessionHandler : public rpc::ReceptionServer {
+ public:
+  // `local_address`: the address the client reached (element 2 of the protocol data unless the
+  // configuration names one). `peer_address`: the client's, for logs and records.
+  SessionHandler(ServerContext& context, uint64_t id, std::string local_address,
+                 std::string peer_address);
+  ~SessionHandler() override;
+
+  bool AcceptingConnections(Variant& busy) override;
+  void SendControlPacket(const Variant& packet) override;
+  int32_t CheckServerStatus(Variant& packet_size) override;
+  bool ReplicateClientCfgFile(Variant& server_list) override;
+  void SendFile(const Variant& file_name) override;
+  void SendDataPacket(Variant& packet, Variant& byte_count) override;
+  bool ValidFile(const Variant& zero) override;
+  void Protocolate(Variant& protocol_data) override;
+  int32_t GetFile(Variant& file_name, Variant& client_info) override;
+  int32_t GetDataPacket(Variant& packet) override;
+  void EraseFile(Variant& file_name) override;
+  int32_t CheckFormStatus() override;
+
+  uint64_t id() const { return id_; }
+
+ private:
+  struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+  };
+  using File = std::unique_ptr<std::FILE, FileCloser>;
+
+  const FormRule* Rule() const;
+  void DiscardUpload();
+  void ProtocolateUpload(Variant& data);
+  void ProtocolateDownload(Variant& data);
+  std::string ServerAddress() const;
+  void Log(const std::string& text) const;
+
+  ServerContext& context_;
+  uint64_t id_;
+  std::string local_address_;
+  std::string peer_address_;
+
+  bool has_control_ = false;
+  std::string form_type_, form_version_, control_file_name_, client_address_;
+  double control_size_ = 0;
+  int32_t operation_ = -1;
+
+  // Upload: open file, its temporary path, bytes so far; validated and header after ValidFile.
+  File upload_;
+  std::string upload_path_;
+  std::string upload_name_;
+  int64_t upload_size_ = 0;
+  unsigned packets_ = 0;
+  bool upload_valid_ = false;
+  PackageHeader header_;
+  OleDate started_{};
+
+  // Download.
+  File download_;
+  std::string download_name_;
+  int64_t download_size_ = 0;
+  Variant client_info_;
+  bool download_started_ = false;
+};
+
+// True for a name without folders that stays inside any folder it is joined to.
+bool IsBareFileName(const std::string& name);
+
+}  // namespace vorncom::server

@@ -1,0 +1,117 @@
+#pragma once
+
+#include <initializer_list>
+#include <string>
+#include <string_view>
+
+// The library's user-visible texts, in one table. Texts with "%s" are filled by Format; the
+// institution name carries its own article, so "d%s" forms the Portuguese contraction.
+namespace vorncom::msg {
+
+// Replaces each "%s" in turn by the next argument; surplus placeholders become empty, surplus
+// arguments are ignored. No other directive is interpreted.
+std::string Format(std::string_view format, std::initializer_list<std::string_view> args);
+
+// Fill-ins of the formats below.
+inline constexpr std::string_view kReceptor = "receptor";
+inline constexpr std::string_view kEmissor = "emissor";
+inline constexpr std::string_view kEnviando = "enviando";
+inline constexpr std::string_view kRecebendo = "recebendo";
+inline constexpr std::string_view kArquivos = "arquivos";
+inline constexpr std::string_view kEnviado = "enviado";
+inline constexpr std::string_view kRecebido = "recebido";
+inline constexpr std::string_view kRemotamente = "remotamente";
+inline constexpr std::string_view kLocalmente = "localmente";
+inline constexpr std::string_view kEnvio = "envio";
+inline constexpr std::string_view kDownload = "download";
+inline constexpr std::string_view kSendAborted = "O envio dos dados será abortado";
+inline constexpr std::string_view kReceiveAborted = "A busca dos dados será abortada";
+inline constexpr std::string_view kWriteReceipt = "gravar o recibo de envio do arquivo";
+inline constexpr std::string_view kConfigUpdateFailed =
+    "Problemas ao atualizar o arquivo de configuração do cliente";
+inline constexpr std::string_view kCreateTempFolder =
+    "criar o diretório temporário de trabalho. Esta operação será cancelada";
+inline constexpr std::string_view kExtractHeader =
+    "extrair o arquivo de header durante validação do arquivo a ser enviado. Esta operação será "
+    "cancelada";
+inline constexpr std::string_view kProcessHeader =
+    "processar o arquivo de header durante validação do arquivo a ser enviado. Esta operação "
+    "será cancelada";
+inline constexpr std::string_view kExtractProtocol =
+    "extrair o arquivo de protocolo durante a verificação de reenvio do arquivo. Esta operação "
+    "será cancelada";
+inline constexpr std::string_view kSearchProtocol =
+    "procurar o arquivo de protocolo durante a verificação de reenvio do arquivo. Esta operação "
+    "será cancelada";
+
+// Result-code messages.
+inline constexpr std::string_view kErrorDoing = "Erro ao %s.";  // 16-21 and the resend check
+inline constexpr std::string_view kSendFailed = "Erro ao enviar o arquivo para %s. %s.";  // 1, 23
+inline constexpr std::string_view kReceiveFailed = "Erro ao receber o arquivo d%s. %s.";  // 1, 23
+inline constexpr std::string_view kServerNotServing =
+    "O computador d%s não está %s %s no momento.";  // 5, 6
+inline constexpr std::string_view kFileToSendMissing =
+    "O arquivo a ser enviado (%s) não existe.";  // 7
+inline constexpr std::string_view kConnectionFailed =
+    "Ocorreu um erro no estabelecimento da conexão com o computador d%s.";  // 8
+inline constexpr std::string_view kConnectionFailedDetails =
+    "Este problema pode estar sendo causado por uma das seguintes razões: \r\na) a Internet está "
+    "muito congestionada e a conexão com o computador d%s não pôde ser realizada;\r\nb) o "
+    "computador d%s não está aceitando conexões ou está congestionado neste momento;\r\nc) por "
+    "questões de configuração da rede na qual seu computador está conectado, não será possível "
+    "conectar diretamente com o computador d%s;\r\nd) seu computador não está conectado na "
+    "Internet.\r\nNos casos 'a' e 'b' você pode tentar executar esta operação mais tarde. No caso "
+    "'c', consulte o pessoal do suporte de sua rede.";
+inline constexpr std::string_view kNotAccepting =
+    "O servidor de arquivos não está aceitando conexões no momento.";  // 9
+inline constexpr std::string_view kNotAcceptingDetails =
+    "Este problema pode estar sendo causado por uma das seguintes razões: \r\na) o servidor de "
+    "arquivos está em manutenção;\r\nb) o computador d%s está em manutenção.\r\nSe você desejar, "
+    "pode tentar executar esta operação mais tarde.";
+inline constexpr std::string_view kValidationFailed =
+    "Erro na validação do arquivo %s. Tente enviar novamente e, caso o erro persista, entre em "
+    "contato com %s.";  // 11
+inline constexpr std::string_view kProtocolateFailed =
+    "Erro ao protocolar %s o %s do arquivo.";  // 12, 13
+inline constexpr std::string_view kProtocolateFailedDetails = "Ocorreu o seguinte erro: %s.";
+inline constexpr std::string_view kFormNotServed =
+    "O formulário %s não está sendo %s. Para maiores informações entre em contato com %s.";  // 15
+inline constexpr std::string_view kLoadServerSettingsFailed =
+    "Erro ao carregar as configurações do servidor de arquivos.";  // 22
+inline constexpr std::string_view kNoFreeSpace =
+    "Não existe espaço suficiente no drive '%s' para %s.";  // 24
+inline constexpr std::string_view kCommunicationFailed =
+    "Ocorreu um erro durante a comunicação com o computador d%s. %s.";  // 25
+inline constexpr std::string_view kCommunicationFailedDetails =
+    "Este problema pode estar sendo causado por uma das seguintes razões: \r\na) a Internet está "
+    "muito congestionada e a conexão com o computador d%s foi interrompida; \r\nb) a conexão com "
+    "o computador d%s ficou inativa por muito tempo e foi interrompida; \r\nc) ocorreu um erro "
+    "durante o processamento desta operação no computador d%s.\r\nSe você desejar, pode tentar "
+    "executar esta operação mais tarde.\r\n\r\nDescrição do erro: %s.";
+inline constexpr std::string_view kNoWinsock2 =
+    "Você deve instalar o suporte de rede adequado (Winsock2) para utilizar o módulo de "
+    "envio/recepção de formulários.";  // 26
+inline constexpr std::string_view kNoWinsock2Details =
+    "O módulo de envio/recepção de formulários necessita do suporte de rede adequado (Winsock2) "
+    "para trabalhar corretamente. Para obter a atualização do suporte de rede ou em caso de "
+    "dúvida na sua instalação, entre em contato com %s.";
+inline constexpr std::string_view kServerDataIncorrect =
+    "Os dados para conexão com o computador %s de arquivos estão incorretos.";  // 27
+inline constexpr std::string_view kClientInfoIncorrect =
+    "As informações do cliente que deseja fazer o download estão incorretas.";  // 28
+inline constexpr std::string_view kServerCongested =
+    "O servidor de arquivos está muito congestionado no momento. Você pode executar esta "
+    "operação mais tarde.";  // 30
+inline constexpr std::string_view kAvailabilityUnknown =
+    "Erro ao verificar a disponibilidade do formulário %s.";  // 32, 33
+
+// Messages of FileSent and PrintComReceipt.
+inline constexpr std::string_view kSentButUnreadable =
+    "Este arquivo já foi enviado através do VornCom, mas ocorreu um erro ao ler os dados do "
+    "recibo de envio.";  // 21
+inline constexpr std::string_view kNoPrinter =
+    "Erro ao acessar a definição da impressora ativa. Você deve instalar uma impressora antes de "
+    "gerar o recibo de envio dos dados.";
+inline constexpr std::string_view kViewingReceipt = "Visualizando recibo. Aguarde...";
+
+}  // namespace vorncom::msg

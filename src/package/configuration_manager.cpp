@@ -1,0 +1,38 @@
+#include "package/configuration_manager.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include "package/binary_file.h"
+
+namespace vorncom::package {
+
+void TConfigurationManager::LoadServerList(const std::string& file_name) {
+  server_data_ = Variant::Null();
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(file_name, ec)) {
+    throw EConfigurationError("O arquivo de configurações (" + file_name + ") não foi encontrado.");
+  }
+  TBinaryFile file(file_name, TBinaryFile::kModeRead);
+  Variant data;
+  try {
+    file.ReadData(data);
+  } catch (const std::exception&) {
+    throw EConfigurationError("Erro na leitura do arquivo de configurações (" + file_name + ").");
+  }
+  server_data_ = std::move(data);
+}
+
+void TConfigurationManager::SaveServerList(const std::string& file_name, const Variant& data) {
+  const std::string message = "Erro ao criar o arquivo de configurações (" + file_name + ").";
+  try {
+    TBinaryFile file(file_name, TBinaryFile::kModeCreate);
+    if (!file.WriteData(data)) throw EConfigurationError(message);
+  } catch (const EConfigurationError&) {
+    throw;
+  } catch (const std::exception&) {
+    throw EConfigurationError(message);
+  }
+}
+
+}  // namespace vorncom::package

@@ -1,0 +1,246 @@
+#include "rpc/connection.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+
+#include "rpc/broker.h"
+
+namespace vorncom::rpc {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Milliseconds left until `deadline`, never negative; poll's timeout argument.
+int Remaining(Clock::time_point deadline) {
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+  return left.count() <= 0 ? 0 : static_cast<int>(std::min<int64_t>(left.count(), INT32_MAX));
+}
+
+// Waits until `fd` is ready for `events`; false on timeout.
+bool WaitFor(int fd, short events, Clock::time_point deadline) {
+  for (;;) {
+    pollfd p{fd, events, 0};
+    const int rc = ::poll(&p, 1, Remaining(deadline));
+    if (rc > 0) return true;
+    if (rc == 0) return false;
+    if (errno != EINTR) return true;  // let the following I/O call report the error
+  }
+}
+
+std::string SystemError(int err) { return std::strerror(err); }
+
+}  // namespace
+
+Connection::Connection(std::string object_guid, std::string object_name, ConnectionOptions options)
+    : object_guid_(std::move(object_guid)),
+      object_name_(std::move(object_name)),
+      options_(options) {}
+
+Connection::~Connection() { Close(); }
+
+std::string Connection::Endpoint() const {
+  return (address_.empty() ? host_ : address_) + ":" + std::to_string(port_);
+}
+
+void Connection::Close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+
+void Connection::Broken(const std::string& what) {
+  Close();
+  throw EConnectionError("Falha na comunicação com o servidor " + Endpoint() + ": " + what + ".");
+}
+
+void Connection::TimedOut(const std::string& what) {
+  Close();
+  throw ETimeoutError("Tempo esgotado " + what + " (" + Endpoint() + ").");
+}
+
+void Connection::Open() {
+  if (Connected()) return;
+  if (broker_ != nullptr) {
+    const ServerItem server = broker_->ChooseServer();
+    address_.clear();
+    host_.clear();
+    SetConnectionEndpoint(*this, server.computer_name, server.port);
+  }
+  if (address_.empty() && host_.empty())
+    throw EConnectionError("Nenhum servidor foi definido para a conexão.");
+  if (port_ <= 0 || port_ > 65535)
+    throw EConnectionError("Porta inválida para o servidor " + Endpoint() + ".");
+  const bool numeric = !address_.empty();
+  ConnectTo(numeric ? address_ : host_, numeric);
+
+  try {
+    SendFrame(wire::Hello{wire::kProtocolVersion, object_guid_, object_name_});
+    wire::Frame answer = ReceiveFrame();
+    if (const auto* error = std::get_if<wire::Error>(&answer)) {
+      Close();
+      throw EConnectionError("O servidor " + Endpoint() + " recusou a conexão: " + error->message);
+    }
+    const auto* hello = std::get_if<wire::Hello>(&answer);
+    if (hello == nullptr) throw EWireError("O servidor não respondeu à saudação do protocolo.");
+    if (hello->version != wire::kProtocolVersion)
+      throw EWireError(
+          "Versão de protocolo do servidor não suportada: " + std::to_string(hello->version) + ".");
+  } catch (const EWireError&) {
+    Close();
+    throw;
+  }
+  next_seq_ = 1;
+}
+
+void Connection::ConnectTo(const std::string& node, bool numeric) {
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = numeric ? AI_NUMERICHOST : AI_ADDRCONFIG;
+  addrinfo* found = nullptr;
+  const std::string service = std::to_string(port_);
+  const int rc = ::getaddrinfo(node.c_str(), service.c_str(), &hints, &found);
+  if (rc != 0)
+    throw EConnectionError("Não foi possível localizar o servidor " + Endpoint() + ": " +
+                           ::gai_strerror(rc) + ".");
+  std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> list(found, ::freeaddrinfo);
+
+  const auto deadline = Clock::now() + options_.connect_timeout;
+  std::string last_error = "endereço indisponível";
+  bool timed_out = false;
+  for (addrinfo* ai = found; ai != nullptr; ai = ai->ai_next) {
+    const int fd =
+        ::socket(ai->ai_family, ai->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, ai->ai_protocol);
+    if (fd < 0) {
+      last_error = SystemError(errno);
+      continue;
+    }
+    int err = 0;
+    if (::connect(fd, ai->ai_addr, ai->ai_addrlen) != 0) {
+      err = errno;
+      if (err == EINPROGRESS) {
+        if (!WaitFor(fd, POLLOUT, deadline)) {
+          ::close(fd);
+          timed_out = true;
+          break;
+        }
+        socklen_t len = sizeof err;
+        if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = errno;
+      }
+    }
+    if (err != 0) {
+      last_error = SystemError(err);
+      ::close(fd);
+      continue;
+    }
+    // Requests and replies are small and strictly alternating; Nagle would hold each for an ACK.
+    int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    fd_ = fd;
+    return;
+  }
+  if (timed_out) TimedOut("ao conectar com o servidor");
+  throw EConnectionError("Não foi possível conectar com o servidor " + Endpoint() + ": " +
+                         last_error + ".");
+}
+
+void Connection::SendFrame(const wire::Frame& frame) {
+  const std::vector<uint8_t> bytes = wire::EncodeFrame(frame);
+  if (bytes.size() - wire::kHeaderSize > options_.max_frame)
+    throw EWireError("Chamada grande demais para o limite de quadro de " +
+                     std::to_string(options_.max_frame) + " bytes.");
+  const auto deadline = Clock::now() + options_.io_timeout;
+  size_t sent = 0;
+  while (sent < bytes.size()) {
+    const ssize_t n = ::send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+    if (n > 0) {
+      sent += static_cast<size_t>(n);
+    } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      if (!WaitFor(fd_, POLLOUT, deadline)) TimedOut("ao enviar dados ao servidor");
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else {
+      Broken(SystemError(errno));
+    }
+  }
+}
+
+wire::Frame Connection::ReceiveFrame() {
+  const auto deadline = Clock::now() + options_.io_timeout;
+  auto read_exactly = [&](uint8_t* into, size_t size) {
+    size_t got = 0;
+    while (got < size) {
+      const ssize_t n = ::recv(fd_, into + got, size - got, 0);
+      if (n > 0) {
+        got += static_cast<size_t>(n);
+      } else if (n == 0) {
+        Broken("conexão encerrada pelo servidor");
+      } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
+        if (!WaitFor(fd_, POLLIN, deadline)) TimedOut("aguardando resposta do servidor");
+      } else if (errno != EINTR) {
+        Broken(SystemError(errno));
+      }
+    }
+  };
+  uint8_t header[wire::kHeaderSize];
+  read_exactly(header, sizeof header);
+  try {
+    const size_t size =
+        wire::ParseHeader(std::span<const uint8_t, wire::kHeaderSize>(header), options_.max_frame);
+    buffer_.resize(size);
+    read_exactly(buffer_.data(), size);
+    return wire::DecodeBody(buffer_);
+  } catch (const EWireError&) {
+    Close();
+    throw;
+  }
+}
+
+Variant Connection::Call(std::string_view method, std::vector<Variant>& args) {
+  if (!Connected()) throw EConnectionError("A conexão com o servidor não está aberta.");
+  const uint32_t seq = next_seq_++;
+  SendFrame(wire::Request{seq, std::string(method), args});
+  wire::Frame answer = ReceiveFrame();
+  try {
+    if (auto* reply = std::get_if<wire::Reply>(&answer)) {
+      if (reply->seq != seq) throw EWireError("Resposta fora de sequência do servidor.");
+      for (auto& [index, value] : reply->by_ref) {
+        if (index >= args.size()) throw EWireError("Índice de argumento inválido na resposta.");
+        args[index] = std::move(value);
+      }
+      return std::move(reply->result);
+    }
+    if (auto* error = std::get_if<wire::Error>(&answer)) {
+      if (error->seq != seq) throw EWireError("Resposta fora de sequência do servidor.");
+      throw EServerError(error->message);
+    }
+    throw EWireError("Quadro inesperado do servidor.");
+  } catch (const EWireError&) {
+    Close();
+    throw;
+  }
+}
+
+void SetConnectionEndpoint(Connection& connection, const std::string& server, int32_t port) {
+  if (server.empty()) throw EConnectionError("Nenhum servidor foi definido para a conexão.");
+  const char first = server[0];
+  if (first >= '0' && first <= '9') {
+    connection.SetAddress(server);
+  } else if ((first >= 'A' && first <= 'Z') || (first >= 'a' && first <= 'z')) {
+    connection.SetHost(server);
+  }
+  connection.SetPort(port);
+}
+
+}  // namespace vorncom::rpc

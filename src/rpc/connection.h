@@ -1,0 +1,85 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/variant.h"
+#include "rpc/errors.h"
+#include "rpc/wire.h"
+
+namespace vorncom::rpc {
+
+class Broker;
+
+struct ConnectionOptions {
+  std::chrono::milliseconds connect_timeout{10'000};
+  // Each send and each wait for a reply must finish within this time.
+  std::chrono::milliseconds io_timeout{60'000};
+  size_t max_frame = wire::kDefaultMaxFrame;
+};
+
+// One TCP connection to a reception server's remote object, carrying late-bound calls by method
+// name. Blocking; one call at a time; not thread-safe. Any transport or protocol failure closes
+// the connection before the exception leaves.
+class Connection {
+ public:
+  // `object_guid` and `object_name` name the remote object the server must serve.
+  Connection(std::string object_guid, std::string object_name, ConnectionOptions options = {});
+  ~Connection();
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+
+  // Endpoint. A numeric address wins over a host name when both are set. Setting them while
+  // connected takes effect at the next Open.
+  void SetAddress(std::string address) { address_ = std::move(address); }
+  void SetHost(std::string host) { host_ = std::move(host); }
+  void SetPort(int32_t port) { port_ = port; }
+  const std::string& Address() const { return address_; }
+  const std::string& Host() const { return host_; }
+  int32_t Port() const { return port_; }
+
+  // With a broker attached, Open asks it for a server and takes that server's name (as numeric
+  // address or host name) and port as its endpoint. The broker must outlive its use here.
+  void SetBroker(Broker* broker) { broker_ = broker; }
+  Broker* GetBroker() const { return broker_; }
+
+  // Connects and exchanges the hello frames. Throws ENoServerAvailable, EConnectionError,
+  // ETimeoutError or EWireError. Does nothing when already connected.
+  void Open();
+  void Close();
+  bool Connected() const { return fd_ >= 0; }
+
+  // Calls `method` with `args`. Values the server writes back replace the matching arguments.
+  // Returns the call's result. Throws EServerError when the server reports a failure (the
+  // connection stays open), and the transport exceptions of Open otherwise.
+  Variant Call(std::string_view method, std::vector<Variant>& args);
+
+ private:
+  void ConnectTo(const std::string& node, bool numeric);
+  void SendFrame(const wire::Frame& frame);
+  wire::Frame ReceiveFrame();
+  [[noreturn]] void Broken(const std::string& what);
+  [[noreturn]] void TimedOut(const std::string& what);
+  std::string Endpoint() const;
+
+  std::string object_guid_;
+  std::string object_name_;
+  ConnectionOptions options_;
+  std::string address_;
+  std::string host_;
+  int32_t port_ = 0;
+  Broker* broker_ = nullptr;
+  int fd_ = -1;
+  uint32_t next_seq_ = 1;
+  std::vector<uint8_t> buffer_;
+};
+
+// Sets the connection's endpoint from a server text the way the transfer window does: a text
+// starting with a digit is a numeric address, one starting with a letter a host name, anything
+// else neither; the port is always set. Throws EConnectionError on an empty text.
+void SetConnectionEndpoint(Connection& connection, const std::string& server, int32_t port);
+
+}  // namespace vorncom::rpc

@@ -1,0 +1,95 @@
+#include "rpc/methods.h"
+
+#include "common/cp1252.h"
+#include "rpc/errors.h"
+
+namespace vorncom::rpc {
+
+const std::vector<MethodInfo>& Methods() {
+  static const std::vector<MethodInfo> table = {
+      {Method::kAcceptingConnections, "AcceptingConnections", 1, 0b1},
+      {Method::kSendControlPacket, "SendControlPacket", 1, 0b0},
+      {Method::kCheckServerStatus, "CheckServerStatus", 1, 0b1},
+      {Method::kReplicateClientCfgFile, "ReplicateClientCfgFile", 1, 0b1},
+      {Method::kSendFile, "SendFile", 1, 0b0},
+      {Method::kSendDataPacket, "SendDataPacket", 2, 0b11},
+      {Method::kValidFile, "ValidFile", 1, 0b0},
+      {Method::kProtocolate, "Protocolate", 1, 0b1},
+      {Method::kGetFile, "GetFile", 2, 0b11},
+      {Method::kGetDataPacket, "GetDataPacket", 1, 0b1},
+      {Method::kEraseFile, "EraseFile", 1, 0b1},
+      {Method::kCheckFormStatus, "CheckFormStatus", 0, 0b0},
+  };
+  return table;
+}
+
+std::optional<MethodInfo> FindMethod(std::string_view name) {
+  for (const MethodInfo& info : Methods())
+    if (EqualsIgnoreCase(info.name, name)) return info;
+  return std::nullopt;
+}
+
+const MethodInfo& InfoOf(Method method) { return Methods()[static_cast<size_t>(method)]; }
+
+wire::Reply Dispatch(ReceptionServer& server, wire::Request& request) {
+  const std::optional<MethodInfo> info = FindMethod(request.method);
+  if (!info) throw EServerError("Método desconhecido: " + request.method + ".");
+  std::vector<Variant>& a = request.args;
+  if (a.size() != info->arg_count)
+    throw EServerError("Número de argumentos incorreto para " + std::string(info->name) + ".");
+
+  // Only changed by-reference values travel back: echoing a data packet would double the upload.
+  std::vector<Variant> before;
+  for (uint32_t i = 0; i < a.size(); ++i)
+    if (info->by_ref_mask & (1u << i)) before.push_back(a[i]);
+
+  Variant result;
+  switch (info->method) {
+    case Method::kAcceptingConnections:
+      result = server.AcceptingConnections(a[0]);
+      break;
+    case Method::kSendControlPacket:
+      server.SendControlPacket(a[0]);
+      break;
+    case Method::kCheckServerStatus:
+      result = server.CheckServerStatus(a[0]);
+      break;
+    case Method::kReplicateClientCfgFile:
+      result = server.ReplicateClientCfgFile(a[0]);
+      break;
+    case Method::kSendFile:
+      server.SendFile(a[0]);
+      break;
+    case Method::kSendDataPacket:
+      server.SendDataPacket(a[0], a[1]);
+      break;
+    case Method::kValidFile:
+      result = server.ValidFile(a[0]);
+      break;
+    case Method::kProtocolate:
+      server.Protocolate(a[0]);
+      break;
+    case Method::kGetFile:
+      result = server.GetFile(a[0], a[1]);
+      break;
+    case Method::kGetDataPacket:
+      result = server.GetDataPacket(a[0]);
+      break;
+    case Method::kEraseFile:
+      server.EraseFile(a[0]);
+      break;
+    case Method::kCheckFormStatus:
+      result = server.CheckFormStatus();
+      break;
+  }
+
+  wire::Reply reply{request.seq, std::move(result), {}};
+  size_t k = 0;
+  for (uint32_t i = 0; i < a.size(); ++i) {
+    if (!(info->by_ref_mask & (1u << i))) continue;
+    if (!(a[i] == before[k++])) reply.by_ref.emplace_back(i, std::move(a[i]));
+  }
+  return reply;
+}
+
+}  // namespace vorncom::rpc

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "common/variant.h"
+
+namespace vorncom::rpc {
+
+// The remote object every reception server exposes.
+inline constexpr char kServerGUID[] = "{79F2A787-1D84-11D2-BFA2-00A02482C8F1}";
+inline constexpr char kServerName[] = "VornCOMServer.fVornComRdmServer";
+
+// Operation codes of the control packet.
+enum class Operation : uint8_t { kReceive = 0, kSend = 1, kStatusQuery = 5 };
+
+// The twelve calls of a reception server. Arguments taken as `Variant&` are by reference: the
+// server may replace them and the caller sees the new value. Failures are exceptions with a
+// message text (ERemoteCallError and its family when the calls go over the wire).
+class ReceptionServer {
+ public:
+  virtual ~ReceptionServer() = default;
+
+  // True when connections are accepted; `busy` becomes true when the server is congested.
+  virtual bool AcceptingConnections(Variant& busy) = 0;
+  // `packet`: the control packet of BuildControlPacket.
+  virtual void SendControlPacket(const Variant& packet) = 0;
+  // A status code (see MapServerStatus); `packet_size` becomes the packet size of every
+  // transfer loop.
+  virtual int32_t CheckServerStatus(Variant& packet_size) = 0;
+  // True when `server_list` now holds a new list as server-list bytes (lower bound 1).
+  virtual bool ReplicateClientCfgFile(Variant& server_list) = 0;
+  // Starts an upload of the file named without directory.
+  virtual void SendFile(const Variant& file_name) = 0;
+  // Appends the first `byte_count` bytes of `packet` to the upload.
+  virtual void SendDataPacket(Variant& packet, Variant& byte_count) = 0;
+  // Ends the upload; true when the uploaded file is valid. `zero` is the integer 0.
+  virtual bool ValidFile(const Variant& zero) = 0;
+  // Fills the 14-element array (bounds 1..14) with the protocol data of the transmission.
+  virtual void Protocolate(Variant& protocol_data) = 0;
+  // Starts a download; the file's size in bytes, 0 when there is nothing to fetch.
+  virtual int32_t GetFile(Variant& file_name, Variant& client_info) = 0;
+  // Fills `packet` with the next bytes; the number of valid bytes, below 1 at the end.
+  virtual int32_t GetDataPacket(Variant& packet) = 0;
+  // Deletes the server's copy of the file.
+  virtual void EraseFile(Variant& file_name) = 0;
+  // The status of the form named in the control packet, 0..255.
+  virtual int32_t CheckFormStatus() = 0;
+};
+
+// The control packet: an array with bounds 1..6 holding form type, form version, file name
+// without directory, file size (always a double), operation code and the client's IP address.
+Variant BuildControlPacket(const std::string& form_type, const std::string& form_version,
+                           const std::string& file_name, double file_size, Operation operation,
+                           const std::string& local_address);
+
+// Internal connect codes of the transfer window that a server status decides.
+inline constexpr uint8_t kConnectAvailable = 0;
+
+// The connect code a CheckServerStatus result gives: 5, 6, 9 available (0); 1 → 4 (not receiving
+// files); 2 → 3 (not sending files); 7, 8 → 6 (form not taken or given); 10, 11, 12 → 13, 14,
+// 15; any other status leaves `current` unchanged.
+uint8_t MapServerStatus(int32_t status, uint8_t current);
+
+// True for the statuses that mean the server will serve the operation (5, 6, 9).
+bool IsAvailableStatus(int32_t status);
+
+}  // namespace vorncom::rpc

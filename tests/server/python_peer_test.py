@@ -1,0 +1,242 @@
+#!/usr/bin/python3
+"""A second implementation of the client side of the wire protocol, written from
+docs/wire-protocol.md alone, run against vorncom-server.
+
+usage: python_peer_test.py VORNCOM_SERVER MAKE_TEST_PACKAGE
+"""
+import datetime
+import os
+import signal
+import socket
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+
+import msgpack
+
+GUID = "{79F2A787-1D84-11D2-BFA2-00A02482C8F1}"
+NAME = "VornCOMServer.fVornComRdmServer"
+EXT_NULL, EXT_DATE = 1, 2
+
+
+class Null:
+    def __eq__(self, other):
+        return isinstance(other, Null)
+
+
+class Date:
+    def __init__(self, days):
+        self.days = days
+
+
+class Bytes:
+    def __init__(self, lower, data):
+        self.lower, self.data = lower, data
+
+
+class Array:
+    def __init__(self, lower, items):
+        self.lower, self.items = lower, items
+
+
+def to_wire(v):
+    if isinstance(v, Null):
+        return msgpack.ExtType(EXT_NULL, b"")
+    if isinstance(v, Date):
+        return msgpack.ExtType(EXT_DATE, struct.pack(">d", v.days))
+    if isinstance(v, Bytes):
+        return [v.lower, bytes(v.data)]
+    if isinstance(v, Array):
+        return [v.lower, [to_wire(i) for i in v.items]]
+    return v  # None, bool, int, float (packed as float 64), str
+
+
+def from_wire(o):
+    if isinstance(o, msgpack.ExtType):
+        if o.code == EXT_NULL and o.data == b"":
+            return Null()
+        if o.code == EXT_DATE and len(o.data) == 8:
+            return Date(struct.unpack(">d", o.data)[0])
+        raise ValueError("unknown ext")
+    if isinstance(o, list):
+        lower, body = o
+        if isinstance(body, bytes):
+            return Bytes(lower, body)
+        return Array(lower, [from_wire(i) for i in body])
+    return o
+
+
+class Peer:
+    def __init__(self, port):
+        self.sock = socket.create_connection(("127.0.0.1", port), timeout=10)
+        self.sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        self.seq = 0
+        self.send([0, 1, GUID, NAME])
+        answer = self.receive()
+        assert answer[0] == 0 and answer[1] == 1 and answer[3] == NAME, answer
+
+    def send(self, value):
+        body = msgpack.packb(value, use_bin_type=True)
+        self.sock.sendall(struct.pack(">I", len(body)) + body)
+
+    def read_exactly(self, n):
+        data = b""
+        while len(data) < n:
+            chunk = self.sock.recv(n - len(data))
+            if not chunk:
+                raise EOFError("server closed the connection")
+            data += chunk
+        return data
+
+    def receive(self):
+        (n,) = struct.unpack(">I", self.read_exactly(4))
+        return msgpack.unpackb(self.read_exactly(n), raw=False, strict_map_key=False)
+
+    def call(self, method, *args):
+        """Returns (result, args after write-back); raises RuntimeError on an error frame."""
+        self.seq += 1
+        self.send([1, self.seq, method, [to_wire(a) for a in args]])
+        frame = self.receive()
+        assert frame[1] == self.seq, frame
+        if frame[0] == 3:
+            raise RuntimeError(frame[2])
+        assert frame[0] == 2, frame
+        args = list(args)
+        for index, value in frame[3].items():
+            args[index] = from_wire(value)
+        return from_wire(frame[2]), args
+
+
+def ole_now():
+    delta = datetime.datetime.now() - datetime.datetime(1899, 12, 30)
+    return delta.days + delta.seconds / 86400.0
+
+
+def main():
+    server_exe, make_package = sys.argv[1], sys.argv[2]
+    failures = []
+
+    def check(condition, what):
+        if not condition:
+            failures.append(what)
+            print("FAIL:", what)
+
+    with tempfile.TemporaryDirectory() as tmp:
+        data = os.path.join(tmp, "data")
+        os.makedirs(os.path.join(data, "downloads"))
+        cfg = os.path.join(tmp, "server.cfg")
+        with open(cfg, "w") as f:
+            f.write("listen_port = 0\npacket_size = 700\ndata_folder = %s\n" % data)
+            f.write("server = srv1\nserver = srv2 | 4000 | disabled\n")
+            f.write("message = IRPF | 2.0 | Linha 1\\nLinha 2\n")
+        port_file = os.path.join(tmp, "port")
+        server = subprocess.Popen([server_exe, "--config", cfg, "--port-file", port_file],
+                                  stderr=subprocess.DEVNULL)
+        try:
+            for _ in range(500):
+                if os.path.exists(port_file):
+                    break
+                time.sleep(0.01)
+            port = int(open(port_file).read())
+
+            package = os.path.join(tmp, "PY.ZIP")
+            subprocess.check_call([make_package, package, "3000", "9"])
+            content = open(package, "rb").read()
+
+            p = Peer(port)
+            result, args = p.call("AcceptingConnections", False)
+            check(result is True and args[0] is False, "AcceptingConnections")
+            control = Array(1, ["IRPF", "2.0", "PY.ZIP", float(len(content)), 1, "127.0.0.1"])
+            result, _ = p.call("SendControlPacket", control)
+            check(result is None, "SendControlPacket result is nil")
+            status, args = p.call("CheckServerStatus", 0)
+            check(status == 5 and args[0] == 700, "CheckServerStatus")
+            ok, args = p.call("ReplicateClientCfgFile", None)
+            expected = (b"\x0e\x01\x0cComputerName\x06\x04srv1\x00"
+                        b"\x01\x0cComputerName\x06\x04srv2\x04Port\x03\xa0\x0f"
+                        b"\x07Enabled\x08\x00\x00")
+            check(ok is True and isinstance(args[0], Bytes) and args[0].lower == 1
+                  and args[0].data == expected, "ReplicateClientCfgFile bytes")
+            p.call("SendFile", "PY.ZIP")
+            for start in range(0, len(content), 700):
+                chunk = content[start:start + 700]
+                packet = Bytes(1, chunk + bytes(700 - len(chunk)))
+                _, args = p.call("SendDataPacket", packet, len(chunk))
+                check(len(args[0].data) == 700, "packet not echoed changed")
+            valid, _ = p.call("ValidFile", 0)
+            check(valid is True, "ValidFile")
+            before = ole_now()
+            _, args = p.call("Protocolate", Array(1, [None] * 14))
+            pd = args[0]
+            check(isinstance(pd, Array) and pd.lower == 1 and len(pd.items) == 14, "14 elements")
+            items = pd.items
+            check(items[0] == "PY.ZIP", "element 1")
+            check(items[2] == "0000000001", "element 3 protocol number")
+            check(isinstance(items[3], Date) and abs(items[3].days - before) < 0.01, "element 4")
+            check(items[5] == "2.0" and items[8] == len(content), "elements 6 and 9")
+            check(isinstance(items[9], Date), "element 10 is a date")
+            check(items[13] == "Linha 1\r\nLinha 2", "element 14 message")
+            stored = os.listdir(os.path.join(data, "store"))
+            check(stored == ["0000000001_PY.ZIP"], "stored file name")
+            check(open(os.path.join(data, "store", stored[0]), "rb").read() == content,
+                  "stored bytes")
+
+            # A failed call is an error frame and leaves the session usable.
+            try:
+                p.call("SendFile", "../fora")
+                check(False, "path escape refused")
+            except RuntimeError:
+                pass
+            result, _ = p.call("checkformstatus")
+            check(result == 1, "case-insensitive method name")
+
+            # Download.
+            with open(os.path.join(data, "downloads", "T.DAT"), "wb") as f:
+                f.write(bytes(range(256)) * 5)
+            q = Peer(port)
+            q.call("SendControlPacket", Array(1, ["IRPF", "2.0", "T.DAT", 0.0, 0, ""]))
+            size, args = q.call("GetFile", "T.DAT", Array(1, [None] * 13 + [True]))
+            check(size == 1280, "GetFile size")
+            got = b""
+            while True:
+                n, args = q.call("GetDataPacket", Bytes(1, bytes(700)))
+                got += args[0].data[:max(n, 0)]
+                if n < 700:
+                    break
+            check(got == bytes(range(256)) * 5, "downloaded bytes")
+            q.call("EraseFile", "T.DAT")
+            check(not os.path.exists(os.path.join(data, "downloads", "T.DAT")), "EraseFile")
+
+            # A null file name is refused by the call, not by the protocol.
+            try:
+                q.call("EraseFile", Null())
+                check(False, "EraseFile of null refused")
+            except RuntimeError:
+                pass
+            result, _ = q.call("CheckFormStatus")
+            check(result == 1, "session usable after a refused call")
+
+            # A frame above the server's limit is refused with an error frame and a close.
+            s = socket.create_connection(("127.0.0.1", port), timeout=10)
+            s.sendall(struct.pack(">I", 0x7FFFFFFF))
+            reply = s.recv(4096)
+            (n,) = struct.unpack(">I", reply[:4])
+            frame = msgpack.unpackb(reply[4:4 + n], raw=False)
+            check(frame[0] == 3, "oversized frame answered with an error frame")
+            check(s.recv(4096) == b"", "connection closed after oversized frame")
+        finally:
+            server.send_signal(signal.SIGTERM)
+            code = server.wait(timeout=20)
+            check(code == 0, "server exits 0 on SIGTERM (got %s)" % code)
+
+    if failures:
+        print("%d failed" % len(failures))
+        return 1
+    print("python peer: all checks passed")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,421 @@
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <set>
+#include <thread>
+
+#include "rpc/broker.h"
+#include "rpc/wire.h"
+#include "server_fixture.h"
+
+namespace vorncom::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using rpc::ReceptionServerProxy;
+
+class ServerTest : public ::testing::Test {
+ protected:
+  TempFolder client_;
+};
+
+TEST_F(ServerTest, SendSequenceStoresThePackageAndFillsTheProtocolData) {
+  TestServer server(
+      "packet_size = 1000\nserver = srv1\nserver = 10.0.0.2 | 4000 | disabled\n"
+      "message = IRPF | 2.0 | Primeira linha\\nSegunda linha\nprotocol_prefix = T-\n");
+  const std::string package = MakePackage(client_.path(), "FORM2001.ZIP", 2500, 1);
+  auto connection = Connect(server.port());
+  ReceptionServerProxy proxy(*connection);
+
+  Variant list;
+  ASSERT_TRUE(proxy.ReplicateClientCfgFile(list));
+  ASSERT_TRUE(list.IsBytes());
+  EXPECT_EQ(list.AsBytes().lower_bound, 1);
+  EXPECT_EQ(rpc::DecodeServerList(list.AsBytes().bytes),
+            (std::vector<rpc::ServerItem>{{"srv1", 211, true}, {"10.0.0.2", 4000, false}}));
+
+  const OleDate before = Now();
+  const Variant data = SendPackage(proxy, package);
+  ASSERT_EQ(data.LowerBound(), 1);
+  ASSERT_EQ(data.UpperBound(), 14);
+  EXPECT_EQ(data.At(1), Variant("FORM2001.ZIP"));
+  EXPECT_EQ(data.At(2), Variant("127.0.0.1"));
+  EXPECT_EQ(data.At(3), Variant("T-0000000001"));
+  EXPECT_EQ(data.At(4).type(), Variant::Type::kDate);
+  EXPECT_GE(data.At(4).ToDate().value, before.value - 1e-6);
+  EXPECT_EQ(data.At(5), Variant("Declaração IRPF"));
+  EXPECT_EQ(data.At(6), Variant("2.0"));
+  EXPECT_EQ(data.At(7), Variant("123.456.789-1"));
+  EXPECT_EQ(data.At(8), Variant("José da Silva 1"));
+  EXPECT_EQ(data.At(9), Variant(static_cast<int32_t>(fs::file_size(package))));
+  EXPECT_EQ(FormatDateTime(data.At(10).ToDate()), "01/02/2026 10:20:30");
+  EXPECT_LE(data.At(11).ToDate().value, data.At(4).ToDate().value);
+  EXPECT_EQ(data.At(12), Variant("IRPF"));
+  EXPECT_EQ(data.At(13), Variant("V1"));
+  EXPECT_EQ(data.At(14), Variant("Primeira linha\r\nSegunda linha"));
+
+  const auto stored = server.StoredFiles();
+  ASSERT_EQ(stored.size(), 1u);
+  EXPECT_EQ(stored[0].filename(), "T-0000000001_FORM2001.ZIP");
+  EXPECT_EQ(ReadFile(stored[0].string()), ReadFile(package));
+  EXPECT_TRUE(server.IncomingFiles().empty());
+  EXPECT_EQ(server.context().registry.Count(), 1);
+}
+
+TEST_F(ServerTest, PackageOfExactlyTwoPacketsAndProtocolNumbersSurviveRestarts) {
+  TempFolder data;
+  const std::string package = MakePackage(client_.path(), "A.ZIP", 100, 2);
+  const auto size = fs::file_size(package);
+  std::set<std::string> numbers;
+  for (int run = 0; run < 2; ++run) {
+    TestServer server("packet_size = " + std::to_string(size / 2 + size % 2) + "\n",
+                      data / "server");
+    for (int i = 0; i < 2; ++i) {
+      auto connection = Connect(server.port());
+      ReceptionServerProxy proxy(*connection);
+      numbers.insert(SendPackage(proxy, package).At(3).ToString());
+    }
+  }
+  EXPECT_EQ(numbers,
+            (std::set<std::string>{"0000000001", "0000000002", "0000000003", "0000000004"}));
+}
+
+TEST_F(ServerTest, InvalidUploadsAreNeverStored) {
+  TestServer server("packet_size = 512\n");
+  const std::string good = MakePackage(client_.path(), "GOOD.ZIP", 3000, 3);
+  std::vector<uint8_t> corrupt = ReadFile(good);
+  corrupt[corrupt.size() - 10] ^= 0xff;  // inside the last entry's data
+  struct Row {
+    const char* what;
+    std::vector<uint8_t> bytes;
+    double announced;
+  };
+  const Row rows[] = {
+      {"not an archive", std::vector<uint8_t>(700, 'x'), 700},
+      {"checksum", corrupt, static_cast<double>(corrupt.size())},
+      {"size mismatch", ReadFile(good), static_cast<double>(ReadFile(good).size() + 1)},
+  };
+  for (const Row& row : rows) {
+    auto connection = Connect(server.port());
+    ReceptionServerProxy proxy(*connection);
+    proxy.SendControlPacket(
+        rpc::BuildControlPacket("IRPF", "2.0", "X.ZIP", row.announced, rpc::Operation::kSend, ""));
+    Variant size;
+    proxy.CheckServerStatus(size);
+    proxy.SendFile(Variant("X.ZIP"));
+    Variant packet(ByteArray{1, row.bytes});
+    Variant count(static_cast<int32_t>(row.bytes.size()));
+    proxy.SendDataPacket(packet, count);
+    EXPECT_FALSE(proxy.ValidFile(Variant(int32_t{0}))) << row.what;
+    Variant pd = Variant::Array(1, 14);
+    EXPECT_THROW(proxy.Protocolate(pd), rpc::EServerError) << row.what;
+    EXPECT_TRUE(connection->Connected());
+  }
+  EXPECT_TRUE(server.StoredFiles().empty());
+  EXPECT_TRUE(server.IncomingFiles().empty());
+  EXPECT_EQ(server.context().registry.Count(), 0);
+}
+
+TEST_F(ServerTest, ClientFileNamesCannotLeaveTheServerFolders) {
+  TestServer server;
+  auto connection = Connect(server.port());
+  ReceptionServerProxy proxy(*connection);
+  proxy.SendControlPacket(rpc::BuildControlPacket("T", "1", "a", 1, rpc::Operation::kSend, ""));
+  for (const char* name : {"../escape", "a/b", "..", "", "c:\\x", "sub\\..\\y"}) {
+    EXPECT_THROW(proxy.SendFile(Variant(name)), rpc::EServerError) << name;
+    Variant n(name), info = Variant::Array(1, 14);
+    EXPECT_THROW(proxy.GetFile(n, info), rpc::EServerError) << name;
+    EXPECT_THROW(proxy.EraseFile(n), rpc::EServerError) << name;
+  }
+  EXPECT_TRUE(connection->Connected());
+}
+
+TEST_F(ServerTest, ReceiveSequenceServesRegistersAndErases) {
+  TestServer server("packet_size = 1024\n");
+  const std::string served = server.data_folder() + "/downloads/TABELA.DAT";
+  std::vector<uint8_t> content(5000);
+  for (size_t i = 0; i < content.size(); ++i) content[i] = static_cast<uint8_t>(i * 7);
+  std::ofstream(served, std::ios::binary)
+      .write(reinterpret_cast<const char*>(content.data()),
+             static_cast<std::streamsize>(content.size()));
+
+  auto connection = Connect(server.port());
+  ReceptionServerProxy proxy(*connection);
+  proxy.SendControlPacket(
+      rpc::BuildControlPacket("IRPF", "2.0", "TABELA.DAT", 0, rpc::Operation::kReceive, ""));
+  Variant packet_size;
+  EXPECT_EQ(proxy.CheckServerStatus(packet_size), 6);
+  Variant name("TABELA.DAT");
+  Variant info = Variant::Array(1, 14);
+  info.At(5) = "IRPF";
+  info.At(14) = true;
+  ASSERT_EQ(proxy.GetFile(name, info), 5000);
+  std::vector<uint8_t> received;
+  Variant buffer(ByteArray{1, std::vector<uint8_t>(1024)});
+  for (;;) {
+    const int32_t n = proxy.GetDataPacket(buffer);
+    received.insert(received.end(), buffer.AsBytes().bytes.begin(),
+                    buffer.AsBytes().bytes.begin() + std::max(n, 0));
+    if (n < 1024) break;
+  }
+  EXPECT_EQ(received, content);
+  proxy.Protocolate(info);
+  EXPECT_EQ(info.At(1), Variant("TABELA.DAT"));
+  EXPECT_EQ(info.At(3), Variant("0000000001"));
+  EXPECT_EQ(info.At(5), Variant("IRPF"));
+  EXPECT_EQ(info.At(14), Variant(true));
+  proxy.EraseFile(name);
+  EXPECT_FALSE(fs::exists(served));
+  Variant missing("NADA.DAT");
+  EXPECT_EQ(proxy.GetFile(missing, info), 0);
+}
+
+TEST_F(ServerTest, StatusesComeFromTheConfiguration) {
+  TestServer server(
+      "status_send = 1\nstatus_receive = 2\nform_status = 4\n"
+      "form = DIRF | 3.1 | 7 | 9\nform = DIRF | 3.2 | | 200\n");
+  struct Row {
+    const char* type;
+    const char* version;
+    rpc::Operation operation;
+    int32_t server_status;
+    int32_t form_status;
+  };
+  const Row rows[] = {
+      {"IRPF", "1", rpc::Operation::kSend, 1, 4},
+      {"IRPF", "1", rpc::Operation::kReceive, 2, 4},
+      {"IRPF", "1", rpc::Operation::kStatusQuery, 9, 4},
+      {"DIRF", "3.1", rpc::Operation::kStatusQuery, 7, 9},
+      {"DIRF", "3.2", rpc::Operation::kSend, 1, 200},
+  };
+  auto connection = Connect(server.port());
+  ReceptionServerProxy proxy(*connection);
+  for (const Row& row : rows) {
+    proxy.SendControlPacket(
+        rpc::BuildControlPacket(row.type, row.version, "", 0, row.operation, ""));
+    Variant size;
+    EXPECT_EQ(proxy.CheckServerStatus(size), row.server_status) << row.type << row.version;
+    EXPECT_EQ(size, Variant(int32_t{4096}));
+    EXPECT_EQ(proxy.CheckFormStatus(), row.form_status) << row.type << row.version;
+  }
+}
+
+TEST_F(ServerTest, BusyAndNotAcceptingServers) {
+  TestServer busy("busy_limit = 1\n");
+  auto first = Connect(busy.port());
+  auto second = Connect(busy.port());
+  ReceptionServerProxy proxy(*second);
+  Variant flag(false);
+  EXPECT_TRUE(proxy.AcceptingConnections(flag));
+  EXPECT_EQ(flag, Variant(true));
+  first.reset();
+  second.reset();
+  // Once the other session is gone the server is no longer congested.
+  for (int i = 0; i < 100 && busy.context().sessions > 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  auto third = Connect(busy.port());
+  ReceptionServerProxy proxy3(*third);
+  EXPECT_TRUE(proxy3.AcceptingConnections(flag));
+  EXPECT_EQ(flag, Variant(false));
+
+  TestServer closed("accepting = false\n");
+  auto c = Connect(closed.port());
+  ReceptionServerProxy refusing(*c);
+  EXPECT_FALSE(refusing.AcceptingConnections(flag));
+}
+
+uint16_t UnusedPort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  socklen_t len = sizeof a;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+  ::close(fd);
+  return ntohs(a.sin_port);
+}
+
+TEST_F(ServerTest, BrokerFallsBackAcrossServersUntilOneServes) {
+  TestServer refusing("accepting = false\n");
+  TestServer good;
+  const std::string package = MakePackage(client_.path(), "B.ZIP", 500, 4);
+  for (int round = 0; round < 5; ++round) {
+    rpc::Broker broker;
+    broker.SetServers({{"127.0.0.1", UnusedPort(), true},
+                       {"127.0.0.1", refusing.port(), true},
+                       {"localhost", good.port(), true}});
+    rpc::Connection connection(rpc::kServerGUID, rpc::kServerName);
+    connection.SetBroker(&broker);
+    Variant data;
+    for (int attempt = 0; attempt < 3 && data.IsEmpty(); ++attempt) {
+      try {
+        connection.Open();
+        ReceptionServerProxy proxy(connection);
+        data = SendPackage(proxy, package);
+      } catch (const std::exception&) {
+        const std::string name =
+            connection.Address().empty() ? connection.Host() : connection.Address();
+        EXPECT_EQ(broker.DisableServer(name, connection.Port()), 1u);
+        connection.Close();
+      }
+    }
+    ASSERT_TRUE(data.IsArray()) << round;
+    EXPECT_EQ(connection.Host(), "localhost");
+    EXPECT_EQ(connection.Port(), good.port());
+  }
+  EXPECT_EQ(good.StoredFiles().size(), 5u);
+
+  rpc::Broker none;
+  none.SetServers({{"127.0.0.1", good.port(), false}});
+  rpc::Connection connection(rpc::kServerGUID, rpc::kServerName);
+  connection.SetBroker(&none);
+  EXPECT_THROW(connection.Open(), rpc::ENoServerAvailable);
+}
+
+TEST_F(ServerTest, StalledServerTimesOut) {
+  TestServer server("fault_stall = true\n");
+  auto connection = Connect(server.port(), std::chrono::milliseconds(300));
+  ReceptionServerProxy proxy(*connection);
+  Variant busy;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_THROW(proxy.AcceptingConnections(busy), rpc::ETimeoutError);
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(elapsed, std::chrono::milliseconds(250));
+  EXPECT_LT(elapsed, std::chrono::seconds(5));
+  EXPECT_FALSE(connection->Connected());
+}
+
+TEST_F(ServerTest, RefusingServerFailsTheOpen) {
+  TestServer server("fault_refuse = true\n");
+  rpc::Connection connection(rpc::kServerGUID, rpc::kServerName);
+  connection.SetAddress("127.0.0.1");
+  connection.SetPort(server.port());
+  EXPECT_THROW(connection.Open(), rpc::EConnectionError);
+  connection.SetPort(UnusedPort());
+  EXPECT_THROW(connection.Open(), rpc::EConnectionError);
+}
+
+TEST_F(ServerTest, ConnectionDroppedMidUploadLeavesNothingBehind) {
+  TestServer server("packet_size = 256\nfault_drop_after_packets = 2\n");
+  const std::string package = MakePackage(client_.path(), "D.ZIP", 5000, 5);
+  auto connection = Connect(server.port());
+  ReceptionServerProxy proxy(*connection);
+  EXPECT_THROW(SendPackage(proxy, package), rpc::EConnectionError);
+  EXPECT_FALSE(connection->Connected());
+  for (int i = 0; i < 100 && server.context().sessions > 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_TRUE(server.IncomingFiles().empty());
+  EXPECT_TRUE(server.StoredFiles().empty());
+}
+
+// A raw socket speaking bytes the client library would never send.
+class RawPeer {
+ public:
+  explicit RawPeer(uint16_t port) {
+    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
+      throw std::runtime_error("connect");
+    timeval tv{5, 0};
+    ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+  }
+  ~RawPeer() { ::close(fd_); }
+  void Send(const std::vector<uint8_t>& bytes) {
+    ASSERT_EQ(::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL),
+              static_cast<ssize_t>(bytes.size()));
+  }
+  // Everything until the server closes.
+  std::vector<uint8_t> ReadToEnd() {
+    std::vector<uint8_t> all;
+    uint8_t buf[4096];
+    for (;;) {
+      const ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
+      if (n <= 0) break;
+      all.insert(all.end(), buf, buf + n);
+    }
+    return all;
+  }
+
+ private:
+  int fd_;
+};
+
+std::vector<uint8_t> HelloFrame() {
+  return rpc::wire::EncodeFrame(rpc::wire::Hello{1, rpc::kServerGUID, rpc::kServerName});
+}
+
+TEST_F(ServerTest, MisbehavingSessionsAreClosedAloneWithAnErrorFrame) {
+  TestServer server("max_frame = 65536\n");
+  auto healthy = Connect(server.port());
+  ReceptionServerProxy proxy(*healthy);
+
+  const std::vector<std::vector<uint8_t>> attacks = {
+      {0x7f, 0xff, 0xff, 0xff},                                // oversized length
+      {0x00, 0x01, 0x00, 0x01},                                // just above the limit
+      {0x00, 0x00, 0x00, 0x00},                                // empty frame
+      {0x00, 0x00, 0x00, 0x05, 0xdd, 0xff, 0xff, 0xff, 0xff},  // huge array claim
+      {0x00, 0x00, 0x00, 0x03, 0x93, 0x01, 0x01},              // request before hello
+      {0x00, 0x00, 0x00, 0x04, 0xa3, 'a', 'b', 'c'},           // not an array
+  };
+  for (const auto& attack : attacks) {
+    RawPeer peer(server.port());
+    peer.Send(attack);
+    const std::vector<uint8_t> answer = peer.ReadToEnd();
+    ASSERT_GT(answer.size(), 4u);
+    const rpc::wire::Frame frame = rpc::wire::DecodeBody(std::span(answer).subspan(4));
+    EXPECT_TRUE(std::holds_alternative<rpc::wire::Error>(frame));
+
+    Variant busy;
+    EXPECT_TRUE(proxy.AcceptingConnections(busy));  // the other session is untouched
+  }
+
+  // After a good hello, garbage and wrong frame kinds still end only that session.
+  for (const std::vector<uint8_t>& tail :
+       {std::vector<uint8_t>{0x00, 0x00, 0x00, 0x02, 0xc1, 0xc1},
+        rpc::wire::EncodeFrame(rpc::wire::Reply{1, Variant(), {}}),
+        rpc::wire::EncodeFrame(rpc::wire::Hello{2, "x", "y"})}) {
+    RawPeer peer(server.port());
+    std::vector<uint8_t> bytes = HelloFrame();
+    bytes.insert(bytes.end(), tail.begin(), tail.end());
+    peer.Send(bytes);
+    EXPECT_GT(peer.ReadToEnd().size(), 8u);
+  }
+
+  // Wrong version or object in the hello.
+  RawPeer stranger(server.port());
+  stranger.Send(rpc::wire::EncodeFrame(rpc::wire::Hello{1, "{0}", "Other.Object"}));
+  const auto answer = stranger.ReadToEnd();
+  ASSERT_GT(answer.size(), 4u);
+  EXPECT_TRUE(std::holds_alternative<rpc::wire::Error>(
+      rpc::wire::DecodeBody(std::span(answer).subspan(4))));
+  Variant busy;
+  EXPECT_TRUE(proxy.AcceptingConnections(busy));
+}
+
+TEST_F(ServerTest, ClientRefusesOversizedReplies) {
+  TestServer server("packet_size = 60000\nmax_frame = 131072\n");
+  rpc::ConnectionOptions options;
+  options.max_frame = 1024;
+  rpc::Connection connection(rpc::kServerGUID, rpc::kServerName, options);
+  connection.SetAddress("127.0.0.1");
+  connection.SetPort(server.port());
+  connection.Open();
+  ReceptionServerProxy proxy(connection);
+  Variant big(ByteArray{1, std::vector<uint8_t>(4096)}), count(1);
+  EXPECT_THROW(proxy.SendDataPacket(big, count), rpc::EWireError);  // refused before sending
+  EXPECT_TRUE(connection.Connected());
+  EXPECT_EQ(big.AsBytes().bytes.size(), 4096u);  // the by-ref argument came back intact
+}
+
+}  // namespace
+}  // namespace vorncom::testing
