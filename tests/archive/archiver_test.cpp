@@ -207,6 +207,21 @@ TEST_F(ArchiverTest, NegativeKeyLocksNothing) {
   EXPECT_EQ(testing::ToString(testing::ReadFile(Expand("neg", "out")[0])), "free text");
 }
 
+TEST_F(ArchiverTest, NamesAreWindows1252WithBackslashesInsideTheArchive) {
+  fs::create_directories(dir_ / "sub");
+  Make("sub/ação.txt", "conteúdo");
+  EXPECT_EQ(Add("names", {"sub/ação.txt"}, TCompressMethod::cmNone),
+            (std::vector<std::string>{"sub\\ação.txt"}));
+  const Bytes b = testing::ReadFile(dir_ / "names");
+  const auto rec = DecodeRecord(std::span<const uint8_t, 25>(b.data() + 21, 25));
+  ASSERT_EQ(rec.name_length, 12);
+  EXPECT_EQ(Bytes(b.begin() + 46, b.begin() + 58),
+            (Bytes{'s', 'u', 'b', '\\', 'a', 0xE7, 0xE3, 'o', '.', 't', 'x', 't'}));
+  EXPECT_EQ(Names("names"), (std::vector<std::string>{"sub\\ação.txt"}));
+  EXPECT_EQ(testing::ToString(testing::ReadFile(Expand("names", "out")[0])), "conteúdo");
+  EXPECT_TRUE(fs::exists(dir_ / "out/sub/ação.txt"));
+}
+
 TEST_F(ArchiverTest, AlteredDataFailsTheChecksumAndLeavesThePartialFile) {
   Make("f", std::string(100, 'x') + "end");
   Add("a", {"f"}, TCompressMethod::cmNone);
