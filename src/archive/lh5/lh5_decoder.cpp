@@ -40,7 +40,7 @@ class Lh5Decoder {
       }
       --block_left_;
       unsigned length;
-      const unsigned code = chars.Lookup(in.Peek(32), length);
+      const unsigned code = chars.Lookup<kCharCodes, kCharTableBits>(in.Peek(32), length);
       in.Skip(length);
       if (code < 256) {
         window[pos] = static_cast<uint8_t>(code);
@@ -50,7 +50,7 @@ class Lh5Decoder {
         continue;
       }
       const unsigned match = code - (256 - kThreshold);
-      unsigned bits = positions.Lookup(in.Peek(32), length);
+      unsigned bits = positions.Lookup<kPositionCodes, kSmallTableBits>(in.Peek(32), length);
       in.Skip(length);
       if (bits > 1) bits = (1u << (bits - 1)) + in.Read(bits - 1);
       unsigned from = (pos - bits - 1) & (kWindowSize - 1);
