@@ -51,6 +51,7 @@ class TrieMatchFinder {
   static constexpr unsigned kHashBits = 15;
   static constexpr unsigned kHashBase = 2 * kWindowSize;
   static constexpr unsigned kHashEnd = kHashBase + (1u << kHashBits);
+  static_assert(kHashEnd <= 0x10000, "chain links hold hash heads in 16 bits");
 
   static unsigned Hash(unsigned node, uint8_t c) {
     return kHashBase + ((((node << 8) | c) * 2654435761u) >> (32 - kHashBits));
