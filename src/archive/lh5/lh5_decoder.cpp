@@ -34,6 +34,8 @@ class Lh5Decoder {
     const DecodeTable::View positions = position_table_.view();
     while (written < count) {
       if (block_left_ == 0) {
+        // A cancelled run reads only zeros from here on; stop instead of decoding them.
+        if (io_.cancelled()) return;
         in_ = in;
         ReadBlockHeader();
         in = in_;
