@@ -311,6 +311,7 @@ void TArchiver::CompressFiles(const std::string& archive_name, std::vector<std::
     fs::remove(temp_name, ec);
     throw;
   }
+  SyncParentFolder(archive_name);
 }
 
 void TArchiver::CompressFile(const std::string& archive_name, std::string& file_name,

@@ -5,6 +5,7 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <filesystem>
@@ -88,16 +89,19 @@ int64_t SpaceForTarget(const std::string& target) {
     probe = probe.parent_path();
   struct statvfs sv {};
   if (::statvfs(probe.empty() ? "." : probe.c_str(), &sv) != 0) return -1;
-  const auto free_bytes =
-      static_cast<long double>(sv.f_bavail) * static_cast<long double>(sv.f_frsize);
-  if (free_bytes >= INT32_MAX) return INT32_MAX;
-  int64_t space = static_cast<int64_t>(free_bytes);
   struct stat st {};
-  if (::stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
-    space += st.st_size;
-    if (space >= INT32_MAX) space = INT32_MAX;
-  }
-  return space;
+  const bool replaced = ::stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  return SpaceFromFreeBytes(
+      static_cast<long double>(sv.f_bavail) * static_cast<long double>(sv.f_frsize),
+      replaced ? static_cast<int64_t>(st.st_size) : -1);
+}
+
+int64_t SpaceFromFreeBytes(long double free_bytes, int64_t replaced_size) {
+  if (free_bytes < 0) return -1;
+  if (free_bytes >= INT32_MAX) return INT32_MAX;
+  const auto space = static_cast<int64_t>(free_bytes);
+  if (replaced_size < 0) return space;
+  return std::min<int64_t>(space + replaced_size, INT32_MAX);
 }
 
 void CreateDirectories(const std::string& directory) {
@@ -129,6 +133,14 @@ void SyncFile(const std::string& path) {
   const int rc = ::fsync(fd);
   ::close(fd);
   if (rc != 0) throw std::ios_base::failure("cannot flush " + path);
+}
+
+void SyncParentFolder(const std::string& path) {
+  const auto parent = fs::absolute(fs::path(path)).parent_path();
+  const int fd = ::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
 }
 
 }  // namespace vorncom::archive

@@ -31,6 +31,9 @@ void SetFileAttributes(const std::string& path, uint16_t attributes);
 // existing target that will be replaced), clamped to INT32_MAX; -1 when the file system cannot
 // be queried.
 int64_t SpaceForTarget(const std::string& target);
+// The arithmetic of SpaceForTarget: `free_bytes` of the file system (negative when unknown) and
+// the size of the file to be replaced (-1 when there is none).
+int64_t SpaceFromFreeBytes(long double free_bytes, int64_t replaced_size);
 
 // Creates the missing directories of `directory` (parents first). Throws
 // std::filesystem::filesystem_error when one cannot be created.
@@ -45,5 +48,7 @@ std::string ChangeFileExt(const std::string& path, const std::string& ext);
 // Flushes a closed file's data to the disk before it replaces another; throws
 // std::ios_base::failure when that fails.
 void SyncFile(const std::string& path);
+// Makes a rename in the folder holding `path` durable; best effort.
+void SyncParentFolder(const std::string& path);
 
 }  // namespace vorncom::archive

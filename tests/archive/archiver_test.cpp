@@ -207,6 +207,21 @@ TEST_F(ArchiverTest, NegativeKeyLocksNothing) {
   EXPECT_EQ(testing::ToString(testing::ReadFile(Expand("neg", "out")[0])), "free text");
 }
 
+TEST_F(ArchiverTest, NamesAreWindows1252WithBackslashesInsideTheArchive) {
+  fs::create_directories(dir_ / "sub");
+  Make("sub/ação.txt", "conteúdo");
+  EXPECT_EQ(Add("names", {"sub/ação.txt"}, TCompressMethod::cmNone),
+            (std::vector<std::string>{"sub\\ação.txt"}));
+  const Bytes b = testing::ReadFile(dir_ / "names");
+  const auto rec = DecodeRecord(std::span<const uint8_t, 25>(b.data() + 21, 25));
+  ASSERT_EQ(rec.name_length, 12);
+  EXPECT_EQ(Bytes(b.begin() + 46, b.begin() + 58),
+            (Bytes{'s', 'u', 'b', '\\', 'a', 0xE7, 0xE3, 'o', '.', 't', 'x', 't'}));
+  EXPECT_EQ(Names("names"), (std::vector<std::string>{"sub\\ação.txt"}));
+  EXPECT_EQ(testing::ToString(testing::ReadFile(Expand("names", "out")[0])), "conteúdo");
+  EXPECT_TRUE(fs::exists(dir_ / "out/sub/ação.txt"));
+}
+
 TEST_F(ArchiverTest, AlteredDataFailsTheChecksumAndLeavesThePartialFile) {
   Make("f", std::string(100, 'x') + "end");
   Add("a", {"f"}, TCompressMethod::cmNone);
@@ -396,6 +411,17 @@ TEST(DosDateTime, RoundTripsLocalTimesAndClampsBefore1980) {
   const int32_t early = DosDateTimeFromTime(0);
   EXPECT_EQ(static_cast<uint32_t>(early), (1u << 5 | 1u) << 16);
   EXPECT_EQ(TimeFromDosDateTime(0), -1);
+}
+
+TEST(SpaceForTarget, ReplacedFileCountsAndEverythingClampsToTheSignedRange) {
+  EXPECT_EQ(SpaceFromFreeBytes(1000, -1), 1000);
+  // Expanding over a file of the same size needs no extra space.
+  EXPECT_EQ(SpaceFromFreeBytes(0, 4096), 4096);
+  EXPECT_EQ(SpaceFromFreeBytes(1.5e9L, 1'000'000'000), INT32_MAX);
+  EXPECT_EQ(SpaceFromFreeBytes(5e12L, -1), INT32_MAX);
+  EXPECT_EQ(SpaceFromFreeBytes(-1, 10), -1);
+  testing::TempDir dir;
+  EXPECT_GT(SpaceForTarget(dir / "new/deeper/file"), 0);
 }
 
 TEST(TemporaryName, ReplacesOnlyTheFileNamesExtension) {

@@ -6,6 +6,7 @@
 
 #include "archive/archive_io.h"
 #include "archive/archiver.h"
+#include "archive/qev_compress.h"
 #include "test_support.h"
 
 namespace vorncom::archive {
@@ -117,6 +118,36 @@ TEST_F(PackageRoutinesTest, NameListThatIsNotAnArrayDoesNothing) {
   EXPECT_NO_THROW(
       ExtractPackageEntries(Variant(), dir_ / "missing.vcp", dir_ / "out", true, nullptr));
   EXPECT_FALSE(fs::exists(dir_ / "out"));
+}
+
+TEST(TqevCompressNames, ShapeStoredNamesAndTargets) {
+  struct Case {
+    bool names_only;
+    TCProcessMode mode;
+    std::string directory, in, out;
+  };
+  const auto C = TCProcessMode::pmCompress;
+  const auto E = TCProcessMode::pmExpand;
+  const Case cases[] = {
+      {true, C, "", "/home/u/form/header.cfg", "header.cfg"},
+      {false, C, "", "C:\\dados\\header.cfg", "\\dados\\header.cfg"},
+      {false, C, "", "\\\\server\\share\\pasta\\a.xml", "\\pasta\\a.xml"},
+      {false, C, "", "/home/u/a.xml", "/home/u/a.xml"},
+      {true, E, "/tmp/work/", "/pasta/a.xml", "/tmp/work/a.xml"},
+      {true, E, "/tmp/work", "a.xml", "/tmp/work/a.xml"},
+      {false, E, "/tmp/work/", "/pasta/a.xml", "/tmp/work/pasta/a.xml"},
+      {false, E, "/tmp/work", "a.xml", "/tmp/work/a.xml"},
+      {false, E, "/tmp/work", "C:/x/../../etc", ""},
+      {true, E, "/tmp/work", "x/..", ""},
+  };
+  for (const auto& c : cases) {
+    TqevCompress handler;
+    handler.names_only = c.names_only;
+    handler.directory = c.directory;
+    std::string name = c.in;
+    handler.CheckFile(name, c.mode);
+    EXPECT_EQ(name, c.out) << c.in;
+  }
 }
 
 TEST_F(PackageRoutinesTest, ExtractionNeverLeavesTheTargetFolder) {

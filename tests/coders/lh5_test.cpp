@@ -94,6 +94,23 @@ TEST(Lh5Test, IncompressibleDataExceedsTheBudget) {
                EUnableToCompress);
 }
 
+TEST(LzDecoderTest, CancelledRunStopsBeforeTheCount) {
+  const Bytes data = MakeData("random", 40000);
+  const int64_t count = int64_t{1} << 36;  // far more than a run could decode in time
+  for (auto decode : {DecodeLh5, DecodeLzh}) {
+    testing::ChunkedBuf buf(data, 1 << 20);
+    std::istream in(&buf);
+    std::ostringstream out;
+    ByteLayer::Options options;
+    options.input_size = static_cast<int64_t>(data.size());
+    options.progress = [](int& percent) { percent = -1; };
+    ByteLayer io(in, out, options);
+    decode(io, count);
+    EXPECT_TRUE(io.cancelled());
+    EXPECT_LT(io.bytes_written(), int64_t{1} << 24);
+  }
+}
+
 struct VectorSink {
   Bytes bytes;
   void WriteByte(uint8_t b) { bytes.push_back(b); }

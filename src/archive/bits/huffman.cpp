@@ -125,7 +125,7 @@ DecodeTable::DecodeTable(unsigned symbol_count, unsigned table_bits)
 
 void DecodeTable::BuildSingle(unsigned symbol) {
   std::fill(lengths_.begin(), lengths_.end(), 0);
-  std::fill(table_.begin(), table_.end(), static_cast<uint16_t>(symbol));
+  std::fill(table_.begin(), table_.end(), symbol);
 }
 
 void DecodeTable::Build(std::span<const uint8_t> lengths) {
@@ -153,19 +153,26 @@ void DecodeTable::Build(std::span<const uint8_t> lengths) {
     if (len <= table_bits_) {
       const uint32_t first = code >> shift;
       const uint32_t span = 1u << (table_bits_ - len);
-      std::fill_n(table_.begin() + first, span, static_cast<uint16_t>(s));
+      std::fill_n(table_.begin() + first, span, s | (len << 16));
       continue;
     }
-    uint16_t* slot = &table_[code >> shift];
-    for (unsigned bit = table_bits_; bit < len; ++bit) {
-      if (*slot == kEmpty) {
-        left_[next_node] = right_[next_node] = kEmpty;
-        *slot = static_cast<uint16_t>(next_node++);
-      }
+    auto fresh_node = [&]() {
+      left_[next_node] = right_[next_node] = kEmpty;
+      return static_cast<uint16_t>(next_node++);
+    };
+    uint32_t& entry = table_[code >> shift];
+    if (entry == kEmpty) entry = fresh_node();
+    unsigned node = entry;
+    for (unsigned bit = table_bits_;; ++bit) {
       const bool one = (code >> (kMaxCodeLength - 1 - bit)) & 1;
-      slot = one ? &right_[*slot] : &left_[*slot];
+      uint16_t& next = one ? right_[node] : left_[node];
+      if (bit + 1 == len) {
+        next = static_cast<uint16_t>(s);
+        break;
+      }
+      if (next == kEmpty) next = fresh_node();
+      node = next;
     }
-    *slot = static_cast<uint16_t>(s);
   }
 }
 

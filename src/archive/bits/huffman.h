@@ -56,7 +56,7 @@ class DecodeTable {
   // Plain pointers into the table, for hot loops that keep them in registers. Valid for the
   // table's lifetime; rebuilding changes the contents, not the pointers.
   struct View {
-    const uint16_t* table;
+    const uint32_t* table;  // symbol | length << 16, or a tree node with length 0
     const uint16_t* left;
     const uint16_t* right;
     const uint8_t* lengths;
@@ -66,14 +66,28 @@ class DecodeTable {
     // Decodes one symbol from the 32 bits that follow in the stream (most significant first)
     // and reports its length in bits.
     unsigned Lookup(uint32_t next32, unsigned& length) const {
-      unsigned s = table[next32 >> (32 - table_bits)];
-      if (s >= symbol_count) {
-        uint32_t mask = 1u << (31 - table_bits);
-        do {
-          s = (next32 & mask) ? right[s] : left[s];
-          mask >>= 1;
-        } while (s >= symbol_count);
+      return Walk(table[next32 >> (32 - table_bits)], next32, length, symbol_count, table_bits);
+    }
+
+    // The same with the table's shape known at compile time, for the hot loops.
+    template <unsigned kSymbols, unsigned kTableBits>
+    unsigned Lookup(uint32_t next32, unsigned& length) const {
+      return Walk(table[next32 >> (32 - kTableBits)], next32, length, kSymbols, kTableBits);
+    }
+
+   private:
+    unsigned Walk(uint32_t entry, uint32_t next32, unsigned& length, unsigned symbols,
+                  unsigned bits) const {
+      unsigned s = entry & 0xFFFF;
+      if (s < symbols) [[likely]] {
+        length = entry >> 16;
+        return s;
       }
+      uint32_t mask = 1u << (31 - bits);
+      do {
+        s = (next32 & mask) ? right[s] : left[s];
+        mask >>= 1;
+      } while (s >= symbols);
       length = lengths[s];
       return s;
     }
@@ -89,7 +103,7 @@ class DecodeTable {
  private:
   unsigned symbol_count_;
   unsigned table_bits_;
-  std::vector<uint16_t> table_;
+  std::vector<uint32_t> table_;
   std::vector<uint16_t> left_, right_;  // indexed by node; nodes follow the symbols
   std::vector<uint8_t> lengths_;
 };

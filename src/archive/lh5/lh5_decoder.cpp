@@ -34,13 +34,15 @@ class Lh5Decoder {
     const DecodeTable::View positions = position_table_.view();
     while (written < count) {
       if (block_left_ == 0) {
+        // A cancelled run reads only zeros from here on; stop instead of decoding them.
+        if (io_.cancelled()) return;
         in_ = in;
         ReadBlockHeader();
         in = in_;
       }
       --block_left_;
       unsigned length;
-      const unsigned code = chars.Lookup(in.Peek(32), length);
+      const unsigned code = chars.Lookup<kCharCodes, kCharTableBits>(in.Peek(32), length);
       in.Skip(length);
       if (code < 256) {
         window[pos] = static_cast<uint8_t>(code);
@@ -50,11 +52,12 @@ class Lh5Decoder {
         continue;
       }
       const unsigned match = code - (256 - kThreshold);
-      unsigned bits = positions.Lookup(in.Peek(32), length);
+      // The position value (distance - 1): its bit count, then the bits below the top one.
+      const unsigned width = positions.Lookup<kPositionCodes, kSmallTableBits>(in.Peek(32), length);
       in.Skip(length);
-      if (bits > 1) bits = (1u << (bits - 1)) + in.Read(bits - 1);
-      unsigned from = (pos - bits - 1) & (kWindowSize - 1);
-      if (bits + 1 >= match && from + match <= kWindowSize && pos + match <= kWindowSize) {
+      const unsigned value = width <= 1 ? width : (1u << (width - 1)) + in.Read(width - 1);
+      unsigned from = (pos - value - 1) & (kWindowSize - 1);
+      if (value + 1 >= match && from + match <= kWindowSize && pos + match <= kWindowSize) {
         // The source does not run into the bytes being written (a source just ahead of them, a
         // window earlier, is read before it is overwritten, as memmove does) and nothing wraps.
         std::memmove(window + pos, window + from, match);

@@ -6,10 +6,8 @@ namespace vorncom::archive::lh5 {
 
 TrieMatchFinder::TrieMatchFinder()
     : text_(kTextSize, ' '),
-      level_(kWindowSize + 256),
-      child_count_(kWindowSize + 256),
-      child_xor_(kWindowSize + 256),
-      position_(kWindowSize + 256),
+      branch_(kWindowSize + 256),
+      fanout_(kWindowSize + 256),
       parent_(2 * kWindowSize),
       prev_(kHashEnd),
       next_(kHashEnd) {
@@ -17,9 +15,8 @@ TrieMatchFinder::TrieMatchFinder()
 }
 
 void TrieMatchFinder::Reset() {
-  for (unsigned root = kWindowSize; root < kWindowSize + 256; ++root) level_[root] = 1;
-  std::fill(child_count_.begin(), child_count_.end(), 0);
-  std::fill(child_xor_.begin(), child_xor_.end(), 0);
+  for (unsigned root = kWindowSize; root < kWindowSize + 256; ++root) branch_[root].level = 1;
+  std::fill(fanout_.begin(), fanout_.end(), Fanout{});
   std::fill(parent_.begin(), parent_.end(), kNil);
   // Internal nodes 1..kWindowSize-1 start out chained as free.
   free_ = 1;
@@ -45,16 +42,16 @@ void TrieMatchFinder::MakeChild(Node parent, uint8_t c, Node child) {
   prev_[t] = child;
   prev_[child] = static_cast<uint16_t>(h);
   parent_[child] = parent;
-  ++child_count_[parent];
-  child_xor_[parent] ^= child;
+  ++fanout_[parent].count;
+  fanout_[parent].children ^= child;
 }
 
 void TrieMatchFinder::Split(Node old, unsigned position) {
   const Node fresh = free_;
   free_ = next_[fresh];
-  child_count_[fresh] = 0;
-  child_xor_[fresh] = 0;
-  child_xor_[parent_[old]] ^= static_cast<uint16_t>(old ^ fresh);
+  fanout_[fresh].count = 0;
+  fanout_[fresh].children = 0;
+  fanout_[parent_[old]].children ^= static_cast<uint16_t>(old ^ fresh);
   // The new node takes the old one's place in its parent's hash chain.
   uint16_t t = prev_[old];
   prev_[fresh] = t;
@@ -63,8 +60,8 @@ void TrieMatchFinder::Split(Node old, unsigned position) {
   next_[fresh] = t;
   prev_[t] = fresh;
   parent_[fresh] = parent_[old];
-  level_[fresh] = static_cast<uint16_t>(match_length_);
-  position_[fresh] = static_cast<uint16_t>(position);
+  branch_[fresh].level = static_cast<uint16_t>(match_length_);
+  branch_[fresh].latest = static_cast<uint16_t>(position);
   MakeChild(fresh, text_[match_position_ + match_length_], old);
   MakeChild(fresh, text_[position + match_length_], static_cast<Node>(position));
 }
@@ -77,12 +74,12 @@ void TrieMatchFinder::Insert(unsigned position) {
     --match_length_;
     r = static_cast<Node>((match_position_ + 1) | kWindowSize);
     while ((q = parent_[r]) == kNil) r = next_[r];  // follow leaves replaced since
-    while (level_[q] >= match_length_) {
+    while (branch_[q].level >= match_length_) {
       r = q;
       q = parent_[q];
     }
     for (Node t = q; t < kWindowSize; t = parent_[t])
-      position_[t] = static_cast<uint16_t>(position);
+      branch_[t].latest = static_cast<uint16_t>(position);
   } else {
     q = static_cast<Node>(text_[position] + kWindowSize);
     const uint8_t c = text_[position + 1];
@@ -101,8 +98,8 @@ void TrieMatchFinder::Insert(unsigned position) {
       limit = kMaxMatch;
       match_position_ = r;
     } else {
-      limit = level_[r];
-      match_position_ = position_[r];
+      limit = branch_[r].level;
+      match_position_ = branch_[r].latest;
     }
     if (match_position_ >= position) match_position_ -= kWindowSize;
     const uint8_t* other = text_.data() + match_position_;
@@ -114,7 +111,7 @@ void TrieMatchFinder::Insert(unsigned position) {
       ++match_length_;
     }
     if (match_length_ >= kMaxMatch) break;
-    position_[r] = static_cast<uint16_t>(position);
+    branch_[r].latest = static_cast<uint16_t>(position);
     q = r;
     if ((r = Child(q, key[match_length_])) == kNil) {
       MakeChild(q, key[match_length_], static_cast<Node>(position));
@@ -131,7 +128,7 @@ void TrieMatchFinder::Insert(unsigned position) {
   next_[position] = t;
   prev_[t] = static_cast<uint16_t>(position);
   parent_[position] = q;
-  child_xor_[q] ^= static_cast<uint16_t>(r ^ position);
+  fanout_[q].children ^= static_cast<uint16_t>(r ^ position);
   parent_[r] = kNil;
   next_[r] = static_cast<Node>(position);
 }
@@ -144,12 +141,12 @@ void TrieMatchFinder::Remove(unsigned position) {
   prev_[s] = r;
   r = parent_[position];
   parent_[position] = kNil;
-  child_xor_[r] ^= static_cast<uint16_t>(position);
-  if (r >= kWindowSize || --child_count_[r] > 1) return;
+  fanout_[r].children ^= static_cast<uint16_t>(position);
+  if (r >= kWindowSize || --fanout_[r].count > 1) return;
 
   // An internal node left with one child disappears; the child takes its place.
-  s = child_xor_[r];
-  child_xor_[parent_[r]] ^= static_cast<uint16_t>(r ^ s);
+  s = fanout_[r].children;
+  fanout_[parent_[r]].children ^= static_cast<uint16_t>(r ^ s);
   uint16_t a = prev_[s];
   uint16_t b = next_[s];
   next_[a] = b;

@@ -51,6 +51,7 @@ class TrieMatchFinder {
   static constexpr unsigned kHashBits = 15;
   static constexpr unsigned kHashBase = 2 * kWindowSize;
   static constexpr unsigned kHashEnd = kHashBase + (1u << kHashBits);
+  static_assert(kHashEnd <= 0x10000, "chain links hold hash heads in 16 bits");
 
   static unsigned Hash(unsigned node, uint8_t c) {
     return kHashBase + ((((node << 8) | c) * 2654435761u) >> (32 - kHashBits));
@@ -60,13 +61,20 @@ class TrieMatchFinder {
   void Split(Node old, unsigned position);
 
   std::vector<uint8_t> text_;
-  std::vector<uint16_t> level_;        // internal nodes and roots
-  std::vector<uint16_t> child_count_;  // internal nodes and roots
-  std::vector<uint16_t> child_xor_;    // XOR of the children: the last one is found at once
-  std::vector<uint16_t> position_;     // internal nodes: latest position inserted below
-  std::vector<Node> parent_;           // internal nodes and leaves
-  std::vector<uint16_t> prev_;         // hash chain links: node or hash head
-  std::vector<Node> next_;             // hash heads, chain links, free list; leaf replacement
+  // Fields read together share a cache line; both tables cover internal nodes and roots.
+  struct Branch {
+    uint16_t level = 0;   // bytes shared by everything below
+    uint16_t latest = 0;  // internal nodes: the latest position inserted below
+  };
+  struct Fanout {
+    uint16_t count = 0;
+    uint16_t children = 0;  // XOR of the children: the last one is found at once
+  };
+  std::vector<Branch> branch_;
+  std::vector<Fanout> fanout_;
+  std::vector<Node> parent_;    // internal nodes and leaves
+  std::vector<uint16_t> prev_;  // hash chain links: node or hash head
+  std::vector<Node> next_;      // hash heads, chain links, free list; leaf replacement
   Node free_ = 1;
   unsigned match_length_ = 0;
   unsigned match_position_ = 0;

@@ -22,7 +22,10 @@ class LzhDecoder {
 
   void Run(int64_t count) {
     int64_t written = 0;
+    uint32_t symbols = 0;
     while (written < count) {
+      // A cancelled run reads only zeros from here on; stop instead of decoding them.
+      if ((++symbols & 0xFFF) == 0 && io_.cancelled()) return;
       const unsigned symbol = DecodeSymbol();
       if (symbol < 256) {
         window_.PutLiteral(static_cast<uint8_t>(symbol), io_);
