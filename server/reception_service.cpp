@@ -198,13 +198,19 @@ struct ReceptionService::Impl {
         // The session belongs to the worker whose context owns its socket.
         auto session = std::make_shared<Session>(context, std::move(socket));
         asio::post(target, [session] { session->Start(); });
+        return Accept();
       }
-      Accept();
+      // Out of descriptors or memory: pause instead of spinning on the failing accept.
+      retry_timer.expires_after(std::chrono::milliseconds(100));
+      retry_timer.async_wait([this](const std::error_code& wait_error) {
+        if (!wait_error && acceptor->is_open()) Accept();
+      });
     });
   }
 
   ServerContext& context;
   asio::io_context accept_context;
+  asio::steady_timer retry_timer{accept_context};
   std::vector<std::unique_ptr<asio::io_context>> workers;
   std::vector<asio::executor_work_guard<asio::io_context::executor_type>> guards;
   std::unique_ptr<tcp::acceptor> acceptor;
@@ -249,6 +255,7 @@ void ReceptionService::Stop() {
   asio::post(d.accept_context, [&d] {
     std::error_code ignored;
     d.acceptor->close(ignored);
+    d.retry_timer.cancel();
   });
   d.accept_thread.join();
   for (auto& guard : d.guards) guard.reset();
