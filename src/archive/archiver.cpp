@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <climits>
 #include <filesystem>
 #include <fstream>
@@ -124,7 +125,8 @@ ArchiveHeader TArchiver::WriteArchive(std::ostream& dest, std::vector<std::strin
         continue;
       }
       if (stored == "*") {
-        files.erase(files.begin() + static_cast<ptrdiff_t>(i));
+        // The files not reached are not in the archive, so they leave the list too.
+        files.erase(files.begin() + static_cast<ptrdiff_t>(i), files.end());
         break;
       }
     }
@@ -132,15 +134,20 @@ ArchiveHeader TArchiver::WriteArchive(std::ostream& dest, std::vector<std::strin
     stored = ToStoredSeparators(stored);
     const std::string raw_name = Utf8ToCp1252(stored);
 
-    std::ifstream source(path, std::ios::binary);
-    const int64_t size = source ? StreamRemaining(source) : -1;
+    std::error_code kind_error;
+    // Directories and devices open as streams on Linux but hold no file to store.
+    const bool regular = fs::is_regular_file(path, kind_error);
+    std::ifstream source;
+    if (regular) source.open(path, std::ios::binary);
+    const int64_t size = source.is_open() ? StreamRemaining(source) : -1;
     // Files, names and archives beyond the format's signed fields cannot be recorded: they are
     // treated like files that cannot be opened.
     const bool representable = size >= 0 && size <= INT32_MAX && total + size <= INT32_MAX &&
                                static_cast<int64_t>(raw_name.size()) <= kLongestName;
-    if (!source || !representable) {
+    if (!source.is_open() || !representable) {
       if (ExceptionOnFileError) {
-        if (source) errno = EFBIG;
+        if (source.is_open()) errno = EFBIG;
+        if (!regular && fs::exists(path, kind_error)) errno = EISDIR;
         ThrowFileOpenError(path);
       }
       files.erase(files.begin() + static_cast<ptrdiff_t>(i));

@@ -20,12 +20,6 @@ ByteLayer::ByteLayer(std::istream& input, std::ostream& output, Options options)
   for (int i = 0; i < 4; ++i) key_bytes_[i] = static_cast<uint8_t>(options_.key >> (8 * i));
 }
 
-uint8_t ByteLayer::NextKeyByte() {
-  const uint8_t k = key_bytes_[key_index_];
-  key_index_ = (key_index_ + 1) & 3;
-  return k;
-}
-
 bool ByteLayer::Refill() {
   at_end_ = true;
   if (remaining_ <= 0 || cancelled_) return false;
@@ -57,25 +51,9 @@ bool ByteLayer::Refill() {
   return true;
 }
 
-uint8_t ByteLayer::ReadByte() {
-  if (in_pos_ >= in_end_ && !Refill()) return 0;
-  uint8_t b = in_[in_pos_++];
-  read_sum_ += b;
-  if (options_.xor_on_read) b ^= NextKeyByte();
-  return b;
-}
-
-void ByteLayer::WriteByte(uint8_t byte) {
-  if (options_.budget <= 0) throw EUnableToCompress("Could not compress data, will store instead");
-  --options_.budget;
-  if (out_pos_ == kBufferSize) {
-    std::this_thread::yield();
-    WriteOut(kBufferSize);
-  }
-  if (options_.xor_on_write) byte ^= NextKeyByte();
-  out_[out_pos_++] = byte;
-  write_sum_ += byte;
-  ++bytes_written_;
+void ByteLayer::WriteFullBuffer() {
+  std::this_thread::yield();
+  WriteOut(kBufferSize);
 }
 
 void ByteLayer::Flush() {

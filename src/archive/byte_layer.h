@@ -55,8 +55,13 @@ class ByteLayer {
 
  private:
   bool Refill();
+  void WriteFullBuffer();
   void WriteOut(size_t count);
-  uint8_t NextKeyByte();
+  uint8_t NextKeyByte() {
+    const uint8_t k = key_bytes_[key_index_];
+    key_index_ = (key_index_ + 1) & 3;
+    return k;
+  }
 
   std::istream& input_;
   std::ostream& output_;
@@ -73,6 +78,25 @@ class ByteLayer {
   bool at_end_ = false;
   bool cancelled_ = false;
 };
+
+// Inline: the coders call these once per byte.
+inline uint8_t ByteLayer::ReadByte() {
+  if (in_pos_ >= in_end_ && !Refill()) return 0;
+  uint8_t b = in_[in_pos_++];
+  read_sum_ += b;
+  if (options_.xor_on_read) b ^= NextKeyByte();
+  return b;
+}
+
+inline void ByteLayer::WriteByte(uint8_t byte) {
+  if (options_.budget <= 0) throw EUnableToCompress("Could not compress data, will store instead");
+  --options_.budget;
+  if (out_pos_ == kBufferSize) WriteFullBuffer();
+  if (options_.xor_on_write) byte ^= NextKeyByte();
+  out_[out_pos_++] = byte;
+  write_sum_ += byte;
+  ++bytes_written_;
+}
 
 // Percentage of `part` in `whole` with the engine's integer arithmetic: part*100/whole for
 // wholes up to 100000, else part/(whole/100), truncating toward zero.

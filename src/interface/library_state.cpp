@@ -5,6 +5,7 @@
 #include <iostream>
 
 #include "common/environment.h"
+#include "common/ui/qt_message_presenter.h"
 #include "interface/text_argument.h"
 
 namespace vorncom::iface {
@@ -58,6 +59,8 @@ void Startup() {
   s.help_file = installed ? env::LibrariesFolder() + "VornComClient.hlp" : std::string();
   s.packet_size = Variant();
   s.window_active = false;
+  // Only registers the dialog; Qt itself starts at the first message that needs a window.
+  ui::RegisterQtPresenter();
 }
 
 }  // namespace vorncom::iface

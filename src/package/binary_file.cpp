@@ -42,7 +42,11 @@ bool TBinaryFile::WriteData(const Variant& data) {
         static_cast<int64_t>(array.lower_bound) + static_cast<int64_t>(array.bytes.size()) - 1;
     const size_t count = upper > 0 ? static_cast<size_t>(upper) : 0;
     if (count > array.bytes.size()) return false;
-    out_->Write(std::string_view(reinterpret_cast<const char*>(array.bytes.data()), count));
+    std::ofstream out(out_->temp_path(), std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(array.bytes.data()),
+              static_cast<std::streamsize>(count));
+    out.close();
+    if (!out) return false;
     out_->Commit();
     out_.reset();
     return true;

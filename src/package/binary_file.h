@@ -5,9 +5,9 @@
 #include <memory>
 #include <string>
 
+#include "common/atomic_file.h"
 #include "common/exception.h"
 #include "common/variant.h"
-#include "package/atomic_file.h"
 
 namespace vorncom::package {
 

@@ -7,8 +7,8 @@
 #include <sstream>
 #include <system_error>
 
+#include "common/atomic_file.h"
 #include "common/cp1252.h"
-#include "package/atomic_file.h"
 
 namespace vorncom::package {
 namespace {
@@ -85,6 +85,12 @@ IniDocument TConfigurationFile::Load() const {
   if (status.type() == std::filesystem::file_type::not_found) return IniDocument();
   if (std::filesystem::is_directory(status)) {
     throw EIniFileError("Cannot open file \"" + file_name_ + "\": " + std::strerror(EISDIR));
+  }
+  // Control files are a few hundred bytes; a huge one is damage, not something to load.
+  const auto size = std::filesystem::file_size(file_name_, ec);
+  if (!ec && size > TConfigurationFile::kMaxFileSize) {
+    throw EIniFileError("Cannot open file \"" + file_name_ + "\": " + std::to_string(size) +
+                        " bytes is too large for a configuration file");
   }
   std::ifstream in(file_name_, std::ios::binary);
   if (!in) {

@@ -34,10 +34,12 @@ enum class TConfigValueKind : uint8_t {
 class TConfigurationFile {
  public:
   static constexpr size_t kMaxValueLength = 2047;
+  // Larger files are refused when opened (EIniFileError).
+  static constexpr uintmax_t kMaxFileSize = 16u << 20;
 
   // With `create_folder`, the last level of the file's folder is created when missing (a failure
   // to do so shows up at the first write). The file need not exist. Throws EIniFileError when the
-  // name is empty or an existing file cannot be read.
+  // name is empty or an existing file cannot be read or is larger than kMaxFileSize.
   TConfigurationFile(std::string file_name, bool create_folder);
 
   // True when the value read with the default "erro" differs from "erro": a key with an empty

@@ -122,7 +122,9 @@ bool StoreRequestMessage(const std::string& table_path, const std::string& type,
     if (!folder.empty()) std::filesystem::create_directories(folder, ec);
   } else {
     // A read-only table is still the library's to update.
-    chmod(table_path.c_str(), S_IRUSR | S_IWUSR | S_IRGRP | S_IROTH);
+    struct stat st {};
+    if (stat(table_path.c_str(), &st) == 0)
+      chmod(table_path.c_str(), (st.st_mode & 07777) | S_IWUSR);
   }
 
   Db db = Open(table_path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);

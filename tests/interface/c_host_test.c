@@ -195,7 +195,8 @@ int main(int argc, char** argv) {
 
   /* FileSent on something that is no package: 4, silently. */
   CHECK(FileSent_(Text(config)) == 4);
-  CHECK(FileSent_(NULL) == 4);
+  /* No file at all: the package cannot be searched. */
+  CHECK(FileSent_(NULL) == 20);
 
   /* PrintComReceipt with an empty path and with a package that was never sent. */
   PrintComReceipt_(Text(""));

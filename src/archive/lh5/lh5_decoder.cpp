@@ -1,0 +1,173 @@
+// Decoder of the -lh5- bit stream: blocks of static Huffman codes (character/length codes,
+// position codes and the code-length codes that describe them) over an 8 KiB window.
+
+#include <array>
+#include <cstring>
+#include <memory>
+
+#include "archive/bits/bit_reader.h"
+#include "archive/bits/huffman.h"
+#include "archive/coder_errors.h"
+#include "archive/coders.h"
+#include "archive/lh5/lh5_format.h"
+
+namespace vorncom::archive {
+
+namespace {
+
+using namespace lh5;
+
+[[noreturn]] void BadTable() { throw ELZHBadDecodeTable("Bad decode table in archive!"); }
+
+class Lh5Decoder {
+ public:
+  explicit Lh5Decoder(ByteLayer& io) : io_(io), in_(io) { window_.fill(' '); }
+
+  // The hot loop keeps the bit buffer, tables and window position in locals: the byte layer
+  // is called for every byte, and members would be reloaded after each call.
+  void Run(int64_t count) {
+    BitReader<ByteLayer> in = in_;
+    uint8_t* const window = window_.data();
+    unsigned pos = 0;
+    int64_t written = 0;
+    const DecodeTable::View chars = char_table_.view();
+    const DecodeTable::View positions = position_table_.view();
+    while (written < count) {
+      if (block_left_ == 0) {
+        in_ = in;
+        ReadBlockHeader();
+        in = in_;
+      }
+      --block_left_;
+      unsigned length;
+      const unsigned code = chars.Lookup(in.Peek(32), length);
+      in.Skip(length);
+      if (code < 256) {
+        window[pos] = static_cast<uint8_t>(code);
+        pos = (pos + 1) & (kWindowSize - 1);
+        io_.WriteByte(static_cast<uint8_t>(code));
+        ++written;
+        continue;
+      }
+      const unsigned match = code - (256 - kThreshold);
+      unsigned bits = positions.Lookup(in.Peek(32), length);
+      in.Skip(length);
+      if (bits > 1) bits = (1u << (bits - 1)) + in.Read(bits - 1);
+      unsigned from = (pos - bits - 1) & (kWindowSize - 1);
+      if (bits + 1 >= match && from + match <= kWindowSize && pos + match <= kWindowSize) {
+        // The source does not run into the bytes being written (a source just ahead of them, a
+        // window earlier, is read before it is overwritten, as memmove does) and nothing wraps.
+        std::memmove(window + pos, window + from, match);
+        for (unsigned k = 0; k < match; ++k) io_.WriteByte(window[pos + k]);
+        pos = (pos + match) & (kWindowSize - 1);
+        written += match;
+        continue;
+      }
+      for (unsigned k = 0; k < match; ++k) {
+        const uint8_t byte = window[from];
+        window[pos] = byte;
+        from = (from + 1) & (kWindowSize - 1);
+        pos = (pos + 1) & (kWindowSize - 1);
+        io_.WriteByte(byte);
+      }
+      written += match;
+    }
+  }
+
+ private:
+  void ReadBlockHeader() {
+    block_left_ = in_.Read(kBlockCountBits);
+    // A count of zero cannot come from an encoder; reading it as 2^16 keeps going like 0 - 1.
+    if (block_left_ == 0) block_left_ = 1u << kBlockCountBits;
+    ReadSmallLengths(length_lengths_, kLengthCodes, kLengthCountBits, 3, length_table_);
+    ReadCharLengths();
+    ReadSmallLengths(position_lengths_, kPositionCodes, kPositionCountBits, -1, position_table_);
+  }
+
+  // Lengths of the code-length codes or of the position codes: 3-bit values, 7 extended by
+  // unary 1 bits; after the `zero_run_after`-th value a 2-bit count of zero lengths follows.
+  template <size_t N>
+  void ReadSmallLengths(std::array<uint8_t, N>& lengths, unsigned symbols, unsigned count_bits,
+                        int zero_run_after, DecodeTable& table) {
+    const unsigned n = in_.Read(count_bits);
+    if (n == 0) {
+      const unsigned only = in_.Read(count_bits);
+      if (only >= symbols) BadTable();
+      table.BuildSingle(only);
+      return;
+    }
+    if (n > symbols) BadTable();
+    lengths.fill(0);
+    unsigned i = 0;
+    while (i < n) {
+      unsigned len = in_.Peek(3);
+      if (len == 7) {
+        uint32_t next = in_.Peek(32) << 3;
+        while (next & 0x80000000u) {
+          ++len;
+          next <<= 1;
+          if (len > kMaxCodeLength) BadTable();
+        }
+        in_.Skip(len - 3);
+      } else {
+        in_.Skip(3);
+      }
+      lengths[i++] = static_cast<uint8_t>(len);
+      if (static_cast<int>(i) == zero_run_after) {
+        i += in_.Read(2);
+        if (i > symbols) BadTable();
+      }
+    }
+    table.Build(std::span<const uint8_t>(lengths.data(), symbols));
+  }
+
+  void ReadCharLengths() {
+    const unsigned n = in_.Read(kCharCountBits);
+    if (n == 0) {
+      const unsigned only = in_.Read(kCharCountBits);
+      if (only >= kCharCodes) BadTable();
+      char_table_.BuildSingle(only);
+      return;
+    }
+    if (n > kCharCodes) BadTable();
+    char_lengths_.fill(0);
+    unsigned i = 0;
+    while (i < n) {
+      unsigned bits;
+      const unsigned t = length_table_.Lookup(in_.Peek(32), bits);
+      in_.Skip(bits);
+      if (t == 0) {
+        i += 1;
+      } else if (t == 1) {
+        i += in_.Read(4) + 3;
+      } else if (t == 2) {
+        i += in_.Read(kCharCountBits) + 20;
+      } else {
+        char_lengths_[i++] = static_cast<uint8_t>(t - 2);
+      }
+      if (i > kCharCodes) BadTable();
+    }
+    char_table_.Build(char_lengths_);
+  }
+
+  ByteLayer& io_;
+  BitReader<ByteLayer> in_;
+  std::array<uint8_t, kWindowSize> window_;
+  uint32_t block_left_ = 0;
+  std::array<uint8_t, kCharCodes> char_lengths_{};
+  std::array<uint8_t, kLengthCodes> length_lengths_{};
+  std::array<uint8_t, kPositionCodes> position_lengths_{};
+  DecodeTable char_table_{kCharCodes, kCharTableBits};
+  DecodeTable length_table_{kLengthCodes, kSmallTableBits};
+  DecodeTable position_table_{kPositionCodes, kSmallTableBits};
+};
+
+}  // namespace
+
+void DecodeLh5(ByteLayer& io, int64_t count) {
+  if (count <= 0) return;
+  auto decoder = std::make_unique<Lh5Decoder>(io);
+  decoder->Run(count);
+}
+
+}  // namespace vorncom::archive

@@ -1,0 +1,87 @@
+// Encoder of the -lh5- bit stream: greedy matching with a one-position look-ahead (a match is
+// taken only when the next position does not start a longer one) over an 8 KiB window.
+
+#include <cstring>
+#include <memory>
+
+#include "archive/coders.h"
+#include "archive/lh5/block_encoder.h"
+#include "archive/lh5/trie_match_finder.h"
+
+namespace vorncom::archive {
+
+namespace {
+
+using namespace lh5;
+
+// Coding starts here, one window plus one look-ahead into the text, so that the first slide
+// happens after 7936 bytes; the bytes before it are spaces and never match.
+constexpr unsigned kStart = kWindowSize + kMaxMatch;
+
+class Lh5Encoder {
+ public:
+  explicit Lh5Encoder(ByteLayer& io) : io_(io), blocks_(io) {}
+
+  void Run() {
+    uint8_t* text = finder_.text();
+    remaining_ = Fill(text + kStart, kWindowSize);
+    if (remaining_ == 0) return;
+
+    pos_ = kStart;
+    finder_.Insert(pos_);
+    finder_.ClipMatch(remaining_);
+    while (remaining_ > 0) {
+      const unsigned last_length = finder_.match_length();
+      const unsigned last_position = finder_.match_position();
+      Advance();
+      finder_.ClipMatch(remaining_);
+      if (finder_.match_length() > last_length || last_length < kThreshold) {
+        blocks_.PutLiteral(text[pos_ - 1]);
+      } else {
+        blocks_.PutMatch(last_length, (pos_ - last_position - 2) & (kWindowSize - 1));
+        for (unsigned k = 1; k < last_length; ++k) Advance();
+        finder_.ClipMatch(remaining_);
+      }
+    }
+    blocks_.Finish();
+  }
+
+ private:
+  // Reads up to `count` bytes into `dest`; returns how many there were.
+  unsigned Fill(uint8_t* dest, unsigned count) {
+    unsigned n = 0;
+    while (n < count) {
+      const uint8_t byte = io_.ReadByte();
+      if (io_.AtEnd()) break;
+      dest[n++] = byte;
+    }
+    return n;
+  }
+
+  void Advance() {
+    --remaining_;
+    if (++pos_ == 2 * kWindowSize) {
+      uint8_t* text = finder_.text();
+      std::memmove(text, text + kWindowSize, kWindowSize + kMaxMatch);
+      remaining_ += Fill(text + kStart, kWindowSize);
+      pos_ = kWindowSize;
+    }
+    finder_.Remove(pos_);
+    finder_.Insert(pos_);
+  }
+
+  ByteLayer& io_;
+  TrieMatchFinder finder_;
+  BlockEncoder blocks_;
+  unsigned remaining_ = 0;
+  unsigned pos_ = 0;
+};
+
+}  // namespace
+
+void EncodeLh5(ByteLayer& io) {
+  auto encoder = std::make_unique<Lh5Encoder>(io);
+  encoder->Run();
+}
+
+}  // namespace vorncom::archive

@@ -1,0 +1,33 @@
+#include "common/ui/qt_message_presenter.h"
+
+#include "common/ui/message_form.h"
+#include "common/ui/qt_host.h"
+
+namespace vorncom::ui {
+
+MessageResponse QtMessagePresenter::Present(const MessageRequest& request) {
+  EnsureApplication();
+  std::unique_ptr<TFormMensagem> form =
+      CriarMensagem(request.text, request.kind, request.buttons, request.details,
+                    request.dont_show_again, request.details_open);
+  form->SetHelpContext(request.help_context);
+  form->SetHelpFile(QString::fromStdString(request.help_file));
+  form->PlaceAt(request.x, request.y);
+  MessageResponse response;
+  response.result = form->ShowModal();
+  response.dont_show_again_checked = form->DontShowAgainChecked();
+  return response;
+}
+
+namespace {
+
+std::shared_ptr<MessagePresenter> MakeQtPresenter() {
+  if (!QtUsable()) return nullptr;
+  return std::make_shared<QtMessagePresenter>();
+}
+
+}  // namespace
+
+void RegisterQtPresenter() { SetGraphicalPresenterFactory(&MakeQtPresenter); }
+
+}  // namespace vorncom::ui

@@ -1,0 +1,61 @@
+// Command-line access to the LZ coders for peer comparisons:
+//   coder_tool lh5|lzh encode IN OUT
+//   coder_tool lh5|lzh decode IN OUT SIZE
+//   coder_tool wrap -lh5-|-lh1- PACKED ORIGINAL OUT.lzh
+//   coder_tool unwrap ARCHIVE.lzh PACKED   (prints the method and original size)
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <string>
+
+#include "archive/coders.h"
+#include "lha_container.h"
+
+using namespace vorncom::archive;
+
+namespace {
+
+int Run(const std::string& method, bool encode, const char* in_path, const char* out_path,
+        int64_t size) {
+  std::ifstream in(in_path, std::ios::binary);
+  std::ofstream out(out_path, std::ios::binary | std::ios::trunc);
+  in.seekg(0, std::ios::end);
+  ByteLayer::Options options;
+  options.input_size = in.tellg();
+  in.seekg(0);
+  ByteLayer io(in, out, options);
+  if (method == "lh5") {
+    encode ? EncodeLh5(io) : DecodeLh5(io, size);
+  } else {
+    encode ? EncodeLzh(io) : DecodeLzh(io, size);
+  }
+  io.Flush();
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 5 && (std::strcmp(argv[2], "encode") == 0)) {
+    return Run(argv[1], true, argv[3], argv[4], 0);
+  }
+  if (argc == 6 && std::strcmp(argv[2], "decode") == 0) {
+    return Run(argv[1], false, argv[3], argv[4], std::stoll(argv[5]));
+  }
+  if (argc == 6 && std::strcmp(argv[1], "wrap") == 0) {
+    testing::WriteFile(argv[5], testing::WrapLevel0(argv[2], testing::ReadFile(argv[3]),
+                                                    testing::ReadFile(argv[4]), "data.bin"));
+    return 0;
+  }
+  if (argc == 4 && std::strcmp(argv[1], "unwrap") == 0) {
+    auto member = testing::UnwrapFirst(testing::ReadFile(argv[2]));
+    if (!member) return 1;
+    testing::WriteFile(argv[3], member->packed);
+    std::printf("%s %u\n", member->method.c_str(), member->original_size);
+    return 0;
+  }
+  std::cerr << "usage: coder_tool lh5|lzh encode IN OUT | lh5|lzh decode IN OUT SIZE |\n"
+               "       wrap METHOD PACKED ORIGINAL OUT | unwrap ARCHIVE PACKED\n";
+  return 2;
+}

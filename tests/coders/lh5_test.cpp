@@ -1,0 +1,160 @@
+#include <gtest/gtest.h>
+
+#include "archive/bits/bit_writer.h"
+#include "archive/coder_errors.h"
+#include "archive/coders.h"
+#include "coder_harness.h"
+
+namespace vorncom::archive {
+namespace {
+
+using testing::Bytes;
+using testing::MakeData;
+using testing::RunCoder;
+
+Bytes Encode(const Bytes& data) {
+  return RunCoder(data, [](ByteLayer& io) { EncodeLh5(io); });
+}
+
+Bytes Decode(const Bytes& packed, int64_t count, size_t chunk = 1 << 20) {
+  return RunCoder(
+      packed, [count](ByteLayer& io) { DecodeLh5(io, count); }, chunk);
+}
+
+struct RoundTrip {
+  const char* name;
+  const char* kind;
+  size_t size;
+};
+
+class Lh5RoundTripTest : public ::testing::TestWithParam<RoundTrip> {};
+
+TEST_P(Lh5RoundTripTest, DecodesBackInAnyChunking) {
+  const Bytes data = MakeData(GetParam().kind, GetParam().size);
+  const Bytes packed = Encode(data);
+  for (size_t chunk : {size_t{1}, size_t{16}, size_t{1} << 20}) {
+    EXPECT_EQ(Decode(packed, static_cast<int64_t>(data.size()), chunk), data) << chunk;
+  }
+  if (std::string(GetParam().kind) != "random") {
+    EXPECT_LT(packed.size(), data.size() / 2 + 16);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Inputs, Lh5RoundTripTest,
+    ::testing::Values(RoundTrip{"one_byte", "random", 1}, RoundTrip{"two_bytes", "text", 2},
+                      RoundTrip{"short_text", "text", 300}, RoundTrip{"runs", "runs", 20000},
+                      RoundTrip{"random", "random", 30000},
+                      // Past the first slide of the window (7936 bytes) and several more.
+                      RoundTrip{"text_windows", "text", 70000},
+                      // Past one 16 KiB block buffer many times over.
+                      RoundTrip{"binary_blocks", "binary", 400000},
+                      RoundTrip{"long_runs", "runs", 300000}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Lh5Test, EmptyInputEncodesToNothingAndZeroCountReadsNothing) {
+  EXPECT_TRUE(Encode({}).empty());
+  EXPECT_TRUE(Decode(Bytes{1, 2, 3}, 0).empty());
+}
+
+TEST(Lh5Test, HundredEqualBytesAreOneLiteralAndOneMatchInOneBlock) {
+  const Bytes data(100, 'x');
+  const Bytes packed = Encode(data);
+  ASSERT_GE(packed.size(), 2u);
+  EXPECT_EQ((packed[0] << 8) | packed[1], 2);  // the block's count of codes
+  EXPECT_LT(packed.size(), 12u);
+  EXPECT_EQ(Decode(packed, 100), data);
+}
+
+TEST(Lh5Test, OverlongStoredDataStopsAtTheCount) {
+  const Bytes data = MakeData("text", 5000);
+  Bytes packed = Encode(data);
+  packed.insert(packed.end(), 64, 0xA5);
+  EXPECT_EQ(Decode(packed, 5000), data);
+
+  const Bytes prefix = Decode(packed, 1000);
+  ASSERT_GE(prefix.size(), 1000u);
+  EXPECT_LE(prefix.size(), 1000u + 255);  // a final match is copied whole
+  EXPECT_TRUE(std::equal(prefix.begin(), prefix.end(), data.begin()));
+}
+
+TEST(Lh5Test, TruncatedStoredDataStillYieldsTheCount) {
+  const Bytes data = MakeData("text", 8000, 5);
+  const Bytes packed = Encode(data);
+  const Bytes cut(packed.begin(), packed.begin() + packed.size() * 3 / 4);
+  const Bytes out = Decode(cut, 8000);
+  ASSERT_GE(out.size(), 8000u);
+  EXPECT_NE(Bytes(out.begin(), out.begin() + 8000), data);
+}
+
+TEST(Lh5Test, IncompressibleDataExceedsTheBudget) {
+  const Bytes data = MakeData("random", 4096);
+  EXPECT_THROW(RunCoder(
+                   data, [](ByteLayer& io) { EncodeLh5(io); }, 1 << 20, 4096),
+               EUnableToCompress);
+}
+
+struct VectorSink {
+  Bytes bytes;
+  void WriteByte(uint8_t b) { bytes.push_back(b); }
+};
+
+// Hand-made block headers, each with one table that does not fill its code space.
+Bytes BadBlock(int which) {
+  VectorSink sink;
+  BitWriter<VectorSink> out(sink);
+  out.Put(16, 1);
+  if (which == 0) {
+    out.Put(5, 3);  // code-length code: lengths 1, 1, 1 overfill
+    for (int i = 0; i < 3; ++i) out.Put(3, 1);
+    out.Put(2, 0);
+  } else {
+    out.Put(5, 4);  // code-length code: four codes of 2 bits (00 01 10 11 -> t0..t3)
+    for (int i = 0; i < 3; ++i) out.Put(3, 2);
+    out.Put(2, 0);
+    out.Put(3, 2);
+    if (which == 1) {
+      out.Put(9, 1);  // a single length-1 character code: half the space unused
+      out.Put(2, 3);
+    } else {
+      out.Put(9, 2);  // two length-1 character codes
+      out.Put(2, 3);
+      out.Put(2, 3);
+      out.Put(4, 2);  // position lengths 1 and 2: a quarter unused
+      out.Put(3, 1);
+      out.Put(3, 2);
+    }
+  }
+  out.Put(32, 0);
+  out.Finish();
+  return sink.bytes;
+}
+
+TEST(Lh5Test, CorruptTablesAreRejected) {
+  for (int which = 0; which < 3; ++which) {
+    EXPECT_THROW(Decode(BadBlock(which), 10), ELZHBadDecodeTable) << which;
+  }
+  // More code-length codes than exist.
+  Bytes too_many = {0x00, 0x01, 0xA0, 0, 0, 0, 0, 0};  // count 1, then n = 20
+  EXPECT_THROW(Decode(too_many, 10), ELZHBadDecodeTable);
+}
+
+TEST(Lh5Test, CorruptingAValidStreamNeverCrashes) {
+  const Bytes data = MakeData("binary", 20000, 9);
+  const Bytes packed = Encode(data);
+  int rejected = 0;
+  for (size_t at = 2; at < 40 && at < packed.size(); ++at) {
+    Bytes broken = packed;
+    broken[at] ^= 0x24;
+    try {
+      Decode(broken, 20000);
+    } catch (const ELZHBadDecodeTable& e) {
+      EXPECT_STREQ(e.what(), "Bad decode table in archive!");
+      ++rejected;
+    }
+  }
+  EXPECT_GT(rejected, 0);  // flips inside the tables are caught
+}
+
+}  // namespace
+}  // namespace vorncom::archive

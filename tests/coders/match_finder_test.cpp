@@ -1,0 +1,85 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+
+#include "archive/lh5/trie_match_finder.h"
+#include "archive/lzh/search_tree.h"
+
+namespace vorncom::archive {
+namespace {
+
+// The match finders against a brute-force search over the same history.
+
+unsigned Common(const uint8_t* a, const uint8_t* b, unsigned limit) {
+  unsigned n = 0;
+  while (n < limit && a[n] == b[n]) ++n;
+  return n;
+}
+
+TEST(SearchTreeTest, FindsTheLongestMatchWhileTheRingTurns) {
+  std::mt19937 rng(11);
+  lzh::SearchTree tree;
+  uint8_t* ring = tree.ring();
+  // Random bytes from a 3-letter alphabet give plenty of long matches and tree reshaping.
+  std::vector<uint8_t> data(3 * lzh::kRingSize);
+  for (auto& b : data) b = static_cast<uint8_t>('a' + rng() % 3);
+  for (unsigned i = 0; i < lzh::kRingSize; ++i) ring[i] = data[i];
+  for (unsigned i = 0; i < lzh::kLookAhead - 1; ++i) ring[lzh::kRingSize + i] = ring[i];
+
+  // Positions 0..59 are inserted first; then each step drops the oldest and adds one byte.
+  for (unsigned r = 0; r < lzh::kLookAhead; ++r) tree.Insert(r);
+  unsigned oldest = 0;
+  for (unsigned step = lzh::kLookAhead; step < 2 * lzh::kRingSize + 500; ++step) {
+    const unsigned r = step & lzh::kRingMask;
+    if (step >= lzh::kRingSize - lzh::kLookAhead) {
+      // Keep 4036 strings in the tree, as the coder does, and refresh the byte ahead.
+      tree.Remove(oldest & lzh::kRingMask);
+      const unsigned s = (step + lzh::kLookAhead - 1) & lzh::kRingMask;
+      ring[s] = data[step + lzh::kLookAhead - 1];
+      if (s < lzh::kLookAhead - 1) ring[s + lzh::kRingSize] = ring[s];
+      ++oldest;
+    }
+    tree.Insert(r);
+
+    unsigned best = 0;
+    for (unsigned p = std::max(oldest, step > 4035 ? step - 4035 : 0); p < step; ++p) {
+      best = std::max(best, Common(ring + r, ring + (p & lzh::kRingMask), lzh::kLookAhead));
+    }
+    if (best < 3) best = 0;
+    ASSERT_EQ(tree.match_length(), best) << step;
+    if (best > 0) {
+      const unsigned p = (r - tree.match_position() - 1) & lzh::kRingMask;
+      ASSERT_EQ(Common(ring + r, ring + p, lzh::kLookAhead), best) << step;
+    }
+  }
+}
+
+TEST(TrieMatchFinderTest, FindsTheLongestMatchInTheWindow) {
+  std::mt19937 rng(12);
+  lh5::TrieMatchFinder finder;
+  uint8_t* text = finder.text();
+  constexpr unsigned kStart = lh5::kWindowSize + lh5::kMaxMatch;
+  for (unsigned i = kStart; i < lh5::TrieMatchFinder::kTextSize; ++i) {
+    text[i] = static_cast<uint8_t>('a' + (rng() % 7 == 0 ? rng() % 4 : 0));
+  }
+  // No sliding here: positions up to the end of the first window.
+  for (unsigned pos = kStart; pos < 2 * lh5::kWindowSize; ++pos) {
+    if (pos > kStart) finder.Remove(pos);
+    finder.Insert(pos);
+    unsigned best = 0;
+    for (unsigned p = kStart; p < pos; ++p) {
+      best = std::max(best, Common(text + pos, text + p, lh5::kMaxMatch));
+    }
+    if (best >= 3) {
+      ASSERT_EQ(finder.match_length(), best) << pos;
+      ASSERT_EQ(Common(text + pos, text + finder.match_position(), lh5::kMaxMatch), best) << pos;
+      ASSERT_LT(finder.match_position(), pos);
+    } else {
+      ASSERT_LT(finder.match_length(), 3u) << pos;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace vorncom::archive
