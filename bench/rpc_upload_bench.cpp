@@ -2,6 +2,7 @@
 // raw blocking-socket request/response loop that moves the same packets with no encoding, no
 // dispatch and no file. The ratio of the two is the cost of the remote-call layer.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
@@ -102,9 +103,14 @@ void NoDelay(int fd) {
 }
 
 // Length-prefixed packet out, 4-byte acknowledgement back: the least a request/response upload
-// can do over the same socket.
-void UploadRawSocket(benchmark::State& state) {
+// can do over the same socket. With `store`, the receiving side also appends each packet to a
+// file the way the server does (new file every 64 MiB), so the difference to the server path is
+// the remote-call layer alone.
+void UploadRawSocket(benchmark::State& state, bool store) {
   const auto packet_size = static_cast<size_t>(state.range(0));
+  const fs::path folder = ScratchFolder();
+  fs::create_directories(folder);
+  const std::string file = (folder / "raw.part").string();
   const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in a{};
   a.sin_family = AF_INET;
@@ -114,10 +120,12 @@ void UploadRawSocket(benchmark::State& state) {
   socklen_t len = sizeof a;
   ::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
 
-  std::thread server([listener] {
+  std::thread server([listener, store, &file] {
     const int fd = ::accept(listener, nullptr, nullptr);
     NoDelay(fd);
     std::vector<uint8_t> body;
+    int out = -1;
+    int64_t in_file = 0;
     try {
       for (;;) {
         uint8_t header[4];
@@ -126,12 +134,24 @@ void UploadRawSocket(benchmark::State& state) {
                            (uint32_t{header[2]} << 8) | header[3];
         body.resize(n);
         ReadExactly(fd, body.data(), n);
+        if (store) {
+          if (out < 0 || in_file >= (64 << 20)) {
+            if (out >= 0) ::close(out);
+            ::unlink(file.c_str());
+            out = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+            in_file = 0;
+          }
+          if (::write(out, body.data(), n) != static_cast<ssize_t>(n))
+            throw std::runtime_error("write");
+          in_file += n;
+        }
         uint32_t ack = htonl(n);
         iovec part{&ack, 4};
         WriteAll(fd, &part, 1);
       }
     } catch (const std::exception&) {
     }
+    if (out >= 0) ::close(out);
     ::close(fd);
   });
 
@@ -150,10 +170,16 @@ void UploadRawSocket(benchmark::State& state) {
   ::close(fd);
   server.join();
   ::close(listener);
+  fs::remove_all(folder);
 }
 
 BENCHMARK(UploadThroughServer)->Arg(4096)->Arg(65536)->UseRealTime()->MinTime(2.0);
-BENCHMARK(UploadRawSocket)->Arg(4096)->Arg(65536)->UseRealTime()->MinTime(2.0);
+BENCHMARK_CAPTURE(UploadRawSocket, no_store, false)
+    ->Arg(4096)
+    ->Arg(65536)
+    ->UseRealTime()
+    ->MinTime(2.0);
+BENCHMARK_CAPTURE(UploadRawSocket, store, true)->Arg(4096)->Arg(65536)->UseRealTime()->MinTime(2.0);
 
 }  // namespace
 

@@ -53,45 +53,73 @@ class Session : public std::enable_shared_from_this<Session> {
   }
 
   // Every read and write must finish within the idle timeout; a silent peer loses its session.
+  // Each operation only moves the deadline; one timer wait is outstanding at a time and re-waits
+  // while the deadline lies ahead, so a busy session does not re-arm a timer on every call.
   void ArmTimer() {
-    timer_.expires_after(context_.config.idle_timeout);
+    deadline_ = std::chrono::steady_clock::now() + context_.config.idle_timeout;
+    if (!timer_waiting_) WaitForDeadline();
+  }
+
+  void WaitForDeadline() {
+    timer_waiting_ = true;
+    timer_.expires_at(deadline_);
     timer_.async_wait([self = shared_from_this()](const std::error_code& ec) {
-      if (!ec) self->Close("tempo de inatividade esgotado");
+      self->timer_waiting_ = false;
+      if (ec || !self->socket_.is_open()) return;
+      if (std::chrono::steady_clock::now() < self->deadline_) return self->WaitForDeadline();
+      self->Close("tempo de inatividade esgotado");
     });
   }
 
+  // Handles the next buffered frame, or reads more. Frames are read through one buffer, so a
+  // small request usually arrives with a single read.
   void ReadHeader() {
     ArmTimer();
-    asio::async_read(socket_, asio::buffer(header_),
-                     [self = shared_from_this()](const std::error_code& ec, size_t) {
-                       if (ec) return self->Close("conexão encerrada pelo cliente");
-                       self->OnHeader();
-                     });
-  }
-
-  void OnHeader() {
-    size_t size = 0;
-    try {
-      size = wire::ParseHeader(header_, context_.config.max_frame);
-    } catch (const rpc::EWireError& e) {
-      return Fail(0, e.what());
+    if (in_end_ - in_begin_ >= wire::kHeaderSize) {
+      size_t size = 0;
+      try {
+        size = wire::ParseHeader(
+            std::span<const uint8_t, wire::kHeaderSize>(in_.data() + in_begin_, wire::kHeaderSize),
+            context_.config.max_frame);
+      } catch (const rpc::EWireError& e) {
+        return Fail(0, e.what());
+      }
+      // The length was checked against the limit above, before this allocation.
+      const size_t need = wire::kHeaderSize + size;
+      if (in_end_ - in_begin_ >= need) return OnFrame(need);
+      if (in_.size() - in_begin_ < need) Compact(need);
+    } else if (in_end_ == in_.size() || in_.empty()) {
+      Compact(kInitialBuffer);
     }
-    body_.resize(size);
-    asio::async_read(socket_, asio::buffer(body_),
-                     [self = shared_from_this()](const std::error_code& ec, size_t) {
-                       if (ec) return self->Close("conexão encerrada pelo cliente");
-                       self->OnBody();
-                     });
+    socket_.async_read_some(asio::buffer(in_.data() + in_end_, in_.size() - in_end_),
+                            [self = shared_from_this()](const std::error_code& ec, size_t n) {
+                              if (ec) return self->Close("conexão encerrada pelo cliente");
+                              self->in_end_ += n;
+                              self->ReadHeader();
+                            });
   }
 
-  void OnBody() {
+  void Compact(size_t capacity) {
+    std::copy(in_.begin() + static_cast<ptrdiff_t>(in_begin_),
+              in_.begin() + static_cast<ptrdiff_t>(in_end_), in_.begin());
+    in_end_ -= in_begin_;
+    in_begin_ = 0;
+    if (in_.size() < capacity) in_.resize(capacity);
+  }
+
+  void OnFrame(size_t length) {
     wire::Frame frame;
     try {
-      frame = wire::DecodeBody(body_);
+      frame = wire::DecodeBody(std::span<const uint8_t>(in_.data() + in_begin_ + wire::kHeaderSize,
+                                                        length - wire::kHeaderSize));
     } catch (const rpc::EWireError& e) {
       return Fail(0, e.what());
     }
-    if (body_.capacity() > kKeptBuffer) std::vector<uint8_t>().swap(body_);
+    in_begin_ += length;
+    if (in_begin_ == in_end_) {
+      in_begin_ = in_end_ = 0;
+      if (in_.size() > kKeptBuffer) std::vector<uint8_t>().swap(in_);
+    }
 
     if (!greeted_) {
       const auto* hello = std::get_if<wire::Hello>(&frame);
@@ -141,15 +169,19 @@ class Session : public std::enable_shared_from_this<Session> {
 
   // Buffers above this size are released after use, so idle sessions hold little memory.
   static constexpr size_t kKeptBuffer = 256 << 10;
+  static constexpr size_t kInitialBuffer = 16 << 10;
 
   ServerContext& context_;
   tcp::socket socket_;
   asio::steady_timer timer_;
+  std::chrono::steady_clock::time_point deadline_;
+  bool timer_waiting_ = false;
   std::unique_ptr<SessionHandler> handler_;
   std::string peer_;
   bool greeted_ = false;
-  std::array<uint8_t, wire::kHeaderSize> header_{};
-  std::vector<uint8_t> body_;
+  std::vector<uint8_t> in_;  // received bytes; [in_begin_, in_end_) not yet handled
+  size_t in_begin_ = 0;
+  size_t in_end_ = 0;
   std::vector<uint8_t> out_;
 };
 
@@ -166,13 +198,19 @@ struct ReceptionService::Impl {
         // The session belongs to the worker whose context owns its socket.
         auto session = std::make_shared<Session>(context, std::move(socket));
         asio::post(target, [session] { session->Start(); });
+        return Accept();
       }
-      Accept();
+      // Out of descriptors or memory: pause instead of spinning on the failing accept.
+      retry_timer.expires_after(std::chrono::milliseconds(100));
+      retry_timer.async_wait([this](const std::error_code& wait_error) {
+        if (!wait_error && acceptor->is_open()) Accept();
+      });
     });
   }
 
   ServerContext& context;
   asio::io_context accept_context;
+  asio::steady_timer retry_timer{accept_context};
   std::vector<std::unique_ptr<asio::io_context>> workers;
   std::vector<asio::executor_work_guard<asio::io_context::executor_type>> guards;
   std::unique_ptr<tcp::acceptor> acceptor;
@@ -217,6 +255,7 @@ void ReceptionService::Stop() {
   asio::post(d.accept_context, [&d] {
     std::error_code ignored;
     d.acceptor->close(ignored);
+    d.retry_timer.cancel();
   });
   d.accept_thread.join();
   for (auto& guard : d.guards) guard.reset();

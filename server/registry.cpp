@@ -118,3 +118,18 @@ int64_t Registry::Count() {
 }
 
 }  // namespace vorncom::server
+
+namespace vorncom::server {
+
+bool Registry::HasNumber(const std::string& number) {
+  std::lock_guard lock(mutex_);
+  sqlite3_stmt* raw = nullptr;
+  if (sqlite3_prepare_v2(db_, "SELECT 1 FROM registrations WHERE number = ?", -1, &raw, nullptr) !=
+      SQLITE_OK)
+    Fail("Erro ao consultar o banco");
+  Statement query(raw);
+  sqlite3_bind_text(raw, 1, number.c_str(), -1, SQLITE_TRANSIENT);
+  return sqlite3_step(raw) == SQLITE_ROW;
+}
+
+}  // namespace vorncom::server

@@ -43,6 +43,8 @@ class Registry {
                      const std::function<void()>& undo_files);
 
   int64_t Count();
+  // Whether a committed registration holds this protocol number.
+  bool HasNumber(const std::string& number);
 
  private:
   void Exec(const char* sql);

@@ -39,6 +39,19 @@ ServerContext::ServerContext(ServerConfig c)
       store_folder(config.data_folder + "/store"),
       download_folder(config.DownloadFolder()),
       registry(PrepareFolders(config), config.protocol_prefix),
-      log(config.log_sessions) {}
+      log(config.log_sessions) {
+  // A crash between moving an upload into the store and committing its record leaves a stored
+  // file without a protocol number; it was never protocolated, so it goes.
+  namespace fs = std::filesystem;
+  for (const auto& entry : fs::directory_iterator(store_folder)) {
+    const std::string name = entry.path().filename().string();
+    const size_t cut = name.find('_');
+    if (cut == std::string::npos || !registry.HasNumber(name.substr(0, cut))) {
+      log.Write(0, "removido do armazenamento sem registro: " + name);
+      std::error_code ignored;
+      fs::remove(entry.path(), ignored);
+    }
+  }
+}
 
 }  // namespace vorncom::server

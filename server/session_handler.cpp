@@ -134,6 +134,8 @@ void SessionHandler::SendFile(const Variant& file_name) {
     ::close(fd);
     throw ESessionError("Não foi possível criar o arquivo de recepção.");
   }
+  // Packets arrive whole: unbuffered, each one is a single write with no copy into a buffer.
+  std::setvbuf(upload_.get(), nullptr, _IONBF, 0);
   upload_path_ = path;
   upload_name_ = name;
   upload_size_ = 0;

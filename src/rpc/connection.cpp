@@ -57,6 +57,7 @@ std::string Connection::Endpoint() const {
 void Connection::Close() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
+  in_begin_ = in_end_ = 0;
 }
 
 void Connection::Broken(const std::string& what) {
@@ -176,35 +177,61 @@ void Connection::SendFrame(const wire::Frame& frame) {
   }
 }
 
+void Connection::Fill(std::chrono::steady_clock::time_point deadline) {
+  // Waiting first: a reply is hardly ever there the moment the request has gone out, so reading
+  // first would cost a failed call each time.
+  if (!WaitFor(fd_, POLLIN, deadline)) TimedOut("aguardando resposta do servidor");
+  for (;;) {
+    const ssize_t n = ::recv(fd_, in_.data() + in_end_, in_.size() - in_end_, 0);
+    if (n > 0) {
+      in_end_ += static_cast<size_t>(n);
+      return;
+    }
+    if (n == 0) Broken("conexão encerrada pelo servidor");
+    if (errno == EAGAIN || errno == EWOULDBLOCK) {
+      if (!WaitFor(fd_, POLLIN, deadline)) TimedOut("aguardando resposta do servidor");
+    } else if (errno != EINTR) {
+      Broken(SystemError(errno));
+    }
+  }
+}
+
 wire::Frame Connection::ReceiveFrame() {
   const auto deadline = Clock::now() + options_.io_timeout;
-  auto read_exactly = [&](uint8_t* into, size_t size) {
-    size_t got = 0;
-    while (got < size) {
-      const ssize_t n = ::recv(fd_, into + got, size - got, 0);
-      if (n > 0) {
-        got += static_cast<size_t>(n);
-      } else if (n == 0) {
-        Broken("conexão encerrada pelo servidor");
-      } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
-        if (!WaitFor(fd_, POLLIN, deadline)) TimedOut("aguardando resposta do servidor");
-      } else if (errno != EINTR) {
-        Broken(SystemError(errno));
-      }
-    }
-  };
-  uint8_t header[wire::kHeaderSize];
-  read_exactly(header, sizeof header);
   try {
-    const size_t size =
-        wire::ParseHeader(std::span<const uint8_t, wire::kHeaderSize>(header), options_.max_frame);
-    buffer_.resize(size);
-    read_exactly(buffer_.data(), size);
-    return wire::DecodeBody(buffer_);
+    if (in_.size() < kReadBuffer) in_.resize(kReadBuffer);
+    while (in_end_ - in_begin_ < wire::kHeaderSize) {
+      if (in_begin_ > 0 && in_begin_ == in_end_) in_begin_ = in_end_ = 0;
+      if (in_end_ == in_.size()) Compact(in_.size());
+      Fill(deadline);
+    }
+    const size_t size = wire::ParseHeader(
+        std::span<const uint8_t, wire::kHeaderSize>(in_.data() + in_begin_, wire::kHeaderSize),
+        options_.max_frame);
+    const size_t need = wire::kHeaderSize + size;
+    if (in_.size() - in_begin_ < need) Compact(need);
+    while (in_end_ - in_begin_ < need) Fill(deadline);
+    const std::span<const uint8_t> body(in_.data() + in_begin_ + wire::kHeaderSize, size);
+    wire::Frame frame = wire::DecodeBody(body);
+    in_begin_ += need;
+    if (in_begin_ == in_end_) {
+      in_begin_ = in_end_ = 0;
+      // A large reply does not pin its buffer for the rest of the connection.
+      if (in_.size() > 4 * kReadBuffer) std::vector<uint8_t>(kReadBuffer).swap(in_);
+    }
+    return frame;
   } catch (const EWireError&) {
     Close();
     throw;
   }
+}
+
+void Connection::Compact(size_t capacity) {
+  std::copy(in_.begin() + static_cast<ptrdiff_t>(in_begin_),
+            in_.begin() + static_cast<ptrdiff_t>(in_end_), in_.begin());
+  in_end_ -= in_begin_;
+  in_begin_ = 0;
+  if (in_.size() < capacity) in_.resize(capacity);
 }
 
 Variant Connection::Call(std::string_view method, std::vector<Variant>& args) {

@@ -61,6 +61,10 @@ class Connection {
   void ConnectTo(const std::string& node, bool numeric);
   void SendFrame(const wire::Frame& frame);
   wire::Frame ReceiveFrame();
+  // Reads what the socket has (at least one byte) into the free end of the read buffer.
+  void Fill(std::chrono::steady_clock::time_point deadline);
+  // Moves the unread bytes to the front and makes room for `capacity` bytes.
+  void Compact(size_t capacity);
   [[noreturn]] void Broken(const std::string& what);
   [[noreturn]] void TimedOut(const std::string& what);
   std::string Endpoint() const;
@@ -74,7 +78,10 @@ class Connection {
   Broker* broker_ = nullptr;
   int fd_ = -1;
   uint32_t next_seq_ = 1;
-  std::vector<uint8_t> buffer_;
+  static constexpr size_t kReadBuffer = 64 << 10;
+  std::vector<uint8_t> in_;  // received bytes; [in_begin_, in_end_) not yet decoded
+  size_t in_begin_ = 0;
+  size_t in_end_ = 0;
 };
 
 // Sets the connection's endpoint from a server text the way the transfer window does: a text

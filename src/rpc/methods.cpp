@@ -24,6 +24,9 @@ const std::vector<MethodInfo>& Methods() {
 }
 
 std::optional<MethodInfo> FindMethod(std::string_view name) {
+  // Exact spelling first: it is what clients send, and it costs no case folding per call.
+  for (const MethodInfo& info : Methods())
+    if (info.name == name) return info;
   for (const MethodInfo& info : Methods())
     if (EqualsIgnoreCase(info.name, name)) return info;
   return std::nullopt;

@@ -17,7 +17,11 @@ namespace {
 // Appends to a byte vector; the packer's output stream.
 struct Sink {
   std::vector<uint8_t>& out;
-  void write(const char* data, size_t size) { out.insert(out.end(), data, data + size); }
+  // Same element type on both sides, so the insert is one memmove, not a per-byte conversion.
+  void write(const char* data, size_t size) {
+    const auto* bytes = reinterpret_cast<const uint8_t*>(data);
+    out.insert(out.end(), bytes, bytes + size);
+  }
 };
 using Packer = msgpack::packer<Sink>;
 

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstdio>
 #include <chrono>
+#include <cstdio>
 #include <map>
 #include <mutex>
 #include <thread>

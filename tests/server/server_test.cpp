@@ -84,6 +84,12 @@ TEST_F(ServerTest, PackageOfExactlyTwoPacketsAndProtocolNumbersSurviveRestarts) 
   }
   EXPECT_EQ(numbers,
             (std::set<std::string>{"0000000001", "0000000002", "0000000003", "0000000004"}));
+
+  // A stored file whose record never committed (a crash in between) is removed at start-up.
+  std::ofstream(data / "server/store/0000000099_ORPHAN.ZIP") << "x";
+  TestServer restarted("", data / "server");
+  EXPECT_EQ(restarted.StoredFiles().size(), 4u);
+  EXPECT_FALSE(fs::exists(data / "server/store/0000000099_ORPHAN.ZIP"));
 }
 
 TEST_F(ServerTest, InvalidUploadsAreNeverStored) {
