@@ -57,7 +57,8 @@ class Lh5Decoder {
       in.Skip(length);
       const unsigned value = width <= 1 ? width : (1u << (width - 1)) + in.Read(width - 1);
       unsigned from = (pos - value - 1) & (kWindowSize - 1);
-      if (value + 1 >= match && from + match <= kWindowSize && pos + match <= kWindowSize) {
+      if (match >= 32 && value + 1 >= match && from + match <= kWindowSize &&
+          pos + match <= kWindowSize) {
         // The source does not run into the bytes being written (a source just ahead of them, a
         // window earlier, is read before it is overwritten, as memmove does) and nothing wraps.
         std::memmove(window + pos, window + from, match);
