@@ -16,10 +16,12 @@ function(vorncom_add_test)
   if(NOT T_LABELS)
     set(T_LABELS unit)
   endif()
-  # PRE_TEST: discovery runs with the test environment (offscreen platform, temp folders).
+  # PRE_TEST: discovery runs with the test environment. The property list takes one environment
+  # entry only (a second would be split off as a property name), so Qt test mains choose the
+  # offscreen platform themselves.
   gtest_discover_tests(${T_NAME}
     DISCOVERY_MODE PRE_TEST
     NO_PRETTY_VALUES
-    PROPERTIES LABELS "${T_LABELS}" ENVIRONMENT "VORNCOM_UNATTENDED=1;QT_QPA_PLATFORM=offscreen"
+    PROPERTIES LABELS "${T_LABELS}" ENVIRONMENT "VORNCOM_UNATTENDED=1"
     DISCOVERY_TIMEOUT 60)
 endfunction()
