@@ -50,12 +50,13 @@ bool EnsureLayoutApplication() {
     char platform[16] = "offscreen";
     char* argv[4] = {name, option, platform, nullptr};
     std::unique_ptr<QGuiApplication> app;
+    // Lives as long as the process: Qt's globals are gone at exit, deleting it then crashes.
+    ~Headless() { (void)app.release(); }
   };
-  // Lives as long as the process: Qt's globals are gone at exit, deleting it then crashes.
-  static Headless* headless = new Headless;
+  static Headless headless;
   const char* current = std::setlocale(LC_ALL, nullptr);
   const std::string saved = current ? current : "C";
-  headless->app = std::make_unique<QGuiApplication>(headless->argc, headless->argv);
+  headless.app = std::make_unique<QGuiApplication>(headless.argc, headless.argv);
   std::setlocale(LC_ALL, saved.c_str());
   return true;
 }
@@ -69,13 +70,6 @@ void PrintUnattended(ReceiptReport& receipt) {
     std::fprintf(stderr,
                  "VornCom: the receipt can only be previewed in a window and no PDF printer is "
                  "configured (VORNCOM_PDF_PRINTER); no receipt was produced.\n");
-    return;
-  }
-  if (!EnsureLayoutApplication()) {
-    std::fprintf(stderr,
-                 "VornCom: the receipt cannot be laid out from this thread; no receipt was "
-                 "produced.\n");
-    device.SetPrinterIndex(previous);
     return;
   }
   job.destination = report::Destination::kPrinter;
@@ -129,6 +123,7 @@ void PrintComReceipt(const ReceiptData& data) {
 
   const bool interactive = !UnattendedRequested() && ui::QtUsable();
   report::ReportDevice& device = receipt->Job().Device();
+  // Printers and fonts are only reachable through an application.
   if (interactive) {
     try {
       ui::EnsureApplication();
@@ -136,6 +131,11 @@ void PrintComReceipt(const ReceiptData& data) {
       ShowError(e.what());
       return;
     }
+  } else if (!EnsureLayoutApplication()) {
+    std::fprintf(stderr,
+                 "VornCom: the receipt cannot be laid out from this thread; no receipt was "
+                 "produced.\n");
+    return;
   }
   device.Refresh();
   if (!device.HasPrinters()) {
