@@ -189,6 +189,14 @@ TEST_F(ReceiptLayoutTest, OptionalRowsParagraphsAndCuts) {
       {"message", [](ReceiptData& d) { d.protocol_data.At(14) = "Linha um\r\nLinha dois"; }, 8,
        true},
       {"empty message", [](ReceiptData& d) { d.protocol_data.At(14) = ""; }, 8, false},
+      // Runs past the bottom margin over the footer; still one page.
+      {"long message",
+       [](ReceiptData& d) {
+         std::string text = "Linha um\r\nLinha dois";
+         for (int i = 0; i < 150; ++i) text += "\r\nmais uma linha";
+         d.protocol_data.At(14) = text;
+       },
+       8, true},
   };
   for (const Case& c : cases) {
     ReceiptData data = SampleData();

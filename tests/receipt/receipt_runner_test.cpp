@@ -98,6 +98,8 @@ TEST_F(ReceiptRunnerTest, PreviewOpensModallyFromTheWindowWithSaveDisabled) {
         seen.save_enabled = save->isEnabled();
       seen.statuses = window.statuses;
       seen.enabled_states = window.enabled_states;
+      // A picture of the preview for a look by eye.
+      if (const char* grab = std::getenv("VORNCOM_RECEIPT_GRAB")) form.grab().save(grab);
       form.SBDoneClick();
     });
   });
