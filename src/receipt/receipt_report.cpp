@@ -3,6 +3,7 @@
 #include <QGuiApplication>
 #include <QScreen>
 
+#include "common/date_time.h"
 #include "common/environment.h"
 #include "common/messages.h"
 #include "report/paper.h"
@@ -178,7 +179,11 @@ void ReceiptReport::rptReciboPrint() {
   c.NewLine();
 
   c.NewLine(3);
-  const std::string transmission = data.At(4).ToString();
+  // A date-time always gives date and time, as the protocol record stores it: the plain
+  // conversion drops the time at midnight, which would print an empty hour.
+  const Variant& end = data.At(4);
+  const std::string transmission =
+      end.type() == Variant::Type::kDate ? FormatDateTime(end.ToDate()) : end.ToString();
   report::ParagraphBuffer statement;
   statement.SetText(Q(msg::kReceiptStatement));
   statement.ReplaceAll(Q(msg::kPlaceholderDate),

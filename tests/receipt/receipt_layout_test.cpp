@@ -247,6 +247,8 @@ TEST_F(ReceiptLayoutTest, StatementPlaceholders) {
       {"0912202614", "a Agência", "registra que, em  às 09122026, o formulário"},
       // A date-time value turns into the library's date-time text first.
       {Variant(OleDate{46000.5}), "o Vorn", "registra que, em 09/12/2025 às 12:00:00"},
+      // Also at midnight, where the plain conversion would drop the time.
+      {Variant(OleDate{46000.0}), "o Vorn", "registra que, em 09/12/2025 às 00:00:00"},
   };
   for (const Case& c : cases) {
     ReceiptData data = SampleData();
