@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QGuiApplication>
 #include <QThread>
+#include <QTimer>
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
@@ -89,6 +90,13 @@ void PreviewInWindow(ReceiptReport& receipt, QWidget* owner) {
   report::ReportJob& job = receipt.Job();
   PreviewHost host(owner);
   host.on_created = [](TfqevRelPreviewForm& form) {
+    // Hosts that have every message answer itself (kiosks, tests) get the preview closed the
+    // same way, so a machine with a printer never leaves them waiting.
+    bool ok = false;
+    const int timeout_ms = qEnvironmentVariableIntValue("VORNCOM_DIALOG_TIMEOUT_MS", &ok);
+    if (ok && timeout_ms > 0) {
+      QTimer::singleShot(timeout_ms, &form, [dialog = &form] { dialog->SBDoneClick(); });
+    }
     if (PreviewObserver()) PreviewObserver()(form);
   };
   job.on_override_preview = [&host](report::ReportJob& j, report::PreviewAction action) {

@@ -18,6 +18,8 @@ class TfqevRelPreviewForm;
 //   else happens;
 // - otherwise the receipt goes to the library's preview window (modal), from which the user
 //   prints it; a failure of the run is shown as an error with its own text.
+//   With VORNCOM_DIALOG_TIMEOUT_MS set (hosts whose messages answer themselves) the preview
+//   closes itself after that time.
 // Unattended (VORNCOM_UNATTENDED=1, or no display to show windows on): the receipt is printed
 // straight to the "PDF" printer when one is configured, else standard error says why no receipt
 // was shown. Never waits for a user there.
