@@ -114,4 +114,30 @@ inline constexpr std::string_view kNoPrinter =
     "gerar o recibo de envio dos dados.";
 inline constexpr std::string_view kViewingReceipt = "Visualizando recibo. Aguarde...";
 
+// The transmission receipt's own texts.
+inline constexpr std::string_view kReceiptSetupTitle = "Configuração do Recibo";
+inline constexpr std::string_view kReceiptStatusTitle = "Impressão do Recibo";
+inline constexpr std::string_view kReceiptPreviewTitle = "Visualização do Recibo";
+inline constexpr std::string_view kReceiptJobTitle = "Recibo";
+inline constexpr std::string_view kReceiptPrintingStatus = "Imprimindo página %p";
+inline constexpr std::string_view kReceiptSpoolingStatus = "Gerando a página %p do relatório";
+inline constexpr std::string_view kReceiptTitle = "RECIBO DE ENVIO DE FORMULÁRIOS";
+inline constexpr std::string_view kReceiptProtocolLabel = "Número do protocolo";
+inline constexpr std::string_view kReceiptRequesterLabel = "Solicitante";
+inline constexpr std::string_view kReceiptIdentificationLabel = "CPF/CGC";
+inline constexpr std::string_view kReceiptFormLabel = "Formulário";
+// Starts with eleven blanks, which indent the paragraph's first line.
+inline constexpr std::string_view kReceiptStatement =
+    "           O sistema de recepção de formulários eletrônicos d%cteNomeInstituicao% registra "
+    "que, em %cteDataTransmissao% às %cteHoraTransmissao%, o formulário identificado acima foi "
+    "recebido e reconhecido n%cteNomeInstituicao% por meio do número de protocolo "
+    "%cteNumeroProtocolo%.";
+inline constexpr std::string_view kPlaceholderDate = "%cteDataTransmissao%";
+inline constexpr std::string_view kPlaceholderTime = "%cteHoraTransmissao%";
+inline constexpr std::string_view kPlaceholderInstitution = "%cteNomeInstituicao%";
+inline constexpr std::string_view kPlaceholderProtocol = "%cteNumeroProtocolo%";
+// File name and reception desk; "guiche" is written without its accent.
+inline constexpr std::string_view kReceiptReceivedBy =
+    "O arquivo %s foi recebido pelo guiche '%s'.";
+
 }  // namespace vorncom::msg

@@ -6,7 +6,9 @@
 
 #include "common/environment.h"
 #include "common/ui/qt_message_presenter.h"
+#include "interface/receipt_link.h"
 #include "interface/text_argument.h"
+#include "interface/transfer_gateway.h"
 
 namespace vorncom::iface {
 
@@ -17,12 +19,12 @@ LibraryState& State() {
 
 Variant DefaultReceiptFooter() {
   Variant footer = Variant::Array(1, 12);
-  footer.At(1) = "Ministério da Integração Regional e Serviços Digitais";
+  footer.At(1) = "Ministério da Gestão Digital";
   footer.At(2) = "Agência Vorn de Recepção";
-  footer.At(3) = "www.vorn.gov.example";
+  footer.At(3) = "www.vorn.example";
   footer.At(4) = "";
   footer.At(5) = "de Documentos Eletrônicos";
-  footer.At(6) = "e-mail: atendimento@vorn.gov.example";
+  footer.At(6) = "e-mail: suporte@vorn.example";
   footer.At(7) = "";
   footer.At(8) = "";
   footer.At(9) = "Telefone 0800 555 0199";
@@ -61,6 +63,7 @@ void Startup() {
   s.window_active = false;
   // Only registers the dialog; Qt itself starts at the first message that needs a window.
   ui::RegisterQtPresenter();
+  SetReceiptRunner(&RunLibraryReceipt);
 }
 
 }  // namespace vorncom::iface
