@@ -76,6 +76,6 @@ inline constexpr double kBoxLineWidth = 4.0;
 
 // The font the layout measures with and renderers draw with: sized in pixels of the 1200-dpi grid
 // so that no device resolution enters the metrics.
-QFont MakeLayoutFont(const FontSpec& spec);
+QFont MakeLayoutFont(const FontSpec& font_spec);
 
 }  // namespace vorncom::report

@@ -233,7 +233,7 @@ struct ServerSpec {
 };
 
 ServerSpec ParseServer(const std::string& text) {
-  ServerSpec spec{text, std::nullopt};
+  ServerSpec server{text, std::nullopt};
   const size_t colon = text.rfind(':');
   if (colon != std::string::npos && text.find(':') == colon) {
     const std::string digits = text.substr(colon + 1);
@@ -243,10 +243,10 @@ ServerSpec ParseServer(const std::string& text) {
     }
     const int port = std::stoi(digits);
     if (port < 1 || port > 65535) throw CommandError{"bad port in " + text, true};
-    spec = {text.substr(0, colon), port};
+    server = {text.substr(0, colon), port};
   }
-  if (spec.host.empty()) throw CommandError{"no host in " + text, true};
-  return spec;
+  if (server.host.empty()) throw CommandError{"no host in " + text, true};
+  return server;
 }
 
 bool SameHost(const std::string& a, const std::string& b) {
@@ -284,12 +284,12 @@ int Servers(const std::vector<std::string>& args, std::ostream& out) {
     return kYes;
   }
 
-  const ServerSpec spec = ParseServer(args[3]);
+  const ServerSpec server = ParseServer(args[3]);
   auto matches = [&](const rpc::ServerItem& s) {
-    return SameHost(s.computer_name, spec.host) && (!spec.port || s.port == *spec.port);
+    return SameHost(s.computer_name, server.host) && (!server.port || s.port == *server.port);
   };
   if (action == "add") {
-    const rpc::ServerItem item{spec.host, spec.port.value_or(211), true};
+    const rpc::ServerItem item{server.host, server.port.value_or(211), true};
     if (std::any_of(servers.begin(), servers.end(), [&](const rpc::ServerItem& s) {
           return SameHost(s.computer_name, item.computer_name) && s.port == item.port;
         })) {
