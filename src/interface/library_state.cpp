@@ -7,6 +7,7 @@
 #include "common/environment.h"
 #include "common/ui/qt_message_presenter.h"
 #include "interface/text_argument.h"
+#include "transfer/transfer_runner.h"
 
 namespace vorncom::iface {
 
@@ -61,6 +62,7 @@ void Startup() {
   s.window_active = false;
   // Only registers the dialog; Qt itself starts at the first message that needs a window.
   ui::RegisterQtPresenter();
+  transfer::RegisterTransferWindow();
 }
 
 }  // namespace vorncom::iface
