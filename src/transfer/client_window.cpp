@@ -63,8 +63,27 @@ QLabel* AddStatic(QWidget* parent, const char* name, int x, int y, int width) {
   return text;
 }
 
-ui::TqevButton* AddButton(QWidget* parent, const char* name, const QString& caption, int x) {
+QPixmap Glyph(const char* name) {
+  return QPixmap(QStringLiteral(":/vorncom/glyphs/%1.png").arg(QLatin1String(name)));
+}
+
+// A sheet of paper with lines, for the receipt button.
+QPixmap ReceiptGlyph() {
+  QPixmap glyph(18, 18);
+  glyph.fill(Qt::transparent);
+  QPainter p(&glyph);
+  p.setPen(QColor(60, 60, 60));
+  p.setBrush(Qt::white);
+  p.drawRect(3, 1, 11, 15);
+  p.setPen(QColor(0, 51, 153));
+  for (int y = 4; y <= 12; y += 3) p.drawLine(5, y, 12, y);
+  return glyph;
+}
+
+ui::TqevButton* AddButton(QWidget* parent, const char* name, const QString& caption, int x,
+                          const QPixmap& glyph) {
   auto* button = new ui::TqevButton(parent);
+  button->SetGlyph(glyph);
   button->setObjectName(QLatin1String(name));
   button->SetRaioBotao(30);
   button->SetText(caption);
@@ -161,21 +180,21 @@ void TfVornComClient::BuildLayout() {
   AddLabel(grbSolicitante, "lblNome", QStringLiteral("Nome : "), 10, 21);
   AddLabel(grbSolicitante, "lblIdentificacao", QStringLiteral("Identificação : "), 10, 41);
   AddLabel(grbSolicitante, "lblFormulario", QStringLiteral("Formulário : "), 10, 61);
-  sttNomeSolicitante_ = AddStatic(grbSolicitante, "sttNomeSolicitante", 88, 19, 256);
-  sttIDSolicitante_ = AddStatic(grbSolicitante, "sttIDSolicitante", 88, 39, 256);
-  sttDocumento_ = AddStatic(grbSolicitante, "sttDocumento", 88, 59, 256);
+  sttNomeSolicitante_ = AddStatic(grbSolicitante, "sttNomeSolicitante", 98, 19, 246);
+  sttIDSolicitante_ = AddStatic(grbSolicitante, "sttIDSolicitante", 98, 39, 246);
+  sttDocumento_ = AddStatic(grbSolicitante, "sttDocumento", 98, 59, 246);
 
   auto* grbTransferencia = new QGroupBox(QStringLiteral(" Transferência "), this);
   grbTransferencia->setObjectName(QStringLiteral("grbTransferencia"));
   grbTransferencia->setGeometry(6, 148, 354, 86);
   AddLabel(grbTransferencia, "lblEvolucao", QStringLiteral("Evolução : "), 10, 21);
   lblBytesEnviados_ =
-      AddLabel(grbTransferencia, "lblBytesEnviados", QStringLiteral("0 de 0 bytes"), 88, 21);
+      AddLabel(grbTransferencia, "lblBytesEnviados", QStringLiteral("0 de 0 bytes"), 98, 21);
   lblVelocidade_ = AddLabel(grbTransferencia, "lblVelocidade", QStringLiteral("(0,0 bits/segundo)"),
                             lblBytesEnviados_->geometry().right() + 1 + 5, 21);
   AddLabel(grbTransferencia, "lblTempo", QStringLiteral("Tempo restante : "), 10, 41);
   lblTempoRestante_ =
-      AddLabel(grbTransferencia, "lblTempoRestante", QStringLiteral("00:00:00"), 88, 41);
+      AddLabel(grbTransferencia, "lblTempoRestante", QStringLiteral("00:00:00"), 98, 41);
   lblPercentual_ = AddLabel(grbTransferencia, "lblPercentual", QStringLiteral("0 %"), 300, 41, 44);
   lblPercentual_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   pbaEvolucao_ = new QProgressBar(grbTransferencia);
@@ -189,10 +208,12 @@ void TfVornComClient::BuildLayout() {
   pnlInferior->setObjectName(QStringLiteral("pnlInferior"));
   pnlInferior->setFrameStyle(QFrame::Panel | QFrame::Raised);
   pnlInferior->setGeometry(0, 238, kClientWidth, 58);
-  btnCancelar_ = AddButton(pnlInferior, "btnCancelar", QStringLiteral("&Cancelar"), 6);
-  btnRecibo_ = AddButton(pnlInferior, "btnRecibo", QStringLiteral("&Recibo"), 66);
-  btnFechar_ = AddButton(pnlInferior, "btnFechar", QStringLiteral("&Fechar"), 242);
-  btnAjuda_ = AddButton(pnlInferior, "btnAjuda", QStringLiteral("&Ajuda"), 302);
+  btnCancelar_ =
+      AddButton(pnlInferior, "btnCancelar", QStringLiteral("&Cancelar"), 6, Glyph("btn_Abort"));
+  btnRecibo_ = AddButton(pnlInferior, "btnRecibo", QStringLiteral("&Recibo"), 66, ReceiptGlyph());
+  btnFechar_ =
+      AddButton(pnlInferior, "btnFechar", QStringLiteral("&Fechar"), 242, Glyph("btn_Cancel"));
+  btnAjuda_ = AddButton(pnlInferior, "btnAjuda", QStringLiteral("&Ajuda"), 302, Glyph("btn_Help"));
   btnCancelar_->setEnabled(false);
   btnRecibo_->setEnabled(false);
   btnRecibo_->SetDefault(true);
