@@ -21,6 +21,8 @@ class TransferWindowTest : public TransferFixture {
  protected:
   void SetUp() override {
     TransferFixture::SetUp();
+    // The offscreen platform, also when the test runs outside ctest's environment.
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
     ui::EnsureApplication();
   }
   void TearDown() override {
