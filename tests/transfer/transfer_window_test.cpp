@@ -108,6 +108,91 @@ TEST_F(TransferWindowTest, SendInTheShownWindow) {
   EXPECT_EQ(server.StoredFiles().size(), 1u);
 }
 
+// Runs a send of `package` in the shown window with `on_progress` called after each packet; a
+// watchdog ends a modal loop that would otherwise wait for a user.
+uint8_t RunShown(const std::string& package, std::function<void(TfVornComClient&)> on_progress,
+                 TfVornComClient& window) {
+  TfVornComClient::SetObserver([on_progress](TfVornComClient& w, bool ended) {
+    if (!ended && w.session().transferring()) on_progress(w);  // after a packet
+  });
+  iface::TransferRequest request;
+  request.file_name = package;
+  request.close_after_send = false;
+  window.SetRequest(request);
+  QTimer::singleShot(20'000, &window, [&window] { window.done(QDialog::Rejected); });
+  window.exec();
+  return window.FResultCode();
+}
+
+TEST_F(TransferWindowTest, CloseDuringTheTransferAsksAndLetsTheFlowEnd) {
+  TestServer server("packet_size = 1024\n");
+  UseFixedServer(server.port());
+  int packets = 0;
+  TfVornComClient window;
+  const uint8_t code = RunShown(
+      SendablePackage("fechar.zlk", 6000),
+      [&](TfVornComClient& w) {
+        ++packets;
+        if (packets == 1) {
+          messages_->answers.push_back({results::kNo, false});
+          w.close();
+        } else if (packets == 2) {
+          messages_->answers.push_back({results::kYes, false});
+          w.close();
+        }
+      },
+      window);
+  // Yes does not stop the transfer: the send completes and the window closes afterwards.
+  EXPECT_EQ(code, 0);
+  EXPECT_EQ(server.StoredFiles().size(), 1u);
+  ASSERT_EQ(messages_->shown.size(), 2u);
+  EXPECT_EQ(messages_->shown[0].text, "Você deseja encerrar a transmissão?");
+  EXPECT_EQ(messages_->shown[1].text, "Você deseja encerrar a transmissão?");
+  EXPECT_FALSE(window.isVisible());
+  EXPECT_EQ(receipts, 1);  // the flow's own end, the receipt, still ran
+}
+
+TEST_F(TransferWindowTest, CancelButtonStopsThePacketLoop) {
+  TestServer server("packet_size = 1024\n");
+  UseFixedServer(server.port());
+  int packets = 0;
+  TfVornComClient window;
+  const uint8_t code = RunShown(
+      SendablePackage("cancelar.zlk", 9000),
+      [&](TfVornComClient& w) {
+        auto* cancel = w.findChild<ui::TqevButton*>(QStringLiteral("btnCancelar"));
+        ASSERT_TRUE(cancel->isEnabled());
+        if (++packets == 2) cancel->Click();
+      },
+      window);
+  EXPECT_EQ(code, 2);
+  EXPECT_EQ(packets, 2);
+  EXPECT_TRUE(server.StoredFiles().empty());
+  EXPECT_FALSE(window.findChild<ui::TqevButton*>(QStringLiteral("btnCancelar"))->isEnabled());
+}
+
+TEST_F(TransferWindowTest, LogoFollowsTheInstitutionsWord) {
+  TestServer server;
+  UseFixedServer(server.port());
+  for (const char* institution : {"o Vorn", "a Agência"}) {
+    SCOPED_TRACE(institution);
+    iface::State().institution_name = institution;
+    TfVornComClient window;
+    bool has_logo = false;
+    RunShown(
+        SendablePackage(std::string("logo-") + (institution[0] == 'o' ? "a" : "b") + ".zlk", 10),
+        [&](TfVornComClient& w) {
+          auto* logo = w.findChild<QLabel*>(QStringLiteral("imgLogo"));
+          if (!w.isVisible()) return;
+          has_logo = !logo->pixmap().isNull();
+          w.close();
+        },
+        window);
+    // No "logoTelaAgência.bmp" in the images folder: the logo is emptied.
+    EXPECT_EQ(has_logo, institution[0] == 'o');
+  }
+}
+
 // Through the runner the exports use: unattended with a platform, the window is shown and the
 // modal loop ends with the flow even when the flow leaves it open.
 TEST_F(TransferWindowTest, RunnerEndsAWindowLeftOpenWhenUnattended) {
