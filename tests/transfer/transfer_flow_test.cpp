@@ -172,6 +172,35 @@ TEST_F(SendTest, Status10SendsNoDataAndAsksValidFile) {
             view.statuses.end());
 }
 
+TEST_F(SendTest, ConnectionLostDuringTheLoopGives1) {
+  TestServer server("packet_size = 1024\nfault_drop_after_packets = 2\n");
+  UseFixedServer(server.port());
+  RecordingView view;
+  EXPECT_EQ(Send(SendablePackage("queda.zlk", 8000), view), 1);
+  EXPECT_EQ(view.progress.size(), 2u);
+  ASSERT_EQ(messages_->shown.size(), 1u);
+  EXPECT_EQ(messages_->shown[0].text,
+            "Erro ao enviar o arquivo para o Vorn. Problemas no envio dos dados.");
+  EXPECT_TRUE(view.closed);
+}
+
+TEST_F(SendTest, FailureEscapingTheFlowGives25WithItsMessage) {
+  UseFixedServer(ClosedPort());
+  const std::string name = "data-ruim.zlk";
+  const std::string package =
+      MakePackage(name, {{"header.cfg", Header(name, {{"Documento/Data Atualização", "ontem"}})},
+                         {"dados.dat", "abc"}});
+  RecordingView view;
+  EXPECT_EQ(Send(package, view), 25);
+  ASSERT_EQ(messages_->shown.size(), 1u);
+  EXPECT_EQ(messages_->shown[0].text,
+            "Ocorreu um erro durante a comunicação com o computador do Vorn. O envio dos dados "
+            "será abortado.");
+  EXPECT_NE(messages_->shown[0].details.find("Descrição do erro: "), std::string::npos);
+  EXPECT_NE(messages_->shown[0].details.find("ontem"), std::string::npos);
+  EXPECT_TRUE(view.closed);
+}
+
 TEST_F(SendTest, UnreachableServerGives8) {
   UseFixedServer(ClosedPort());
   RecordingView view;
