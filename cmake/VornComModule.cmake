@@ -19,6 +19,7 @@ function(vorncom_add_test)
   # PRE_TEST: discovery runs with the test environment (offscreen platform, temp folders).
   gtest_discover_tests(${T_NAME}
     DISCOVERY_MODE PRE_TEST
+    NO_PRETTY_VALUES
     PROPERTIES LABELS "${T_LABELS}" ENVIRONMENT "VORNCOM_UNATTENDED=1;QT_QPA_PLATFORM=offscreen"
     DISCOVERY_TIMEOUT 60)
 endfunction()

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <iosfwd>
 
@@ -45,6 +47,8 @@ class ByteLayer {
   // Throws EUnableToCompress when the budget is spent; stream failures pass through as
   // std::ios_base::failure.
   void WriteByte(uint8_t byte);
+  // The same as WriteByte for each of `count` bytes, in bulk.
+  void WriteBytes(const uint8_t* bytes, size_t count);
   void Flush();
 
   uint32_t read_sum() const { return read_sum_; }
@@ -96,6 +100,30 @@ inline void ByteLayer::WriteByte(uint8_t byte) {
   out_[out_pos_++] = byte;
   write_sum_ += byte;
   ++bytes_written_;
+}
+
+inline void ByteLayer::WriteBytes(const uint8_t* bytes, size_t count) {
+  if (options_.xor_on_write) {
+    for (size_t i = 0; i < count; ++i) WriteByte(bytes[i]);
+    return;
+  }
+  while (count > 0) {
+    if (options_.budget <= 0) {
+      throw EUnableToCompress("Could not compress data, will store instead");
+    }
+    if (out_pos_ == kBufferSize) WriteFullBuffer();
+    size_t chunk = std::min(count, kBufferSize - out_pos_);
+    chunk = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(chunk), options_.budget));
+    uint32_t sum = 0;
+    for (size_t i = 0; i < chunk; ++i) sum += bytes[i];
+    std::memcpy(out_.data() + out_pos_, bytes, chunk);
+    write_sum_ += sum;
+    out_pos_ += chunk;
+    bytes_written_ += static_cast<int64_t>(chunk);
+    options_.budget -= static_cast<int64_t>(chunk);
+    bytes += chunk;
+    count -= chunk;
+  }
 }
 
 // Percentage of `part` in `whole` with the engine's integer arithmetic: part*100/whole for

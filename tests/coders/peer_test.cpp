@@ -61,6 +61,9 @@ struct PeerCase {
   size_t size;
 };
 
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const PeerCase& c, std::ostream* os) { *os << c.name; }
+
 class PeerDataTest : public PeerTest, public ::testing::WithParamInterface<PeerCase> {};
 
 TEST_P(PeerDataTest, LhasaReadsOurLh5) {

@@ -82,7 +82,13 @@ int main(int argc, char** argv) {
   snprintf(registry, sizeof registry, "%s/registry", base);
   setenv("VORNCOM_BASE_DIR", base, 1);
   setenv("VORNCOM_REGISTRY", registry, 1);
-  setenv("VORNCOM_UNATTENDED", "1", 1);
+  /* With --dialogs the messages are real Qt dialogs (the test environment makes them answer
+     themselves); otherwise they are answered unattended. */
+  if (argc > 2 && strcmp(argv[2], "--dialogs") == 0) {
+    unsetenv("VORNCOM_UNATTENDED");
+  } else {
+    setenv("VORNCOM_UNATTENDED", "1", 1);
+  }
 
   lib = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
   if (!lib) {

@@ -28,14 +28,26 @@ class Lh5Decoder {
   void Run(int64_t count) {
     BitReader<ByteLayer> in = in_;
     uint8_t* const window = window_.data();
-    unsigned pos = 0;
+    // Decoded bytes wait in the window from `pending` to `pos` and go out in bulk when the
+    // window fills, or when the run ends.
+    unsigned pos = 0, pending = 0;
+    auto flush = [&] {
+      io_.WriteBytes(window + pending, pos - pending);
+      pending = pos;
+    };
+    auto advance = [&] {
+      if (++pos == kWindowSize) {
+        flush();
+        pos = pending = 0;
+      }
+    };
     int64_t written = 0;
     const DecodeTable::View chars = char_table_.view();
     const DecodeTable::View positions = position_table_.view();
     while (written < count) {
       if (block_left_ == 0) {
         // A cancelled run reads only zeros from here on; stop instead of decoding them.
-        if (io_.cancelled()) return;
+        if (io_.cancelled()) break;
         in_ = in;
         ReadBlockHeader();
         in = in_;
@@ -46,8 +58,7 @@ class Lh5Decoder {
       in.Skip(length);
       if (code < 256) {
         window[pos] = static_cast<uint8_t>(code);
-        pos = (pos + 1) & (kWindowSize - 1);
-        io_.WriteByte(static_cast<uint8_t>(code));
+        advance();
         ++written;
         continue;
       }
@@ -57,24 +68,22 @@ class Lh5Decoder {
       in.Skip(length);
       const unsigned value = width <= 1 ? width : (1u << (width - 1)) + in.Read(width - 1);
       unsigned from = (pos - value - 1) & (kWindowSize - 1);
-      if (value + 1 >= match && from + match <= kWindowSize && pos + match <= kWindowSize) {
+      written += match;
+      if (match >= 32 && value + 1 >= match && from + match <= kWindowSize &&
+          pos + match < kWindowSize) {
         // The source does not run into the bytes being written (a source just ahead of them, a
         // window earlier, is read before it is overwritten, as memmove does) and nothing wraps.
         std::memmove(window + pos, window + from, match);
-        for (unsigned k = 0; k < match; ++k) io_.WriteByte(window[pos + k]);
-        pos = (pos + match) & (kWindowSize - 1);
-        written += match;
+        pos += match;
         continue;
       }
       for (unsigned k = 0; k < match; ++k) {
-        const uint8_t byte = window[from];
-        window[pos] = byte;
+        window[pos] = window[from];
         from = (from + 1) & (kWindowSize - 1);
-        pos = (pos + 1) & (kWindowSize - 1);
-        io_.WriteByte(byte);
+        advance();
       }
-      written += match;
     }
+    flush();
   }
 
  private:

@@ -35,13 +35,14 @@ class TrieMatchFinder {
   // Removes the leaf of the position one window before `position`, if it is still in the trie.
   void Remove(unsigned position);
 
+  // The match of the last Insert: its length and the text index where it starts (below the
+  // inserted position, at most one window back).
   unsigned match_length() const { return match_length_; }
   unsigned match_position() const { return match_position_; }
   // Shortens the match, e.g. to the bytes left; the next search still resumes from it.
   void ClipMatch(unsigned limit) {
     if (match_length_ > limit) match_length_ = limit;
   }
-  void ClearMatch() { match_length_ = 0; }
 
  private:
   using Node = uint16_t;
