@@ -274,7 +274,16 @@ void TfVornComClient::RunFlow() {
   flow_running_ = false;
   if (ObserverSlot()) ObserverSlot()(*this, true);
   // A close asked for while the flow ran ends the modal loop now.
-  if (close_requested_ || end_with_flow_) done(QDialog::Rejected);
+  if (close_requested_ || end_with_flow_) {
+    done(QDialog::Rejected);
+    return;
+  }
+  // Hosts whose messages answer themselves (kiosks, tests) get the window closed the same way.
+  bool ok = false;
+  const int timeout_ms = qEnvironmentVariableIntValue("VORNCOM_DIALOG_TIMEOUT_MS", &ok);
+  if (ok && timeout_ms > 0) {
+    QTimer::singleShot(timeout_ms, this, [this] { done(QDialog::Rejected); });
+  }
 }
 
 bool TfVornComClient::ConfirmClose() {

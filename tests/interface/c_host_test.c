@@ -183,6 +183,7 @@ int main(int argc, char** argv) {
   DefineComHelpFile_(Text(""));
   DefineComInstitutionName_(NULL);
 
+  VornComVariantInit(&v); /* SetArray clears what the variant held first */
   VornComVariantSetArray(&v, 1, 14);
   VornComVariantSetString(VornComVariantArrayAt(&v, 1), "pacote.zlk");
   VornComVariantSetDouble(VornComVariantArrayAt(&v, 9), 1234.0);
