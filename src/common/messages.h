@@ -140,4 +140,34 @@ inline constexpr std::string_view kPlaceholderProtocol = "%cteNumeroProtocolo%";
 inline constexpr std::string_view kReceiptReceivedBy =
     "O arquivo %s foi recebido pelo guiche '%s'.";
 
+// Status texts and questions of the transfer window.
+inline constexpr std::string_view kConnecting = "Conectando com o computador d%s. Aguarde...";
+inline constexpr std::string_view kCheckingAvailability =
+    "Verificando disponibilidade %s. Aguarde...";
+inline constexpr std::string_view kOfServices = "de serviços";
+inline constexpr std::string_view kUpdatingConfiguration =
+    "Atualizando arquivo de configuração. Aguarde...";
+inline constexpr std::string_view kStartingTransmission = "Iniciando a transmissão. Aguarde...";
+inline constexpr std::string_view kSendingData = "Enviando dados. Aguarde...";
+inline constexpr std::string_view kReceivingData = "Recebendo dados. Aguarde...";
+inline constexpr std::string_view kValidatingFile = "Validando o arquivo %s. Aguarde...";
+inline constexpr std::string_view kProtocolating = "Protocolando %s o %s do arquivo. Aguarde...";
+inline constexpr std::string_view kFileSentOk = "Arquivo enviado com sucesso.";
+inline constexpr std::string_view kReceiveCancelled = "A recepção dos dados foi cancelada.";
+inline constexpr std::string_view kEndTransmission = "Você deseja encerrar a transmissão?";
+inline constexpr std::string_view kAlreadySentViewReceipt =
+    "Este arquivo já foi enviado através do VornCom. Deseja visualizar o recibo de envio?";
+inline constexpr std::string_view kConnectError = "Erro ao conectar com o computador d%s.";
+inline constexpr std::string_view kSendTheFile = "enviar o arquivo";
+
+// Reasons of the transfer failures (codes 1 and 23).
+inline constexpr std::string_view kSendProblems = "Problemas no envio dos dados";
+inline constexpr std::string_view kStartProblems = "Problemas no início da transmissão";
+inline constexpr std::string_view kNoMemoryToSend =
+    "Não existe memória suficiente para enviar o arquivo";
+inline constexpr std::string_view kNoMemoryToReceive =
+    "Não existe memória suficiente para receber o arquivo";
+inline constexpr std::string_view kReceiveProblems = "Problemas na recepção dos dados";
+inline constexpr std::string_view kSaveProblems = "Problemas ao salvar os dados localmente";
+
 }  // namespace vorncom::msg

@@ -9,6 +9,7 @@
 #include "interface/receipt_link.h"
 #include "interface/text_argument.h"
 #include "interface/transfer_gateway.h"
+#include "transfer/transfer_runner.h"
 
 namespace vorncom::iface {
 
@@ -64,6 +65,7 @@ void Startup() {
   // Only registers the dialog; Qt itself starts at the first message that needs a window.
   ui::RegisterQtPresenter();
   SetReceiptRunner(&RunLibraryReceipt);
+  transfer::RegisterTransferWindow();
 }
 
 }  // namespace vorncom::iface

@@ -253,10 +253,26 @@ int main(int argc, char** argv) {
     VornComVariantClear(&v);
   }
 
+  // The library's state lives as long as the process, so the connection a command made is shown
+  // by that command; `last` on its own only shows the state at start-up.
+  auto PrintLastConnection = [&lib](bool only_when_connected) {
+    unsigned char host[256] = {};
+    int32_t last_port = 0;
+    lib.Get<void (*)(unsigned char*, int32_t, int32_t*)>("GetComLastConnectionInfo")(host, 255,
+                                                                                     &last_port);
+    const std::string name =
+        vorncom::Cp1252ToUtf8(std::string(reinterpret_cast<char*>(host + 1), host[0]));
+    if (only_when_connected && name.empty()) return;
+    std::cout << "last connection: " << (name.empty() ? "(none)" : name) << " port " << last_port
+              << '\n';
+  };
+
   if (command == "send" && !rest.empty()) {
     const bool close = rest.size() > 1 && rest[1] == "--close";
-    return Report("SendFile", lib.Get<uint8_t (*)(const unsigned char*, uint8_t)>("SendFile")(
-                                  Text(rest[0]).get(), close ? 1 : 0));
+    const int code = Report("SendFile", lib.Get<uint8_t (*)(const unsigned char*, uint8_t)>(
+                                            "SendFile")(Text(rest[0]).get(), close ? 1 : 0));
+    PrintLastConnection(true);
+    return code;
   }
   if (command == "sent" && rest.size() == 1) {
     return Report("FileSent",
@@ -278,7 +294,9 @@ int main(int argc, char** argv) {
     const int code =
         lib.Get<uint8_t (*)(const unsigned char*, VARIANT*)>("GetFile")(Text(rest[0]).get(), &info);
     VornComVariantClear(&info);
-    return Report("GetFile", code);
+    Report("GetFile", code);
+    PrintLastConnection(true);
+    return code;
   }
   if (command == "status" && rest.size() == 2) {
     uint8_t status = 255;
@@ -286,6 +304,7 @@ int main(int argc, char** argv) {
         "GetFormStatus")(Text(rest[0]).get(), Text(rest[1]).get(), &status);
     Report("GetFormStatus", code);
     if (status != 255) std::cout << "form status: " << int{status} << '\n';
+    PrintLastConnection(true);
     return code;
   }
   if (command == "receipt" && rest.size() <= 1) {
@@ -293,14 +312,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (command == "last" && rest.empty()) {
-    unsigned char host[256] = {};
-    int32_t last_port = 0;
-    lib.Get<void (*)(unsigned char*, int32_t, int32_t*)>("GetComLastConnectionInfo")(host, 255,
-                                                                                     &last_port);
-    const std::string name =
-        vorncom::Cp1252ToUtf8(std::string(reinterpret_cast<char*>(host + 1), host[0]));
-    std::cout << "last connection: " << (name.empty() ? "(none)" : name) << " port " << last_port
-              << '\n';
+    PrintLastConnection(false);
     return 0;
   }
   std::cerr << "vorncom: bad command line\n" << kUsage;

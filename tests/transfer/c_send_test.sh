@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Starts vorncom-server on a free loopback port, makes a package with vornpkg and runs the C host
+# against both. Arguments: vorncom-server, vornpkg, c_send_test, the library.
+set -euo pipefail
+server=$1 vornpkg=$2 host=$3 library=$4
+work=$(mktemp -d /tmp/vorncom-c-send-XXXXXX)
+pid=
+cleanup() {
+  [[ -n $pid ]] && kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+mkdir -p "$work/data/downloads"
+head -c 100 /dev/urandom > "$work/data/downloads/resposta.zlk"
+printf 'listen_address = 127.0.0.1\ndata_folder = %s/data\nlog_sessions = false\n' "$work" \
+  > "$work/server.cfg"
+"$server" --config "$work/server.cfg" --port 0 --port-file "$work/port" &
+pid=$!
+for _ in $(seq 100); do [[ -s $work/port ]] && break; sleep 0.1; done
+port=$(cat "$work/port")
+
+cat > "$work/header.txt" <<'HEADER'
+Documento/Código Sistema=DEC
+Documento/Versão Sistema=2.1
+Documento/Meio Envio=Internet
+Documento/Endereço Host=10.0.0.5
+Documento/Nome Host=estacao
+Documento/Nome Arquivo=dados.dat
+Documento/Sistema Operacional=Linux
+Documento/Configurações Computador=x86-64
+Usuário/Tipo Solicitante=PF
+Usuário/Identificação Vorn=V42
+Controles/Código=ABC123
+Documento/Tipo Solicitação=DEC
+Documento/Nome Solicitação=Declaração
+Documento/Versão Solicitação=1.0
+Documento/Data Atualização=01/02/2026 10:20:30
+Usuário/Nome Solicitante=José da Silva
+Usuário/Identificação Solicitante=123.456.789-00
+HEADER
+head -c 20000 /dev/urandom > "$work/dados.dat"
+"$vornpkg" create "$work/declaracao.zlk" --header "$work/header.txt" "$work/dados.dat" >/dev/null
+
+env -u QT_QPA_PLATFORM VORNCOM_UNATTENDED=1 "$host" "$library" "$work/declaracao.zlk" "$port"
+# The server stored exactly one upload.
+[[ $(ls "$work/data/store" | wc -l) -eq 1 ]]

@@ -1,0 +1,114 @@
+#pragma once
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <functional>
+#include <random>
+#include <string>
+
+#include "common/environment.h"
+#include "interface/library_state.h"
+#include "interface/transfer_gateway.h"
+#include "package/package_fixture.h"
+#include "rpc/server_list.h"
+#include "server/server_fixture.h"
+#include "support/scripted_presenter.h"
+#include "transfer/transfer_session.h"
+#include "transfer/transfer_view.h"
+
+namespace vorncom::transfer {
+
+// A hidden view that keeps what the flows showed and lets a test act between packets.
+class RecordingView : public HiddenView {
+ public:
+  void SetStatus(const std::string& text) override {
+    HiddenView::SetStatus(text);
+    if (!text.empty()) statuses.push_back(text);
+  }
+  void SetProgress(int32_t done, int32_t, int percent) override {
+    if (done > 0) progress.push_back(done);
+    last_percent = percent;
+    if (done > 0 && on_packet) on_packet();
+  }
+  void EnableReceipt(bool enabled) override { receipt_enabled = enabled; }
+  std::vector<std::string> statuses;
+  std::vector<int32_t> progress;
+  int last_percent = 0;
+  bool receipt_enabled = false;
+  std::function<void()> on_packet;
+};
+
+// Library state over a temporary host folder, real packages, and reception servers in process.
+class TransferFixture : public package::PackageFixture {
+ protected:
+  void SetUp() override {
+    setenv("VORNCOM_BASE_DIR", dir_.path().c_str(), 1);
+    setenv("VORNCOM_REGISTRY", (dir_ / "registry").c_str(), 1);
+    iface::Startup();
+    receipts = 0;
+    iface::SetReceiptRunner([] { ++receipts; });
+  }
+  void TearDown() override {
+    iface::SetReceiptRunner(nullptr);
+    unsetenv("VORNCOM_BASE_DIR");
+    unsetenv("VORNCOM_REGISTRY");
+    env::InitializeFolders();
+  }
+
+  static std::string RandomBytes(size_t size, uint32_t seed = 7) {
+    std::mt19937 random(seed);
+    std::string s(size, '\0');
+    for (char& c : s) c = static_cast<char>(random());
+    return s;
+  }
+
+  // A package that passes the sending-side check; its form is DEC 1.0 "Declaração".
+  std::string SendablePackage(const std::string& name, size_t data_size) {
+    return MakePackage(name, {{"header.cfg", Header(name)}, {"dados.dat", RandomBytes(data_size)}});
+  }
+
+  static void UseFixedServer(uint16_t port) {
+    iface::LibraryState& s = iface::State();
+    s.server_name = "127.0.0.1";
+    s.server_port = port;
+    s.fixed_server = true;
+  }
+
+  // A client configuration file listing `servers`, made the library's.
+  std::string UseServerList(const std::vector<rpc::ServerItem>& servers) {
+    const std::vector<uint8_t> bytes = rpc::EncodeServerList(servers);
+    const std::string path = dir_.Write("servidores.cfg", std::string(bytes.begin(), bytes.end()));
+    iface::LibraryState& s = iface::State();
+    s.config_file = path;
+    s.fixed_server = false;
+    s.server_name.clear();
+    s.server_port = 0;
+    return path;
+  }
+
+  uint8_t Send(const std::string& package, RecordingView& view, bool close_after_send = true) {
+    TransferSession session(view);
+    iface::TransferRequest request;
+    request.operation = iface::TransferRequest::Operation::kSend;
+    request.file_name = package;
+    request.close_after_send = close_after_send;
+    session.SetRequest(request);
+    if (view.on_packet == nullptr) {
+      session.Start();
+    } else {
+      // Cancel hooks reach the session through the view.
+      cancel_target = &session;
+      session.Start();
+      cancel_target = nullptr;
+    }
+    return session.result_code();
+  }
+
+  static inline int receipts = 0;
+  TransferSession* cancel_target = nullptr;
+  testing::ScopedPresenter messages_;
+};
+
+}  // namespace vorncom::transfer
