@@ -372,6 +372,13 @@ void TfVornComClient::SetStepMaximum(int maximum) { FStepBar_->setMaximum(maximu
 void TfVornComClient::SetStepPosition(int position) { FStepBar_->setValue(position); }
 void TfVornComClient::EnableCancel(bool enabled) { btnCancelar_->setEnabled(enabled); }
 void TfVornComClient::EnableReceipt(bool enabled) { btnRecibo_->setEnabled(enabled); }
+
+void TfVornComClient::SetReceiptStatus(const QString& text) {
+  statusPanel0_->setText(text);
+  ProcessMessages();
+}
+
+void TfVornComClient::SetReceiptEnabled(bool enabled) { btnRecibo_->setEnabled(enabled); }
 void TfVornComClient::EnableClose(bool enabled) { btnFechar_->setEnabled(enabled); }
 
 void TfVornComClient::SetTimerEnabled(bool enabled) {

@@ -4,6 +4,7 @@
 #include <functional>
 
 #include "interface/transfer_gateway.h"
+#include "receipt/receipt_window.h"
 #include "transfer/transfer_session.h"
 #include "transfer/transfer_view.h"
 
@@ -23,7 +24,7 @@ namespace vorncom::transfer {
 // The modal transfer window "VornCom - Recepção e Envio de Formulários". Once shown it starts
 // its flow from a queued call, so the flow runs inside the modal loop with the window visible.
 // Needs a QApplication (see ui::EnsureApplication).
-class TfVornComClient : public QDialog, public TransferView {
+class TfVornComClient : public QDialog, public TransferView, public receipt::ReceiptWindowHooks {
   Q_OBJECT
 
  public:
@@ -58,6 +59,12 @@ class TfVornComClient : public QDialog, public TransferView {
   void SetTimerEnabled(bool enabled) override;
   void ProcessMessages() override;
   void CloseWindow() override;
+
+  // ReceiptWindowHooks: a receipt printed while this window lives previews over it, shows its
+  // progress in status panel 0 and holds btnRecibo off while it runs.
+  QWidget* ReceiptOwner() override { return this; }
+  void SetReceiptStatus(const QString& text) override;
+  void SetReceiptEnabled(bool enabled) override;
 
   // Event handlers, named after component and event.
   void btnCancelarClick();
@@ -102,6 +109,8 @@ class TfVornComClient : public QDialog, public TransferView {
   bool close_requested_ = false;
   bool closing_confirmed_ = false;
   bool end_with_flow_ = false;
+  // Last member: unregisters first, while the window is still whole.
+  receipt::ReceiptWindowRegistration receipt_registration_{*this};
 };
 
 // The built-in logo drawn into `imgLogo` (214 by 53).
