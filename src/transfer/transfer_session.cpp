@@ -494,8 +494,12 @@ uint8_t TransferSession::SendPackage() {
   file_size_ = env::GetFileSize(file_name_);
   bytes_total_ = file_size_;
   view_.SetProgress(0, bytes_total_, 0);
+  return MoveData(Connect(rpc::Operation::kSend), /*sending=*/true);
+}
+
+uint8_t TransferSession::MoveData(uint8_t connect, bool sending) {
   const std::string institution = Institution();
-  const uint8_t connect = Connect(rpc::Operation::kSend);
+  const std::string_view failed = sending ? msg::kSendFailed : msg::kReceiveFailed;
   switch (connect) {
     case cc::kAvailable: {
       transferring_ = true;
@@ -503,13 +507,13 @@ uint8_t TransferSession::SendPackage() {
         ReplicateConfiguration();
       } catch (const std::exception&) {
         view_.SetStatus("");
-        Error(msg::Format(msg::kSendFailed, {institution, msg::kConfigUpdateFailed}));
+        Error(msg::Format(failed, {institution, msg::kConfigUpdateFailed}));
         transferring_ = false;
         view_.CloseWindow();
         return 23;
       }
       view_.EnableCancel(true);
-      const uint8_t code = SendPackets();
+      const uint8_t code = sending ? SendPackets() : ReceivePackets();
       view_.EnableCancel(false);
       return code;
     }
@@ -520,15 +524,20 @@ uint8_t TransferSession::SendPackage() {
                               0, msg::Format(msg::kNotAcceptingDetails, {institution}));
       return 9;
     case cc::kNotReceiving:
+    case cc::kNotSending:
+      // The server refuses this direction; the other direction's refusal means nothing to move.
+      if ((connect == cc::kNotReceiving) != sending) return 0;
       Disconnect();
       WarningWithStatus(
-          msg::Format(msg::kServerNotServing, {institution, msg::kRecebendo, msg::kArquivos}));
-      return 6;
+          msg::Format(msg::kServerNotServing,
+                      {institution, sending ? msg::kRecebendo : msg::kEnviando, msg::kArquivos}));
+      return sending ? 6 : 5;
     case cc::kFormNotServed:
     case cc::kStatus11:
       Disconnect();
       WarningWithStatus(
-          msg::Format(msg::kFormNotServed, {FormLabel(), msg::kRecebido, institution}));
+          msg::Format(msg::kFormNotServed,
+                      {FormLabel(), sending ? msg::kRecebido : msg::kEnviado, institution}));
       return connect == cc::kStatus11 ? 31 : 15;
     case cc::kSettingsNotLoadable:
       Status(std::string(msg::kLoadServerSettingsFailed));
@@ -551,10 +560,9 @@ uint8_t TransferSession::SendPackage() {
       Disconnect();
       WarningWithStatus(msg::Format(msg::kAvailabilityUnknown, {FormLabel()}));
       return 33;
-    case cc::kNotSending:
     case cc::kStatus10:
     default:
-      return 0;  // nothing to move: the finishing steps ask the server
+      return 0;  // nothing to move: the finishing steps ask the server or compare the sizes
   }
 }
 
@@ -687,68 +695,7 @@ void TransferSession::FinishReceive() {
 
 uint8_t TransferSession::ReceiveFile() {
   cancel_requested_ = false;
-  const std::string institution = Institution();
-  const uint8_t connect = Connect(rpc::Operation::kReceive);
-  switch (connect) {
-    case cc::kAvailable: {
-      transferring_ = true;
-      try {
-        ReplicateConfiguration();
-      } catch (const std::exception&) {
-        view_.SetStatus("");
-        Error(msg::Format(msg::kReceiveFailed, {institution, msg::kConfigUpdateFailed}));
-        transferring_ = false;
-        view_.CloseWindow();
-        return 23;
-      }
-      view_.EnableCancel(true);
-      const uint8_t code = ReceivePackets();
-      view_.EnableCancel(false);
-      return code;
-    }
-    case cc::kNotAccepting:
-      Disconnect();
-      Status(std::string(msg::kNotAccepting));
-      MostrarMensagemDetalhes(std::string(msg::kNotAccepting), MessageKind::kWarning, buttons::kOk,
-                              0, msg::Format(msg::kNotAcceptingDetails, {institution}));
-      return 9;
-    case cc::kNotSending:
-      Disconnect();
-      WarningWithStatus(
-          msg::Format(msg::kServerNotServing, {institution, msg::kEnviando, msg::kArquivos}));
-      return 5;
-    case cc::kFormNotServed:
-    case cc::kStatus11:
-      Disconnect();
-      WarningWithStatus(
-          msg::Format(msg::kFormNotServed, {FormLabel(), msg::kEnviado, institution}));
-      return connect == cc::kStatus11 ? 31 : 15;
-    case cc::kSettingsNotLoadable:
-      Status(std::string(msg::kLoadServerSettingsFailed));
-      Error(std::string(msg::kLoadServerSettingsFailed));
-      return 22;
-    case cc::kNoConnection:
-      MostrarMensagemDetalhes(
-          msg::Format(msg::kConnectionFailed, {institution}), MessageKind::kError, buttons::kOk, 0,
-          msg::Format(msg::kConnectionFailedDetails, {institution, institution, institution}));
-      return 8;
-    case cc::kNoWinsock2:
-      MostrarMensagemDetalhes(std::string(msg::kNoWinsock2), MessageKind::kError, buttons::kOk, 0,
-                              msg::Format(msg::kNoWinsock2Details, {institution}));
-      return 26;
-    case cc::kCongested:
-      Disconnect();
-      WarningWithStatus(std::string(msg::kServerCongested));
-      return 30;
-    case cc::kStatus12:
-      Disconnect();
-      WarningWithStatus(msg::Format(msg::kAvailabilityUnknown, {FormLabel()}));
-      return 33;
-    case cc::kNotReceiving:
-    case cc::kStatus10:
-    default:
-      return 0;  // nothing to fetch: the finishing steps compare the sizes
-  }
+  return MoveData(Connect(rpc::Operation::kReceive), /*sending=*/false);
 }
 
 uint8_t TransferSession::ReceivePackets() {

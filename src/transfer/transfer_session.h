@@ -79,6 +79,9 @@ class TransferSession {
   uint8_t SendPackage();
   uint8_t SendPackets();
   uint8_t ReceiveFile();
+  // What a send (`sending`) or receive does with the outcome of Connect: move the data when the
+  // server is available, else report the refusal; returns the flow's code.
+  uint8_t MoveData(uint8_t connect, bool sending);
   uint8_t ReceivePackets();
   uint8_t TryNextServer(rpc::Operation operation);
   void AppException(const std::string& message);
