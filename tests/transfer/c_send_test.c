@@ -10,46 +10,7 @@
 #include <sys/stat.h>
 
 #include "VornComClient.h"
-
-typedef uint8_t (*SendFileFn)(const unsigned char*, uint8_t);
-typedef uint8_t (*FileSentFn)(const unsigned char*);
-typedef uint8_t (*GetFileFn)(const unsigned char*, VARIANT*);
-typedef uint8_t (*GetFormStatusFn)(const unsigned char*, const unsigned char*, uint8_t*);
-typedef void (*GetComLastConnectionInfoFn)(unsigned char*, int32_t, int32_t*);
-typedef void (*DefineComServerFn)(const unsigned char*, int32_t, uint8_t);
-
-static int passed, failed;
-
-#define CHECK(cond)                                                            \
-  do {                                                                         \
-    if (cond) {                                                                \
-      ++passed;                                                                \
-    } else {                                                                   \
-      ++failed;                                                                \
-      fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
-    }                                                                          \
-  } while (0)
-
-/* A length-prefixed text; the arguments here are ASCII, which Windows-1252 shares. */
-static unsigned char* Text(const char* s) {
-  static unsigned char buffers[4][256];
-  static int next;
-  unsigned char* t = buffers[next++ % 4];
-  size_t n = strlen(s);
-  if (n > 255) n = 255;
-  t[0] = (unsigned char)n;
-  memcpy(t + 1, s, n);
-  return t;
-}
-
-static void* Load(void* lib, const char* name) {
-  void* f = dlsym(lib, name);
-  if (!f) {
-    fprintf(stderr, "missing export %s\n", name);
-    exit(2);
-  }
-  return f;
-}
+#include "support/c_host.h"
 
 int main(int argc, char** argv) {
   char base[] = "/tmp/vorncom-c-send-XXXXXX";
