@@ -42,9 +42,13 @@ wire::Reply Dispatch(ReceptionServer& server, wire::Request& request) {
     throw EServerError("Número de argumentos incorreto para " + std::string(info->name) + ".");
 
   // Only changed by-reference values travel back: echoing a data packet would double the upload.
+  // An upload's packet is only read, so it is neither copied nor compared (the one large
+  // argument of the busiest call).
+  uint32_t compared_mask = info->by_ref_mask;
+  if (info->method == Method::kSendDataPacket) compared_mask &= ~1u;
   std::vector<Variant> before;
   for (uint32_t i = 0; i < a.size(); ++i)
-    if (info->by_ref_mask & (1u << i)) before.push_back(a[i]);
+    if (compared_mask & (1u << i)) before.push_back(a[i]);
 
   Variant result;
   switch (info->method) {
@@ -89,7 +93,7 @@ wire::Reply Dispatch(ReceptionServer& server, wire::Request& request) {
   wire::Reply reply{request.seq, std::move(result), {}};
   size_t k = 0;
   for (uint32_t i = 0; i < a.size(); ++i) {
-    if (!(info->by_ref_mask & (1u << i))) continue;
+    if (!(compared_mask & (1u << i))) continue;
     if (!(a[i] == before[k++])) reply.by_ref.emplace_back(i, std::move(a[i]));
   }
   return reply;
