@@ -1,5 +1,5 @@
 // Command-line access to the LZ coders for peer comparisons:
-//   coder_tool lh5|lzh encode IN OUT
+//   coder_tool lh5|lh5-trie|lzh encode IN OUT   (lh5-trie: the reference trie match finder)
 //   coder_tool lh5|lzh decode IN OUT SIZE
 //   coder_tool wrap -lh5-|-lh1- PACKED ORIGINAL OUT.lzh
 //   coder_tool unwrap ARCHIVE.lzh PACKED   (prints the method and original size)
@@ -10,6 +10,7 @@
 #include <string>
 
 #include "archive/coders.h"
+#include "archive/lh5/lh5_encoder.h"
 #include "lha_container.h"
 
 using namespace vorncom::archive;
@@ -27,6 +28,8 @@ int Run(const std::string& method, bool encode, const char* in_path, const char*
   ByteLayer io(in, out, options);
   if (method == "lh5") {
     encode ? EncodeLh5(io) : DecodeLh5(io, size);
+  } else if (method == "lh5-trie") {
+    encode ? lh5::EncodeLh5WithTrie(io) : DecodeLh5(io, size);
   } else {
     encode ? EncodeLzh(io) : DecodeLzh(io, size);
   }
@@ -55,7 +58,7 @@ int main(int argc, char** argv) {
     std::printf("%s %u\n", member->method.c_str(), member->original_size);
     return 0;
   }
-  std::cerr << "usage: coder_tool lh5|lzh encode IN OUT | lh5|lzh decode IN OUT SIZE |\n"
+  std::cerr << "usage: coder_tool lh5|lh5-trie|lzh encode IN OUT | lh5|lzh decode IN OUT SIZE |\n"
                "       wrap METHOD PACKED ORIGINAL OUT | unwrap ARCHIVE PACKED\n";
   return 2;
 }

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "archive/bits/bit_writer.h"
 #include "archive/coder_errors.h"
 #include "archive/coders.h"
+#include "archive/lh5/lh5_encoder.h"
 #include "coder_harness.h"
 
 namespace vorncom::archive {
@@ -64,6 +67,35 @@ TEST(Lh5Test, HundredEqualBytesAreOneLiteralAndOneMatchInOneBlock) {
   EXPECT_EQ((packed[0] << 8) | packed[1], 2);  // the block's count of codes
   EXPECT_LT(packed.size(), 12u);
   EXPECT_EQ(Decode(packed, 100), data);
+}
+
+// The chain finder searches only where the parse needs a match; the trie searches everywhere.
+// Any difference in the longest match or in the choice among equally long ones changes the
+// stream, so equal streams over inputs that stress both (long chains of equal prefixes, runs
+// that end, matches at the window's far edge, several slides) show the finders agree.
+TEST(Lh5Test, ChainFinderCodesExactlyAsTheTrie) {
+  std::mt19937 rng(21);
+  std::vector<Bytes> inputs;
+  for (const char* kind : {"text", "runs", "binary", "random"})
+    for (unsigned seed = 1; seed <= 2; ++seed) inputs.push_back(MakeData(kind, 150000, seed));
+  Bytes small_alphabet(120000);  // many candidates of every length on each chain
+  for (auto& b : small_alphabet) b = static_cast<uint8_t>('a' + rng() % 3);
+  inputs.push_back(small_alphabet);
+  Bytes far_repeats;  // blocks repeated from just inside and just outside the window
+  Bytes block(300);
+  for (auto& b : block) b = static_cast<uint8_t>(rng());
+  for (unsigned gap : {8191 - 300, 8192 - 300, 8193 - 300, 100}) {
+    far_repeats.insert(far_repeats.end(), block.begin(), block.end());
+    for (unsigned i = 0; i < gap; ++i) far_repeats.push_back(static_cast<uint8_t>(rng()));
+    far_repeats.insert(far_repeats.end(), block.begin(), block.end());
+  }
+  inputs.push_back(far_repeats);
+
+  for (size_t i = 0; i < inputs.size(); ++i) {
+    const Bytes by_trie = RunCoder(inputs[i], [](ByteLayer& io) { lh5::EncodeLh5WithTrie(io); });
+    ASSERT_EQ(Encode(inputs[i]), by_trie) << "input " << i;
+    EXPECT_EQ(Decode(by_trie, static_cast<int64_t>(inputs[i].size())), inputs[i]) << i;
+  }
 }
 
 TEST(Lh5Test, OverlongStoredDataStopsAtTheCount) {

@@ -1,11 +1,14 @@
 // Encoder of the -lh5- bit stream: greedy matching with a one-position look-ahead (a match is
 // taken only when the next position does not start a longer one) over an 8 KiB window.
 
+#include "archive/lh5/lh5_encoder.h"
+
 #include <cstring>
 #include <memory>
 
 #include "archive/coders.h"
 #include "archive/lh5/block_encoder.h"
+#include "archive/lh5/chain_match_finder.h"
 #include "archive/lh5/trie_match_finder.h"
 
 namespace vorncom::archive {
@@ -18,6 +21,27 @@ using namespace lh5;
 // happens after 7936 bytes; the bytes before it are spaces and never match.
 constexpr unsigned kStart = kWindowSize + kMaxMatch;
 
+// The two match finders behind one shape: Skip() enters a position whose match the parse does
+// not need, Search() enters one and finds its match.
+struct ChainFinder : ChainMatchFinder {
+  void Skip(unsigned position) { Insert(position); }
+  void Search(unsigned position) {
+    Find(position);
+    Insert(position);
+  }
+};
+
+// The trie must search everywhere: inserting a string is finding its match.
+struct TrieFinder : TrieMatchFinder {
+  void Skip(unsigned position) { Search(position); }
+  void Search(unsigned position) {
+    Remove(position);
+    Insert(position);
+  }
+  void Slide() {}
+};
+
+template <class Finder>
 class Lh5Encoder {
  public:
   explicit Lh5Encoder(ByteLayer& io) : io_(io), blocks_(io) {}
@@ -28,18 +52,20 @@ class Lh5Encoder {
     if (remaining_ == 0) return;
 
     pos_ = kStart;
-    finder_.Insert(pos_);
+    finder_.Search(pos_);
     finder_.ClipMatch(remaining_);
     while (remaining_ > 0) {
       const unsigned last_length = finder_.match_length();
       const unsigned last_position = finder_.match_position();
-      Advance();
+      Advance(true);
       finder_.ClipMatch(remaining_);
       if (finder_.match_length() > last_length || last_length < kThreshold) {
         blocks_.PutLiteral(text[pos_ - 1]);
       } else {
         blocks_.PutMatch(last_length, (pos_ - last_position - 2) & (kWindowSize - 1));
-        for (unsigned k = 1; k < last_length; ++k) Advance();
+        // Only the position after the match needs its own match.
+        for (unsigned k = 2; k < last_length; ++k) Advance(false);
+        Advance(true);
         finder_.ClipMatch(remaining_);
       }
     }
@@ -58,30 +84,36 @@ class Lh5Encoder {
     return n;
   }
 
-  void Advance() {
+  void Advance(bool search) {
     --remaining_;
     if (++pos_ == 2 * kWindowSize) {
       uint8_t* text = finder_.text();
       std::memmove(text, text + kWindowSize, kWindowSize + kMaxMatch);
       remaining_ += Fill(text + kStart, kWindowSize);
       pos_ = kWindowSize;
+      finder_.Slide();
     }
-    finder_.Remove(pos_);
-    finder_.Insert(pos_);
+    search ? finder_.Search(pos_) : finder_.Skip(pos_);
   }
 
   ByteLayer& io_;
-  TrieMatchFinder finder_;
+  Finder finder_;
   BlockEncoder blocks_;
   unsigned remaining_ = 0;
   unsigned pos_ = 0;
 };
 
-}  // namespace
-
-void EncodeLh5(ByteLayer& io) {
-  auto encoder = std::make_unique<Lh5Encoder>(io);
+template <class Finder>
+void Encode(ByteLayer& io) {
+  // The tables are too large for the stack.
+  auto encoder = std::make_unique<Lh5Encoder<Finder>>(io);
   encoder->Run();
 }
+
+}  // namespace
+
+void EncodeLh5(ByteLayer& io) { Encode<ChainFinder>(io); }
+
+void lh5::EncodeLh5WithTrie(ByteLayer& io) { Encode<TrieFinder>(io); }
 
 }  // namespace vorncom::archive

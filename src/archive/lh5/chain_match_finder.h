@@ -1,0 +1,78 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "archive/lh5/lh5_format.h"
+
+namespace vorncom::archive::lh5 {
+
+// Longest-match search over the last 8191 positions of the encoder's window, giving the same
+// answer as the trie (the longest match of up to kMaxMatch bytes, and among equally long ones
+// the nearest) at a fraction of its cost.
+//
+// The trie has to search at every position, because inserting a string is a search. Here
+// inserting only links the position into three hash chains, and the search runs where the
+// encoder needs a match: after a literal and at the end of a match, not inside one. The chains
+// are keyed by the first 8, 4 and 3 bytes. Every earlier string that shares at least 8 bytes
+// with the key is on the 8-byte chain, so when that chain yields a match the longest match is
+// among its entries; only when it yields none do the shorter chains matter, and there a 4-byte
+// chain bounds its lengths at 7 and the 3-byte chain needs its nearest true entry only. Chains
+// are walked newest first and a candidate replaces the best only when strictly longer, which is
+// the trie's choice of the nearest among equals.
+//
+// Text indexes work as in the trie: positions live in [kWindowSize, 2 * kWindowSize) and the
+// caller slides the text down by kWindowSize, calling Slide() when it does.
+class ChainMatchFinder {
+ public:
+  static constexpr unsigned kTextSize = 2 * kWindowSize + kMaxMatch + 1;  // 16641 bytes
+
+  ChainMatchFinder();
+
+  void Reset();
+
+  uint8_t* text() { return text_.data(); }
+
+  // Links the string at `position` into the chains. Positions must come in order, each once.
+  void Insert(unsigned position);
+  // Finds the longest match of the string at `position` among the positions inserted before
+  // it, at most one window back. Lengths below kThreshold are reported as 0.
+  void Find(unsigned position);
+  // The text was moved down by kWindowSize.
+  void Slide();
+
+  unsigned match_length() const { return match_length_; }
+  unsigned match_position() const { return match_position_; }
+  void ClipMatch(unsigned limit) {
+    if (match_length_ > limit) match_length_ = limit;
+  }
+
+ private:
+  static constexpr unsigned kHashBits = 15;
+  static constexpr unsigned kHeads = 1u << kHashBits;
+  static constexpr uint32_t kChainMask = kWindowSize - 1;
+  // Chains hold stream positions offset by base_, so they survive slides untouched; 0 is none.
+  // Before the offsets could overflow they are rebased, dropping everything out of the window.
+  static constexpr uint32_t kRebaseAt = 1u << 30;
+
+  struct Chain {
+    std::vector<uint32_t> head = std::vector<uint32_t>(kHeads);
+    std::vector<uint32_t> prev = std::vector<uint32_t>(kWindowSize);
+    void Link(unsigned hash, uint32_t at) {
+      prev[at & kChainMask] = head[hash];
+      head[hash] = at;
+    }
+  };
+
+  uint32_t Oldest(uint32_t at) const { return at > kWindowSize - 1 ? at - (kWindowSize - 1) : 1; }
+  void Rebase();
+
+  // Leaves kMaxMatch + 8 bytes readable after every position, for 8-byte comparisons.
+  std::vector<uint8_t> text_;
+  Chain chain8_, chain4_, chain3_;
+  uint32_t base_ = 0;
+  unsigned match_length_ = 0;
+  unsigned match_position_ = 0;
+};
+
+}  // namespace vorncom::archive::lh5
