@@ -50,8 +50,18 @@ unsigned Hash3(const uint8_t* p) {
   return (v * 2246822519u) >> (32 - kBits);
 }
 
-bool SameThree(const uint8_t* a, const uint8_t* b) {
-  return a[0] == b[0] && a[1] == b[1] && a[2] == b[2];
+// How many of the first `limit` bytes at `p` equal `byte`.
+unsigned RunLength(const uint8_t* p, uint8_t byte, unsigned limit) {
+  const uint64_t pattern = 0x0101010101010101ull * byte;
+  for (unsigned n = 0; n < limit; n += 8) {
+    const uint64_t diff = Load64(p + n) ^ pattern;
+    if (diff != 0) {
+      const unsigned bits = std::endian::native == std::endian::little ? std::countr_zero(diff)
+                                                                       : std::countl_zero(diff);
+      return std::min(limit, n + bits / 8);
+    }
+  }
+  return limit;
 }
 
 }  // namespace
@@ -62,69 +72,99 @@ void ChainMatchFinder::Reset() {
   for (Chain* chain : {&chain8_, &chain4_, &chain3_})
     std::fill(chain->head.begin(), chain->head.end(), 0);
   base_ = 0;
+  next_ = 0;
   match_length_ = 0;
   match_position_ = 0;
 }
 
-void ChainMatchFinder::Insert(unsigned position) {
-  const uint8_t* key = text_.data() + position;
-  const uint32_t at = base_ + position;
-  chain8_.Link(Hash8<kHashBits>(Load64(key)), at);
-  chain4_.Link(Hash4<kHashBits>(Load32(key)), at);
-  chain3_.Link(Hash3<kHashBits>(key), at);
+void ChainMatchFinder::Insert(unsigned position) { InsertRange(position, position + 1); }
+
+void ChainMatchFinder::InsertRange(unsigned from, unsigned to) {
+  uint32_t at = base_ + from;
+  // The run start of the position before, when the run may go on.
+  uint32_t run = at == next_ ? run_start_[(at - 1) & kChainMask] : at;
+  for (const uint8_t* key = text_.data() + from; at != base_ + to; ++at, ++key) {
+    chain8_.Link(Hash8<kHashBits>(Load64(key)), at);
+    chain4_.Link(Hash4<kHashBits>(Load32(key)), at);
+    chain3_.Link(Hash3<kHashBits>(key), at);
+    if (at != next_ || key[0] != key[-1]) run = at;
+    run_start_[at & kChainMask] = run;
+    next_ = at + 1;
+  }
+}
+
+template <unsigned kLevel, bool kRunKey>
+void ChainMatchFinder::Walk(const Chain& chain, uint32_t head, const uint8_t* key, unsigned key_run,
+                            uint32_t oldest, unsigned enough, Best& best) const {
+  constexpr unsigned level = kLevel;
+  const auto consider = [&best](uint32_t at, unsigned length) {
+    if (length > best.length) best = {length, at};
+  };
+  for (uint32_t c = head; c >= oldest;) {
+    const uint8_t* p = Text(c);
+    if (kRunKey && RunLength(p, key[0], level) == level) {
+      // The newest entry of an earlier run of the key's byte; `r` bytes of it are left from here.
+      const unsigned r = RunLength(p, key[0], key_run + 1);
+      const uint32_t start = std::max(run_start_[c & kChainMask], oldest);
+      if (r > key_run) {
+        consider(c, key_run);  // older entries of this run only repeat the run
+      } else if (const uint32_t exact = c - (key_run - r); exact >= start) {
+        consider(exact, CommonLength(key, Text(exact)));
+      } else {
+        consider(start, r + (c - start));  // the run is too short: its longest part
+      }
+      if (best.length >= enough || run_start_[c & kChainMask] <= oldest) break;
+      c = chain.prev[run_start_[c & kChainMask] & kChainMask];
+      continue;
+    }
+    // A longer match must agree at the best length too; most candidates fail right there.
+    if (best.length != 0 ? p[best.length] == key[best.length]
+        : level == 8     ? Load64(p) == Load64(key)
+                         : Load32(p) == Load32(key)) {
+      consider(c, CommonLength(key, p));
+      if (best.length >= enough) break;
+    }
+    c = chain.prev[c & kChainMask];
+  }
 }
 
 void ChainMatchFinder::Find(unsigned position) {
   const uint8_t* key = text_.data() + position;
   const uint32_t at = base_ + position;
   const uint32_t oldest = Oldest(at);
-  unsigned best = 0;
-  uint32_t best_at = 0;
+  const unsigned key_run = RunLength(key, key[0], kMaxMatch);
+  Best best;
 
-  const uint64_t key8 = Load64(key);
-  for (uint32_t c = chain8_.head[Hash8<kHashBits>(key8)]; c >= oldest;
-       c = chain8_.prev[c & kChainMask]) {
-    const uint8_t* p = text_.data() + (c - base_);
-    // A longer match must agree at the best length too; most candidates fail right there.
-    if (best != 0 ? p[best] != key[best] : Load64(p) != key8) continue;
-    const unsigned n = CommonLength(key, p);
-    if (n > best) {
-      best = n;
-      best_at = c;
-      if (n == kMaxMatch) break;
-    }
+  const uint32_t head8 = chain8_.head[Hash8<kHashBits>(Load64(key))];
+  if (key_run >= 8) {
+    Walk<8, true>(chain8_, head8, key, key_run, oldest, kMaxMatch, best);
+  } else {
+    Walk<8, false>(chain8_, head8, key, key_run, oldest, kMaxMatch, best);
   }
-
-  if (best == 0) {
+  if (best.length < 8) {
     // No earlier string shares 8 bytes, so the 4-byte chain holds matches of 4 to 7 bytes.
-    const uint32_t key4 = Load32(key);
-    for (uint32_t c = chain4_.head[Hash4<kHashBits>(key4)]; c >= oldest;
-         c = chain4_.prev[c & kChainMask]) {
-      const uint8_t* p = text_.data() + (c - base_);
-      if (best != 0 ? p[best] != key[best] : Load32(p) != key4) continue;
-      const unsigned n = CommonLength(key, p);
-      if (n > best) {
-        best = n;
-        best_at = c;
-        if (n >= 7) break;
-      }
+    best = {};
+    const uint32_t head4 = chain4_.head[Hash4<kHashBits>(Load32(key))];
+    if (key_run >= 4) {
+      Walk<4, true>(chain4_, head4, key, key_run, oldest, 7, best);
+    } else {
+      Walk<4, false>(chain4_, head4, key, key_run, oldest, 7, best);
     }
   }
-
-  if (best == 0) {
+  if (best.length < 4) {
     // Matches are 3 bytes at most now: the nearest true one is the answer.
+    best = {};
     for (uint32_t c = chain3_.head[Hash3<kHashBits>(key)]; c >= oldest;
          c = chain3_.prev[c & kChainMask]) {
-      if (SameThree(key, text_.data() + (c - base_))) {
-        best = kThreshold;
-        best_at = c;
+      if (std::memcmp(key, Text(c), kThreshold) == 0) {
+        best = {kThreshold, c};
         break;
       }
     }
   }
 
-  match_length_ = best;
-  match_position_ = best == 0 ? 0 : best_at - base_;
+  match_length_ = best.length;
+  match_position_ = best.length == 0 ? 0 : best.at - base_;
 }
 
 void ChainMatchFinder::Slide() {
@@ -138,6 +178,8 @@ void ChainMatchFinder::Rebase() {
     for (uint32_t& e : chain->head) e = e > shift ? e - shift : 0;
     for (uint32_t& e : chain->prev) e = e > shift ? e - shift : 0;
   }
+  for (uint32_t& e : run_start_) e = e > shift ? e - shift : 0;
+  next_ = next_ > shift ? next_ - shift : 0;
   base_ = 0;
 }
 

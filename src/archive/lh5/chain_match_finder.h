@@ -21,6 +21,11 @@ namespace vorncom::archive::lh5 {
 // are walked newest first and a candidate replaces the best only when strictly longer, which is
 // the trie's choice of the nearest among equals.
 //
+// Runs of one byte (zero padding above all) would fill a chain with one entry per byte of the
+// run. For a key that starts with a run of k bytes, only one position of each earlier run can
+// be the answer: the one k bytes before the run's end, or the run's first position when the run
+// is shorter. The walk takes that position and jumps past the rest of the run.
+//
 // Text indexes work as in the trie: positions live in [kWindowSize, 2 * kWindowSize) and the
 // caller slides the text down by kWindowSize, calling Slide() when it does.
 class ChainMatchFinder {
@@ -35,6 +40,8 @@ class ChainMatchFinder {
 
   // Links the string at `position` into the chains. Positions must come in order, each once.
   void Insert(unsigned position);
+  // Inserts the positions from `from` up to, not including, `to`.
+  void InsertRange(unsigned from, unsigned to);
   // Finds the longest match of the string at `position` among the positions inserted before
   // it, at most one window back. Lengths below kThreshold are reported as 0.
   void Find(unsigned position);
@@ -64,12 +71,26 @@ class ChainMatchFinder {
     }
   };
 
+  struct Best {
+    unsigned length = 0;
+    uint32_t at = 0;
+  };
+
   uint32_t Oldest(uint32_t at) const { return at > kWindowSize - 1 ? at - (kWindowSize - 1) : 1; }
+  const uint8_t* Text(uint32_t at) const { return text_.data() + (at - base_); }
+  // Walks `chain` newest first from `head` over the entries whose first kLevel bytes hash like
+  // the key's, keeping the strictly longest match, until one of `enough` bytes is found.
+  // kRunKey: the key starts with a run of `key_run` >= kLevel equal bytes.
+  template <unsigned kLevel, bool kRunKey>
+  void Walk(const Chain& chain, uint32_t head, const uint8_t* key, unsigned key_run,
+            uint32_t oldest, unsigned enough, Best& best) const;
   void Rebase();
 
   // Leaves kMaxMatch + 8 bytes readable after every position, for 8-byte comparisons.
   std::vector<uint8_t> text_;
   Chain chain8_, chain4_, chain3_;
+  std::vector<uint32_t> run_start_ = std::vector<uint32_t>(kWindowSize);  // by position
+  uint32_t next_ = 0;  // the position expected next, whose run may continue the last one
   uint32_t base_ = 0;
   unsigned match_length_ = 0;
   unsigned match_position_ = 0;

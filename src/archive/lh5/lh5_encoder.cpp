@@ -3,6 +3,7 @@
 
 #include "archive/lh5/lh5_encoder.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -21,10 +22,10 @@ using namespace lh5;
 // happens after 7936 bytes; the bytes before it are spaces and never match.
 constexpr unsigned kStart = kWindowSize + kMaxMatch;
 
-// The two match finders behind one shape: Skip() enters a position whose match the parse does
+// The two match finders behind one shape: Skip() enters positions whose match the parse does
 // not need, Search() enters one and finds its match.
 struct ChainFinder : ChainMatchFinder {
-  void Skip(unsigned position) { Insert(position); }
+  void Skip(unsigned from, unsigned to) { InsertRange(from, to); }
   void Search(unsigned position) {
     Find(position);
     Insert(position);
@@ -33,7 +34,9 @@ struct ChainFinder : ChainMatchFinder {
 
 // The trie must search everywhere: inserting a string is finding its match.
 struct TrieFinder : TrieMatchFinder {
-  void Skip(unsigned position) { Search(position); }
+  void Skip(unsigned from, unsigned to) {
+    for (unsigned position = from; position < to; ++position) Search(position);
+  }
   void Search(unsigned position) {
     Remove(position);
     Insert(position);
@@ -57,15 +60,15 @@ class Lh5Encoder {
     while (remaining_ > 0) {
       const unsigned last_length = finder_.match_length();
       const unsigned last_position = finder_.match_position();
-      Advance(true);
+      Advance();
       finder_.ClipMatch(remaining_);
       if (finder_.match_length() > last_length || last_length < kThreshold) {
         blocks_.PutLiteral(text[pos_ - 1]);
       } else {
         blocks_.PutMatch(last_length, (pos_ - last_position - 2) & (kWindowSize - 1));
         // Only the position after the match needs its own match.
-        for (unsigned k = 2; k < last_length; ++k) Advance(false);
-        Advance(true);
+        Skip(last_length - 2);
+        Advance();
         finder_.ClipMatch(remaining_);
       }
     }
@@ -84,7 +87,31 @@ class Lh5Encoder {
     return n;
   }
 
-  void Advance(bool search) {
+  // Moves one position on and finds its match.
+  void Advance() {
+    Step();
+    finder_.Search(pos_);
+  }
+
+  // Moves `count` positions on, only entering them into the finder.
+  void Skip(unsigned count) {
+    while (count > 0) {
+      const unsigned before_slide = 2 * kWindowSize - 1 - pos_;
+      if (before_slide == 0) {
+        Step();
+        finder_.Skip(pos_, pos_ + 1);
+        --count;
+        continue;
+      }
+      const unsigned n = std::min(count, before_slide);
+      finder_.Skip(pos_ + 1, pos_ + 1 + n);
+      pos_ += n;
+      remaining_ -= n;
+      count -= n;
+    }
+  }
+
+  void Step() {
     --remaining_;
     if (++pos_ == 2 * kWindowSize) {
       uint8_t* text = finder_.text();
@@ -93,7 +120,6 @@ class Lh5Encoder {
       pos_ = kWindowSize;
       finder_.Slide();
     }
-    search ? finder_.Search(pos_) : finder_.Skip(pos_);
   }
 
   ByteLayer& io_;
