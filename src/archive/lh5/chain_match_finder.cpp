@@ -80,29 +80,32 @@ void ChainMatchFinder::Reset() {
 void ChainMatchFinder::Insert(unsigned position) { InsertRange(position, position + 1); }
 
 void ChainMatchFinder::InsertRange(unsigned from, unsigned to) {
-  uint32_t at = base_ + from;
-  // The run start of the position before, when the run may go on.
-  uint32_t run = at == next_ ? run_start_[(at - 1) & kChainMask] : at;
-  for (const uint8_t* key = text_.data() + from; at != base_ + to; ++at, ++key) {
-    chain8_.Link(Hash8<kHashBits>(Load64(key)), at);
-    chain4_.Link(Hash4<kHashBits>(Load32(key)), at);
-    chain3_.Link(Hash3<kHashBits>(key), at);
-    if (at != next_ || key[0] != key[-1]) run = at;
-    run_start_[at & kChainMask] = run;
-    next_ = at + 1;
+  for (unsigned position = from; position < to; ++position) {
+    const uint8_t* key = text_.data() + position;
+    Link(base_ + position, Hash8<kHashBits>(Load64(key)), Hash4<kHashBits>(Load32(key)),
+         Hash3<kHashBits>(key));
   }
+}
+
+void ChainMatchFinder::Link(uint32_t at, unsigned hash8, unsigned hash4, unsigned hash3) {
+  chain8_.Link(hash8, at);
+  chain4_.Link(hash4, at);
+  chain3_.Link(hash3, at);
+  const uint8_t* key = Text(at);
+  run_start_[at & kChainMask] =
+      at == next_ && key[0] == key[-1] ? run_start_[(at - 1) & kChainMask] : at;
+  next_ = at + 1;
 }
 
 template <unsigned kLevel, bool kRunKey>
 void ChainMatchFinder::Walk(const Chain& chain, uint32_t head, const uint8_t* key, unsigned key_run,
                             uint32_t oldest, unsigned enough, Best& best) const {
-  constexpr unsigned level = kLevel;
   const auto consider = [&best](uint32_t at, unsigned length) {
     if (length > best.length) best = {length, at};
   };
   for (uint32_t c = head; c >= oldest;) {
     const uint8_t* p = Text(c);
-    if (kRunKey && RunLength(p, key[0], level) == level) {
+    if (kRunKey && RunLength(p, key[0], kLevel) == kLevel) {
       // The newest entry of an earlier run of the key's byte; `r` bytes of it are left from here.
       const unsigned r = RunLength(p, key[0], key_run + 1);
       const uint32_t start = std::max(run_start_[c & kChainMask], oldest);
@@ -119,7 +122,7 @@ void ChainMatchFinder::Walk(const Chain& chain, uint32_t head, const uint8_t* ke
     }
     // A longer match must agree at the best length too; most candidates fail right there.
     if (best.length != 0 ? p[best.length] == key[best.length]
-        : level == 8     ? Load64(p) == Load64(key)
+        : kLevel == 8    ? Load64(p) == Load64(key)
                          : Load32(p) == Load32(key)) {
       consider(c, CommonLength(key, p));
       if (best.length >= enough) break;
@@ -128,23 +131,67 @@ void ChainMatchFinder::Walk(const Chain& chain, uint32_t head, const uint8_t* ke
   }
 }
 
-void ChainMatchFinder::Find(unsigned position) {
+void ChainMatchFinder::WalkLong(uint32_t head, const uint8_t* key, uint32_t at, uint32_t oldest,
+                                Best& best) const {
+  // Entries of the chain walked are candidate positions plus `offset`.
+  unsigned offset = 0;
+  for (uint32_t e = head; e >= oldest + offset;) {
+    const uint32_t c = e - offset;
+    const uint8_t* p = Text(c);
+    if (best.length != 0 ? p[best.length] == key[best.length] : Load64(p) == Load64(key)) {
+      const unsigned n = CommonLength(key, p);
+      if (n > best.length) {
+        best = {n, c};
+        if (n == kMaxMatch) return;
+      }
+    }
+    e = chain8_.prev[e & kChainMask];
+    // A longer match also holds the 8 bytes that end at the best length, and those are far
+    // rarer than the first 8: follow their chain instead, shifted back to candidate positions.
+    // Candidates too near to have entered that chain yet are walked where we are first.
+    const unsigned want = best.length >= kSwitchFrom ? best.length - 7 : 0;
+    if (want > offset + kSwitchStep && e >= oldest + offset && e - offset + want < at) {
+      const uint32_t next = e - offset;
+      uint32_t f = chain8_.head[Hash8<kHashBits>(Load64(key + want))];
+      while (f >= oldest + want && f - want > next) f = chain8_.prev[f & kChainMask];
+      e = f;
+      offset = want;
+    }
+  }
+}
+
+void ChainMatchFinder::FindAndInsert(unsigned position) {
   const uint8_t* key = text_.data() + position;
   const uint32_t at = base_ + position;
   const uint32_t oldest = Oldest(at);
+  // The three heads are read together: on data with few matches these reads are most of the
+  // work, and issued at once their cache misses overlap.
+  const unsigned hash8 = Hash8<kHashBits>(Load64(key));
+  const unsigned hash4 = Hash4<kHashBits>(Load32(key));
+  const unsigned hash3 = Hash3<kHashBits>(key);
+  const uint32_t head8 = chain8_.head[hash8];
+  const uint32_t head4 = chain4_.head[hash4];
+  const uint32_t head3 = chain3_.head[hash3];
+  Find(key, at, oldest, head8, head4, head3);
+  Link(at, hash8, hash4, hash3);
+}
+
+void ChainMatchFinder::Find(const uint8_t* key, uint32_t at, uint32_t oldest, uint32_t head8,
+                            uint32_t head4, uint32_t head3) {
+  match_length_ = 0;
+  match_position_ = 0;
+  if (head3 < oldest) return;  // no earlier string shares even 3 bytes
   const unsigned key_run = RunLength(key, key[0], kMaxMatch);
   Best best;
 
-  const uint32_t head8 = chain8_.head[Hash8<kHashBits>(Load64(key))];
   if (key_run >= 8) {
     Walk<8, true>(chain8_, head8, key, key_run, oldest, kMaxMatch, best);
   } else {
-    Walk<8, false>(chain8_, head8, key, key_run, oldest, kMaxMatch, best);
+    WalkLong(head8, key, at, oldest, best);
   }
   if (best.length < 8) {
     // No earlier string shares 8 bytes, so the 4-byte chain holds matches of 4 to 7 bytes.
     best = {};
-    const uint32_t head4 = chain4_.head[Hash4<kHashBits>(Load32(key))];
     if (key_run >= 4) {
       Walk<4, true>(chain4_, head4, key, key_run, oldest, 7, best);
     } else {
@@ -154,8 +201,7 @@ void ChainMatchFinder::Find(unsigned position) {
   if (best.length < 4) {
     // Matches are 3 bytes at most now: the nearest true one is the answer.
     best = {};
-    for (uint32_t c = chain3_.head[Hash3<kHashBits>(key)]; c >= oldest;
-         c = chain3_.prev[c & kChainMask]) {
+    for (uint32_t c = head3; c >= oldest; c = chain3_.prev[c & kChainMask]) {
       if (std::memcmp(key, Text(c), kThreshold) == 0) {
         best = {kThreshold, c};
         break;

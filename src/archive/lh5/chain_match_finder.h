@@ -43,8 +43,8 @@ class ChainMatchFinder {
   // Inserts the positions from `from` up to, not including, `to`.
   void InsertRange(unsigned from, unsigned to);
   // Finds the longest match of the string at `position` among the positions inserted before
-  // it, at most one window back. Lengths below kThreshold are reported as 0.
-  void Find(unsigned position);
+  // it, at most one window back, then inserts it. Lengths below kThreshold are reported as 0.
+  void FindAndInsert(unsigned position);
   // The text was moved down by kWindowSize.
   void Slide();
 
@@ -61,6 +61,10 @@ class ChainMatchFinder {
   // Chains hold stream positions offset by base_, so they survive slides untouched; 0 is none.
   // Before the offsets could overflow they are rebased, dropping everything out of the window.
   static constexpr uint32_t kRebaseAt = 1u << 30;
+  // A walk moves to the chain of the bytes ending at the best length once that length reaches
+  // kSwitchFrom, and again whenever it has grown by more than kSwitchStep.
+  static constexpr unsigned kSwitchFrom = 16;
+  static constexpr unsigned kSwitchStep = 8;
 
   struct Chain {
     std::vector<uint32_t> head = std::vector<uint32_t>(kHeads);
@@ -84,6 +88,11 @@ class ChainMatchFinder {
   template <unsigned kLevel, bool kRunKey>
   void Walk(const Chain& chain, uint32_t head, const uint8_t* key, unsigned key_run,
             uint32_t oldest, unsigned enough, Best& best) const;
+  void Link(uint32_t at, unsigned hash8, unsigned hash4, unsigned hash3);
+  void Find(const uint8_t* key, uint32_t at, uint32_t oldest, uint32_t head8, uint32_t head4,
+            uint32_t head3);
+  // Walks the 8-byte chain for a key that does not start with a run.
+  void WalkLong(uint32_t head, const uint8_t* key, uint32_t at, uint32_t oldest, Best& best) const;
   void Rebase();
 
   // Leaves kMaxMatch + 8 bytes readable after every position, for 8-byte comparisons.

@@ -26,10 +26,7 @@ constexpr unsigned kStart = kWindowSize + kMaxMatch;
 // not need, Search() enters one and finds its match.
 struct ChainFinder : ChainMatchFinder {
   void Skip(unsigned from, unsigned to) { InsertRange(from, to); }
-  void Search(unsigned position) {
-    Find(position);
-    Insert(position);
-  }
+  void Search(unsigned position) { FindAndInsert(position); }
 };
 
 // The trie must search everywhere: inserting a string is finding its match.
