@@ -42,6 +42,9 @@ class ByteLayer {
   // Returns the next byte (0..255), or 0 with AtEnd() set when the input is exhausted or the
   // progress handler cancelled.
   uint8_t ReadByte();
+  // The same as ReadByte until `count` bytes are read or the input ends, in bulk; returns how
+  // many bytes were read.
+  size_t ReadBytes(uint8_t* into, size_t count);
   bool AtEnd() const { return at_end_; }
 
   // Throws EUnableToCompress when the budget is spent; stream failures pass through as
@@ -90,6 +93,26 @@ inline uint8_t ByteLayer::ReadByte() {
   read_sum_ += b;
   if (options_.xor_on_read) b ^= NextKeyByte();
   return b;
+}
+
+inline size_t ByteLayer::ReadBytes(uint8_t* into, size_t count) {
+  size_t done = 0;
+  while (done < count) {
+    if (in_pos_ >= in_end_ && !Refill()) break;
+    const size_t chunk = std::min(count - done, in_end_ - in_pos_);
+    const uint8_t* from = in_.data() + in_pos_;
+    uint32_t sum = 0;
+    for (size_t i = 0; i < chunk; ++i) sum += from[i];
+    if (options_.xor_on_read) {
+      for (size_t i = 0; i < chunk; ++i) into[done + i] = from[i] ^ NextKeyByte();
+    } else {
+      std::memcpy(into + done, from, chunk);
+    }
+    read_sum_ += sum;
+    in_pos_ += chunk;
+    done += chunk;
+  }
+  return done;
 }
 
 inline void ByteLayer::WriteByte(uint8_t byte) {

@@ -75,13 +75,7 @@ class Lh5Encoder {
  private:
   // Reads up to `count` bytes into `dest`; returns how many there were.
   unsigned Fill(uint8_t* dest, unsigned count) {
-    unsigned n = 0;
-    while (n < count) {
-      const uint8_t byte = io_.ReadByte();
-      if (io_.AtEnd()) break;
-      dest[n++] = byte;
-    }
-    return n;
+    return static_cast<unsigned>(io_.ReadBytes(dest, count));
   }
 
   // Moves one position on and finds its match.
