@@ -80,11 +80,19 @@ void ChainMatchFinder::Reset() {
 void ChainMatchFinder::Insert(unsigned position) { InsertRange(position, position + 1); }
 
 void ChainMatchFinder::InsertRange(unsigned from, unsigned to) {
-  for (unsigned position = from; position < to; ++position) {
-    const uint8_t* key = text_.data() + position;
-    Link(base_ + position, Hash8<kHashBits>(Load64(key)), Hash4<kHashBits>(Load32(key)),
-         Hash3<kHashBits>(key));
+  if (from == to) return;
+  uint32_t at = base_ + from;
+  // The run start travels in a register; read back from memory it would chain every step to
+  // the store before.
+  uint32_t run = at == next_ ? run_start_[(at - 1) & kChainMask] : at;
+  for (const uint8_t* key = text_.data() + from; at != base_ + to; ++at, ++key) {
+    chain8_.Link(Hash8<kHashBits>(Load64(key)), at);
+    chain4_.Link(Hash4<kHashBits>(Load32(key)), at);
+    chain3_.Link(Hash3<kHashBits>(key), at);
+    if (key[0] != key[-1]) run = at;
+    run_start_[at & kChainMask] = run;
   }
+  next_ = at;
 }
 
 void ChainMatchFinder::Link(uint32_t at, unsigned hash8, unsigned hash4, unsigned hash3) {
@@ -150,7 +158,7 @@ void ChainMatchFinder::WalkLong(uint32_t head, const uint8_t* key, uint32_t at, 
     // rarer than the first 8: follow their chain instead, shifted back to candidate positions.
     // Candidates too near to have entered that chain yet are walked where we are first.
     const unsigned want = best.length >= kSwitchFrom ? best.length - 7 : 0;
-    if (want > offset + kSwitchStep && e >= oldest + offset && e - offset + want < at) {
+    if (want > offset && e >= oldest + offset && e - offset + want < at) {
       const uint32_t next = e - offset;
       uint32_t f = chain8_.head[Hash8<kHashBits>(Load64(key + want))];
       while (f >= oldest + want && f - want > next) f = chain8_.prev[f & kChainMask];

@@ -61,10 +61,9 @@ class ChainMatchFinder {
   // Chains hold stream positions offset by base_, so they survive slides untouched; 0 is none.
   // Before the offsets could overflow they are rebased, dropping everything out of the window.
   static constexpr uint32_t kRebaseAt = 1u << 30;
-  // A walk moves to the chain of the bytes ending at the best length once that length reaches
-  // kSwitchFrom, and again whenever it has grown by more than kSwitchStep.
-  static constexpr unsigned kSwitchFrom = 16;
-  static constexpr unsigned kSwitchStep = 8;
+  // Once the best length reaches this, a walk follows the chain of the 8 bytes that end at the
+  // best length instead, and moves again whenever the best grows.
+  static constexpr unsigned kSwitchFrom = 9;
 
   struct Chain {
     std::vector<uint32_t> head = std::vector<uint32_t>(kHeads);
