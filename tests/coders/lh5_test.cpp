@@ -90,6 +90,12 @@ TEST(Lh5Test, ChainFinderCodesExactlyAsTheTrie) {
     far_repeats.insert(far_repeats.end(), block.begin(), block.end());
   }
   inputs.push_back(far_repeats);
+  // Text that starts with spaces: the spaces ahead of the input in the window match it, but no
+  // string starts there, so a match never reaches back into them.
+  const std::string seed = "  *    *   ";
+  std::string spaced;
+  for (size_t i = 0; i < 187; ++i) spaced += seed.substr(i % seed.size());
+  inputs.emplace_back(spaced.begin(), spaced.end());
 
   for (size_t i = 0; i < inputs.size(); ++i) {
     const Bytes by_trie = RunCoder(inputs[i], [](ByteLayer& io) { lh5::EncodeLh5WithTrie(io); });

@@ -73,6 +73,7 @@ void ChainMatchFinder::Reset() {
     std::fill(chain->head.begin(), chain->head.end(), 0);
   base_ = 0;
   next_ = 0;
+  first_ = 0;
   match_length_ = 0;
   match_position_ = 0;
 }
@@ -82,6 +83,7 @@ void ChainMatchFinder::Insert(unsigned position) { InsertRange(position, positio
 void ChainMatchFinder::InsertRange(unsigned from, unsigned to) {
   if (from == to) return;
   uint32_t at = base_ + from;
+  if (next_ == 0) first_ = at;
   // The run start travels in a register; read back from memory it would chain every step to
   // the store before.
   uint32_t run = at == next_ ? run_start_[(at - 1) & kChainMask] : at;
@@ -96,6 +98,7 @@ void ChainMatchFinder::InsertRange(unsigned from, unsigned to) {
 }
 
 void ChainMatchFinder::Link(uint32_t at, unsigned hash8, unsigned hash4, unsigned hash3) {
+  if (next_ == 0) first_ = at;
   chain8_.Link(hash8, at);
   chain4_.Link(hash4, at);
   chain3_.Link(hash3, at);
@@ -234,6 +237,7 @@ void ChainMatchFinder::Rebase() {
   }
   for (uint32_t& e : run_start_) e = e > shift ? e - shift : 0;
   next_ = next_ > shift ? next_ - shift : 0;
+  first_ = first_ > shift ? first_ - shift : 0;
   base_ = 0;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -79,7 +80,11 @@ class ChainMatchFinder {
     uint32_t at = 0;
   };
 
-  uint32_t Oldest(uint32_t at) const { return at > kWindowSize - 1 ? at - (kWindowSize - 1) : 1; }
+  // The oldest candidate for a match at `at`: one window back, never before the first position
+  // inserted (the spaces ahead of the input are text, but no string starts there).
+  uint32_t Oldest(uint32_t at) const {
+    return std::max(at > kWindowSize - 1 ? at - (kWindowSize - 1) : 1, first_);
+  }
   const uint8_t* Text(uint32_t at) const { return text_.data() + (at - base_); }
   // Walks `chain` newest first from `head` over the entries whose first kLevel bytes hash like
   // the key's, keeping the strictly longest match, until one of `enough` bytes is found.
@@ -98,7 +103,8 @@ class ChainMatchFinder {
   std::vector<uint8_t> text_;
   Chain chain8_, chain4_, chain3_;
   std::vector<uint32_t> run_start_ = std::vector<uint32_t>(kWindowSize);  // by position
-  uint32_t next_ = 0;  // the position expected next, whose run may continue the last one
+  uint32_t next_ = 0;   // the position expected next, whose run may continue the last one
+  uint32_t first_ = 0;  // the first position inserted
   uint32_t base_ = 0;
   unsigned match_length_ = 0;
   unsigned match_position_ = 0;

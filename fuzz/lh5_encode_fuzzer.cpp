@@ -1,0 +1,48 @@
+// The LH5 encoder with its chain finder must code every input exactly as with the trie, and
+// the stream must decode back to the input.
+#include <cstdlib>
+#include <sstream>
+#include <string>
+
+#include "archive/byte_layer.h"
+#include "archive/coders.h"
+#include "archive/lh5/lh5_encoder.h"
+
+namespace {
+
+using namespace vorncom::archive;
+
+template <class Coder>
+std::string Run(const std::string& input, Coder coder, int64_t count = 0) {
+  std::istringstream in(input);
+  std::ostringstream out;
+  ByteLayer::Options options;
+  options.input_size = static_cast<int64_t>(input.size());
+  ByteLayer io(in, out, options);
+  coder(io, count);
+  io.Flush();
+  return out.str();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  // Short inputs are stretched by repeating them, so that matches, runs and slides of the
+  // window are common instead of rare.
+  std::string input(reinterpret_cast<const char*>(data), size);
+  if (size > 0 && size < 64) {
+    const size_t times = 1 + data[0] * 64u / size;
+    std::string stretched;
+    for (size_t i = 0; i < times; ++i) stretched += input.substr(i % size);
+    input = stretched;
+  }
+  const std::string by_chain = Run(input, [](ByteLayer& io, int64_t) { EncodeLh5(io); });
+  const std::string by_trie =
+      Run(input, [](ByteLayer& io, int64_t) { lh5::EncodeLh5WithTrie(io); });
+  if (by_chain != by_trie) std::abort();
+  const std::string back = Run(
+      by_chain, [](ByteLayer& io, int64_t n) { DecodeLh5(io, n); },
+      static_cast<int64_t>(input.size()));
+  if (back.substr(0, input.size()) != input) std::abort();
+  return 0;
+}
