@@ -27,14 +27,14 @@ std::string Run(const std::string& input, Coder coder, int64_t count = 0) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  // Short inputs are stretched by repeating them, so that matches, runs and slides of the
-  // window are common instead of rare.
+  // With an odd first byte the rest is stretched to up to 32 KiB by repeating its suffixes,
+  // so that long matches, runs, matches across the window's edge and slides are common.
   std::string input(reinterpret_cast<const char*>(data), size);
-  if (size > 0 && size < 64) {
-    const size_t times = 1 + data[0] * 64u / size;
-    std::string stretched;
-    for (size_t i = 0; i < times; ++i) stretched += input.substr(i % size);
-    input = stretched;
+  if (size >= 2 && (data[0] & 1) != 0) {
+    const std::string body = input.substr(1);
+    const size_t target = 256 + size_t{data[0]} * 128;
+    input.clear();
+    for (size_t i = 0; input.size() < target; ++i) input += body.substr(i % body.size());
   }
   const std::string by_chain = Run(input, [](ByteLayer& io, int64_t) { EncodeLh5(io); });
   const std::string by_trie =
