@@ -28,16 +28,19 @@ for t in lhasa jlha gzip; do command -v $t >/dev/null || { echo "$t is missing" 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# cpu_time CMD...: best user+system seconds over $runs runs (run inside $work).
+# cpu_time CMD...: best user+system seconds over $runs runs (run inside $work). The children's
+# resource usage is read directly: time(1) prints hundredths, too coarse for the decoders.
 cpu_time() {
-  local best=
-  for ((i = 0; i < runs; i++)); do
-    (cd "$work" && /usr/bin/time -o "$work/.t" -f "%U %S" "$@" >/dev/null 2>&1)
-    local t
-    t=$(awk '{printf "%.3f", $1 + $2}' "$work/.t")
-    if [[ -z $best ]] || awk -v a="$t" -v b="$best" 'BEGIN { exit !(a < b) }'; then best=$t; fi
-  done
-  echo "$best"
+  (cd "$work" && python3 -c '
+import resource, subprocess, sys
+best = None
+for _ in range(int(sys.argv[1])):
+    before = resource.getrusage(resource.RUSAGE_CHILDREN)
+    subprocess.run(sys.argv[2:], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    after = resource.getrusage(resource.RUSAGE_CHILDREN)
+    spent = after.ru_utime - before.ru_utime + after.ru_stime - before.ru_stime
+    best = spent if best is None else min(best, spent)
+print(f"{best:.4f}")' "$runs" "$@")
 }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b == 0) print "inf"; else printf "%.2f", a / b }'; }
 size() { stat -c %s "$1"; }
