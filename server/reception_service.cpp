@@ -146,6 +146,12 @@ class Session : public std::enable_shared_from_this<Session> {
       Log(request->method + ": " + e.what());
       Send(wire::Error{request->seq, e.what()}, false);
     }
+    // Asio attempts a write at once when it is started, so the reply is already with the kernel:
+    // the upload's file write now overlaps the client receiving it and sending the next packet.
+    // Writing here rather than on a per-session writer thread keeps one thread per worker and
+    // no hand-off: on a loaded machine a thread wake-up costs more than the page-cache write it
+    // would hide, and the client's turnaround already hides that write.
+    handler_->WritePending();
   }
 
   // Reports a protocol violation to the peer, then closes.
