@@ -96,6 +96,23 @@ TEST_F(ServerTest, PackageOfExactlyTwoPacketsAndProtocolNumbersSurviveRestarts) 
   EXPECT_FALSE(fs::exists(data / "server/store/0000000099_ORPHAN.ZIP"));
 }
 
+// Packets at and above the size the client sends from the caller's own bytes, up to ones that
+// no socket buffer takes in one write, arrive whole and in order.
+TEST_F(ServerTest, PacketsOfEverySizeArriveWhole) {
+  const std::string package = MakePackage(client_.path(), "BIG.ZIP", 6'000'000, 11);
+  const std::vector<uint8_t> bytes = ReadFile(package);
+  for (const size_t packet_size :
+       {rpc::wire::kMinSplice - 1, rpc::wire::kMinSplice, size_t{65536}, size_t{5'000'000}}) {
+    TestServer server("packet_size = " + std::to_string(packet_size) + "\nmax_frame = 8388608\n");
+    auto connection = Connect(server.port());
+    ReceptionServerProxy proxy(*connection);
+    ASSERT_NO_THROW(SendPackage(proxy, package)) << packet_size;
+    const auto stored = server.StoredFiles();
+    ASSERT_EQ(stored.size(), 1u) << packet_size;
+    EXPECT_TRUE(ReadFile(stored[0].string()) == bytes) << packet_size;
+  }
+}
+
 TEST_F(ServerTest, InvalidUploadsAreNeverStored) {
   TestServer server("packet_size = 512\n");
   const std::string good = MakePackage(client_.path(), "GOOD.ZIP", 3000, 3);
