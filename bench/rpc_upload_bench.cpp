@@ -173,6 +173,11 @@ void UploadRawSocket(benchmark::State& state, bool store) {
   fs::remove_all(folder);
 }
 
+// Read the figures of one run together. On a small virtual machine a run settles either with
+// client and server on one CPU (a wake-up costs a few microseconds, so every byte of work adds
+// up: the file write alone can cost as much as the whole raw round trip, see store) or on two
+// CPUs (each wake-up costs tens of microseconds and the server's file write overlaps the
+// client's turnaround). Which one a run gets depends on what else the machine is doing.
 BENCHMARK(UploadThroughServer)->Arg(4096)->Arg(65536)->UseRealTime()->MinTime(2.0);
 BENCHMARK_CAPTURE(UploadRawSocket, no_store, false)
     ->Arg(4096)

@@ -1,8 +1,10 @@
 // Feeds arbitrary bytes to the frame reader as a receiver would: header limit check, then body
-// decoding. Whatever decodes must encode again and decode to a frame of the same kind.
+// decoding. Whatever decodes must encode again (whole and gathered, to the same bytes) and decode
+// to a frame of the same kind.
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <vector>
 
 #include "rpc/wire.h"
 
@@ -21,6 +23,22 @@ static void DecodeAndReencode(std::span<const uint8_t> body) {
   if (n != again.size() - wire::kHeaderSize) __builtin_trap();
   const wire::Frame decoded = wire::DecodeBody(std::span(again).subspan(wire::kHeaderSize));
   if (decoded.index() != frame.index()) __builtin_trap();
+
+  // A gathered write must put the very same bytes on the wire.
+  wire::GatheredFrame gathered;
+  wire::EncodeFrame(frame, gathered);
+  std::vector<uint8_t> flat;
+  size_t from = 0;
+  for (const wire::GatheredFrame::Splice& splice : gathered.splices) {
+    if (splice.at < from || splice.at > gathered.buffer.size()) __builtin_trap();
+    flat.insert(flat.end(), gathered.buffer.begin() + static_cast<ptrdiff_t>(from),
+                gathered.buffer.begin() + static_cast<ptrdiff_t>(splice.at));
+    flat.insert(flat.end(), splice.bytes.begin(), splice.bytes.end());
+    from = splice.at;
+  }
+  flat.insert(flat.end(), gathered.buffer.begin() + static_cast<ptrdiff_t>(from),
+              gathered.buffer.end());
+  if (flat != again || gathered.size != again.size()) __builtin_trap();
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

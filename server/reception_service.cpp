@@ -146,6 +146,14 @@ class Session : public std::enable_shared_from_this<Session> {
       Log(request->method + ": " + e.what());
       Send(wire::Error{request->seq, e.what()}, false);
     }
+    // Asio attempts a write at once when it is started, so the reply is already with the kernel:
+    // the upload's file write now overlaps the client receiving it and sending the next packet.
+    // Not a writer thread per session: handing each packet over costs a thread wake-up, which on
+    // a small machine is dearer than the page-cache write it would hide (measured: slower for
+    // small packets, and for large ones slower when client and server have a CPU each and only
+    // slightly faster when they share one), while the client's turnaround hides the write here
+    // for free, with one thread per worker as before.
+    handler_->WritePending();
   }
 
   // Reports a protocol violation to the peer, then closes.

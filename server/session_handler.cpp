@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <filesystem>
+#include <utility>
 
 #include "common/exception.h"
 
@@ -53,6 +54,8 @@ SessionHandler::~SessionHandler() { DiscardUpload(); }
 void SessionHandler::Log(const std::string& text) const { context_.log.Write(id_, text); }
 
 void SessionHandler::DiscardUpload() {
+  pending_.clear();
+  pending_count_ = 0;
   upload_.reset();
   if (!upload_path_.empty()) {
     std::error_code ignored;
@@ -60,6 +63,22 @@ void SessionHandler::DiscardUpload() {
     upload_path_.clear();
   }
   upload_valid_ = false;
+}
+
+void SessionHandler::WritePending() {
+  if (pending_count_ == 0) return;
+  const size_t count = std::exchange(pending_count_, 0);
+  const bool written = upload_ && std::fwrite(pending_.data(), 1, count, upload_.get()) == count;
+  std::vector<uint8_t>().swap(pending_);  // an idle session holds no packet
+  if (written) return;
+  Log("erro ao gravar " + upload_name_ + "; envio descartado");
+  DiscardUpload();
+  write_failed_ = true;
+}
+
+void SessionHandler::ReportWriteFailure() {
+  if (!std::exchange(write_failed_, false)) return;
+  throw ESessionError("Erro ao gravar o arquivo recebido.");
 }
 
 const FormRule* SessionHandler::Rule() const {
@@ -125,6 +144,7 @@ void SessionHandler::SendFile(const Variant& file_name) {
   const std::string name = TextOf(file_name);
   if (!IsBareFileName(name)) throw ESessionError("Nome de arquivo inválido: " + name + ".");
   DiscardUpload();
+  write_failed_ = false;  // it belonged to the upload this one replaces
   // The name is the server's own: a client name never becomes a path before it is validated.
   const std::string path = context_.incoming_folder + "/upload-" + std::to_string(id_) + ".part";
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
@@ -145,6 +165,8 @@ void SessionHandler::SendFile(const Variant& file_name) {
 }
 
 void SessionHandler::SendDataPacket(Variant& packet, Variant& byte_count) {
+  WritePending();
+  ReportWriteFailure();
   if (!upload_) throw ESessionError("Nenhum envio de arquivo em andamento.");
   const unsigned drop_after = context_.config.fault_drop_after_packets;
   if (drop_after != 0 && packets_ >= drop_after) throw SessionFault{SessionFault::kDrop};
@@ -155,23 +177,23 @@ void SessionHandler::SendDataPacket(Variant& packet, Variant& byte_count) {
   } catch (const EVariantError&) {
     throw ESessionError("Contagem de bytes inválida.");
   }
-  const std::vector<uint8_t>& bytes = packet.AsBytes().bytes;
+  std::vector<uint8_t>& bytes = packet.AsBytes().bytes;
   if (count < 0 || static_cast<size_t>(count) > bytes.size())
     throw ESessionError("Contagem de bytes inválida.");
   if (upload_size_ + count > context_.config.max_upload) {
     DiscardUpload();
     throw ESessionError("O arquivo excede o tamanho máximo aceito pelo servidor.");
   }
-  if (std::fwrite(bytes.data(), 1, static_cast<size_t>(count), upload_.get()) !=
-      static_cast<size_t>(count)) {
-    DiscardUpload();
-    throw ESessionError("Erro ao gravar o arquivo recebido.");
-  }
+  // The packet is the request's own and never goes back to the client, so it is taken, not copied.
+  pending_ = std::move(bytes);
+  pending_count_ = static_cast<size_t>(count);
   upload_size_ += count;
   ++packets_;
 }
 
 bool SessionHandler::ValidFile(const Variant&) {
+  WritePending();
+  ReportWriteFailure();
   if (!upload_) throw ESessionError("Nenhum envio de arquivo em andamento.");
   const bool flushed = std::fflush(upload_.get()) == 0 && ::fsync(::fileno(upload_.get())) == 0;
   upload_.reset();
@@ -195,6 +217,8 @@ bool SessionHandler::ValidFile(const Variant&) {
 }
 
 void SessionHandler::Protocolate(Variant& data) {
+  WritePending();
+  ReportWriteFailure();
   if (upload_valid_) {
     ProtocolateUpload(data);
   } else if (download_started_) {

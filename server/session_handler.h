@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "common/date_time.h"
 #include "rpc/reception_server.h"
@@ -44,6 +45,13 @@ class SessionHandler : public rpc::ReceptionServer {
   void EraseFile(Variant& file_name) override;
   int32_t CheckFormStatus() override;
 
+  // Appends the packet the last SendDataPacket accepted to the upload file. The session calls it
+  // once that call's reply is on its way, so the file write overlaps the client's turnaround
+  // instead of delaying the reply. A failed write discards the upload at once; the failure is
+  // kept and reported by the next SendDataPacket, ValidFile or Protocolate, so an upload with a
+  // lost byte is never validated or stored. A new SendFile forgets it.
+  void WritePending();
+
   uint64_t id() const { return id_; }
 
  private:
@@ -54,6 +62,8 @@ class SessionHandler : public rpc::ReceptionServer {
 
   const FormRule* Rule() const;
   void DiscardUpload();
+  // Throws the kept write failure, once.
+  void ReportWriteFailure();
   void ProtocolateUpload(Variant& data);
   void ProtocolateDownload(Variant& data);
   std::string ServerAddress() const;
@@ -69,11 +79,15 @@ class SessionHandler : public rpc::ReceptionServer {
   double control_size_ = 0;
   int32_t operation_ = -1;
 
-  // Upload: open file, its temporary path, bytes so far; validated and header after ValidFile.
+  // Upload: open file, its temporary path, bytes so far (those still pending included);
+  // validated and header after ValidFile.
   File upload_;
   std::string upload_path_;
   std::string upload_name_;
   int64_t upload_size_ = 0;
+  std::vector<uint8_t> pending_;  // the accepted packet not yet in the file
+  size_t pending_count_ = 0;      // how many of its bytes belong to the upload
+  bool write_failed_ = false;
   unsigned packets_ = 0;
   bool upload_valid_ = false;
   PackageHeader header_;

@@ -10,7 +10,9 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <memory>
 
@@ -86,7 +88,8 @@ void Connection::Open() {
   ConnectTo(numeric ? address_ : host_, numeric);
 
   try {
-    SendFrame(wire::Hello{wire::kProtocolVersion, object_guid_, object_name_});
+    wire::EncodeFrame(wire::Hello{wire::kProtocolVersion, object_guid_, object_name_}, out_);
+    SendEncoded();
     wire::Frame answer = ReceiveFrame();
     if (const auto* error = std::get_if<wire::Error>(&answer)) {
       Close();
@@ -156,25 +159,45 @@ void Connection::ConnectTo(const std::string& node, bool numeric) {
                          last_error + ".");
 }
 
-void Connection::SendFrame(const wire::Frame& frame) {
-  const std::vector<uint8_t> bytes = wire::EncodeFrame(frame);
-  if (bytes.size() - wire::kHeaderSize > options_.max_frame)
+void Connection::SendEncoded() {
+  if (out_.size - wire::kHeaderSize > options_.max_frame)
     throw EWireError("Chamada grande demais para o limite de quadro de " +
                      std::to_string(options_.max_frame) + " bytes.");
+  // One gathered write: the payload goes from the caller's variant to the kernel with no copy
+  // in between, and header and body leave together (no wait for an ACK between two writes).
+  std::vector<iovec> parts;
+  parts.reserve(2 * out_.splices.size() + 1);
+  size_t from = 0;
+  for (const wire::GatheredFrame::Splice& splice : out_.splices) {
+    parts.push_back({out_.buffer.data() + from, splice.at - from});
+    parts.push_back({const_cast<uint8_t*>(splice.bytes.data()), splice.bytes.size()});
+    from = splice.at;
+  }
+  parts.push_back({out_.buffer.data() + from, out_.buffer.size() - from});
+
   const auto deadline = Clock::now() + options_.io_timeout;
-  size_t sent = 0;
-  while (sent < bytes.size()) {
-    const ssize_t n = ::send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-    if (n > 0) {
-      sent += static_cast<size_t>(n);
-    } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+  size_t next = 0;  // first part not fully sent
+  while (next < parts.size()) {
+    msghdr message{};
+    message.msg_iov = parts.data() + next;
+    message.msg_iovlen = std::min<size_t>(parts.size() - next, IOV_MAX);
+    const ssize_t n = ::sendmsg(fd_, &message, MSG_NOSIGNAL);
+    if (n >= 0) {
+      auto left = static_cast<size_t>(n);
+      while (next < parts.size() && left >= parts[next].iov_len) left -= parts[next++].iov_len;
+      if (left > 0) {
+        parts[next].iov_base = static_cast<uint8_t*>(parts[next].iov_base) + left;
+        parts[next].iov_len -= left;
+      }
+    } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
       if (!WaitFor(fd_, POLLOUT, deadline)) TimedOut("ao enviar dados ao servidor");
-    } else if (n < 0 && errno == EINTR) {
-      continue;
-    } else {
+    } else if (errno != EINTR) {
       Broken(SystemError(errno));
     }
   }
+  out_.splices.clear();  // they point into the caller's arguments
+  // A call with many small arguments does not pin a large buffer for the connection.
+  if (out_.buffer.capacity() > kReadBuffer) std::vector<uint8_t>().swap(out_.buffer);
 }
 
 void Connection::Fill(std::chrono::steady_clock::time_point deadline) {
@@ -237,7 +260,8 @@ void Connection::Compact(size_t capacity) {
 Variant Connection::Call(std::string_view method, std::vector<Variant>& args) {
   if (!Connected()) throw EConnectionError("A conexão com o servidor não está aberta.");
   const uint32_t seq = next_seq_++;
-  SendFrame(wire::Request{seq, std::string(method), args});
+  wire::EncodeRequest(seq, method, args, out_);
+  SendEncoded();
   wire::Frame answer = ReceiveFrame();
   try {
     if (auto* reply = std::get_if<wire::Reply>(&answer)) {

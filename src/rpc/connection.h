@@ -59,7 +59,8 @@ class Connection {
 
  private:
   void ConnectTo(const std::string& node, bool numeric);
-  void SendFrame(const wire::Frame& frame);
+  // Writes out_, whose spliced bytes are read from where the encoder found them.
+  void SendEncoded();
   wire::Frame ReceiveFrame();
   // Reads what the socket has (at least one byte) into the free end of the read buffer.
   void Fill(std::chrono::steady_clock::time_point deadline);
@@ -78,6 +79,7 @@ class Connection {
   Broker* broker_ = nullptr;
   int fd_ = -1;
   uint32_t next_seq_ = 1;
+  wire::GatheredFrame out_;  // the frame being sent; its buffer is kept between calls
   static constexpr size_t kReadBuffer = 64 << 10;
   std::vector<uint8_t> in_;  // received bytes; [in_begin_, in_end_) not yet decoded
   size_t in_begin_ = 0;

@@ -1,5 +1,6 @@
 #include "rpc/wire.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 #include <limits>
@@ -14,9 +15,12 @@ namespace {
   throw EWireError("Erro de protocolo na comunicação com o servidor: " + what + ".");
 }
 
-// Appends to a byte vector; the packer's output stream.
+// Appends to a byte vector; the packer's output stream. With `splices`, large byte arrays are
+// recorded there instead of appended.
 struct Sink {
   std::vector<uint8_t>& out;
+  std::vector<GatheredFrame::Splice>* splices = nullptr;
+  size_t spliced = 0;  // bytes recorded in splices
   // Same element type on both sides, so the insert is one memmove, not a per-byte conversion.
   void write(const char* data, size_t size) {
     const auto* bytes = reinterpret_cast<const uint8_t*>(data);
@@ -68,6 +72,11 @@ void PackVariant(Packer& pk, Sink& sink, const Variant& value) {
       pk.pack_array(2);
       pk.pack_int32(b.lower_bound);
       pk.pack_bin(static_cast<uint32_t>(b.bytes.size()));
+      if (sink.splices != nullptr && b.bytes.size() >= kMinSplice) {
+        sink.splices->push_back({sink.out.size(), b.bytes});
+        sink.spliced += b.bytes.size();
+        return;
+      }
       pk.pack_bin_body(reinterpret_cast<const char*>(b.bytes.data()),
                        static_cast<uint32_t>(b.bytes.size()));
       return;
@@ -83,7 +92,7 @@ void PackVariant(Packer& pk, Sink& sink, const Variant& value) {
   }
 }
 
-void PackString(Packer& pk, const std::string& s) {
+void PackString(Packer& pk, std::string_view s) {
   pk.pack_str(static_cast<uint32_t>(s.size()));
   pk.pack_str_body(s.data(), static_cast<uint32_t>(s.size()));
 }
@@ -98,13 +107,14 @@ struct FrameWriter {
     PackString(pk, h.object_guid);
     PackString(pk, h.object_name);
   }
-  void operator()(const Request& r) {
+  void operator()(const Request& r) { PackRequest(r.seq, r.method, r.args); }
+  void PackRequest(uint32_t seq, std::string_view method, std::span<const Variant> args) {
     pk.pack_array(4);
     pk.pack_int32(static_cast<int32_t>(Kind::kRequest));
-    pk.pack_uint32(r.seq);
-    PackString(pk, r.method);
-    pk.pack_array(static_cast<uint32_t>(r.args.size()));
-    for (const Variant& arg : r.args) PackVariant(pk, sink, arg);
+    pk.pack_uint32(seq);
+    PackString(pk, method);
+    pk.pack_array(static_cast<uint32_t>(args.size()));
+    for (const Variant& arg : args) PackVariant(pk, sink, arg);
   }
   void operator()(const Reply& r) {
     pk.pack_array(4);
@@ -261,6 +271,16 @@ const msgpack::object* Fields(const msgpack::object& o, uint32_t count) {
   return o.via.array.ptr;
 }
 
+// The body length goes in front once the body is known. A body above 4 GiB cannot be framed
+// at all; its length is left for the sender's limit check to refuse, never truncated here.
+void PutHeader(std::vector<uint8_t>& out, size_t body) {
+  const auto size = static_cast<uint32_t>(std::min<size_t>(body, UINT32_MAX));
+  out[0] = static_cast<uint8_t>(size >> 24);
+  out[1] = static_cast<uint8_t>(size >> 16);
+  out[2] = static_cast<uint8_t>(size >> 8);
+  out[3] = static_cast<uint8_t>(size);
+}
+
 }  // namespace
 
 std::vector<uint8_t> EncodeFrame(const Frame& frame) {
@@ -274,12 +294,32 @@ std::vector<uint8_t> EncodeFrame(const Frame& frame) {
   Sink sink{out};
   Packer pk(sink);
   std::visit(FrameWriter{pk, sink}, frame);
-  const auto size = static_cast<uint32_t>(out.size() - kHeaderSize);
-  out[0] = static_cast<uint8_t>(size >> 24);
-  out[1] = static_cast<uint8_t>(size >> 16);
-  out[2] = static_cast<uint8_t>(size >> 8);
-  out[3] = static_cast<uint8_t>(size);
+  PutHeader(out, out.size() - kHeaderSize);
   return out;
+}
+
+namespace {
+
+template <typename Write>
+void EncodeGathered(GatheredFrame& out, Write write) {
+  out.buffer.assign(kHeaderSize, 0);
+  out.splices.clear();
+  Sink sink{out.buffer, &out.splices};
+  Packer pk(sink);
+  write(FrameWriter{pk, sink});
+  out.size = out.buffer.size() + sink.spliced;
+  PutHeader(out.buffer, out.size - kHeaderSize);
+}
+
+}  // namespace
+
+void EncodeFrame(const Frame& frame, GatheredFrame& out) {
+  EncodeGathered(out, [&](FrameWriter writer) { std::visit(writer, frame); });
+}
+
+void EncodeRequest(uint32_t seq, std::string_view method, std::span<const Variant> args,
+                   GatheredFrame& out) {
+  EncodeGathered(out, [&](FrameWriter writer) { writer.PackRequest(seq, method, args); });
 }
 
 size_t ParseHeader(std::span<const uint8_t, kHeaderSize> header, size_t max_frame) {

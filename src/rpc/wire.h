@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -54,6 +55,29 @@ using Frame = std::variant<Hello, Request, Reply, Error>;
 
 // The whole frame, header included, ready for one write.
 std::vector<uint8_t> EncodeFrame(const Frame& frame);
+
+// A frame for one gathered write: the bytes of `buffer` with each splice's bytes inserted at its
+// offset (splices in ascending order of offset). Large byte arrays are spliced rather than
+// copied, so they are read from the encoded variants when the frame is written: those variants
+// must stay alive and unchanged until then. Reusing one object keeps its buffer's capacity.
+struct GatheredFrame {
+  struct Splice {
+    size_t at;
+    std::span<const uint8_t> bytes;
+  };
+  std::vector<uint8_t> buffer;  // the header and everything not spliced
+  std::vector<Splice> splices;
+  size_t size = 0;  // the whole frame, header included
+};
+
+// Byte arrays at least this long are spliced; below it, a copy costs less than a gather entry.
+constexpr size_t kMinSplice = 1024;
+
+// Encodes `frame` into `out`, replacing what it held; the bytes are those of EncodeFrame.
+void EncodeFrame(const Frame& frame, GatheredFrame& out);
+// Encodes the request [seq, method, args] into `out` without copying the arguments first.
+void EncodeRequest(uint32_t seq, std::string_view method, std::span<const Variant> args,
+                   GatheredFrame& out);
 
 // Body length from a frame header; throws EWireError when it is 0 or above `max_frame`, so the
 // caller can refuse before allocating.

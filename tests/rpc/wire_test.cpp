@@ -118,6 +118,56 @@ TEST(WireTest, DocumentedRequestBytes) {
             Hex("00 00 00 07 94 02 01 c3 81 00 c2"));
 }
 
+// The bytes a gathered write puts on the wire.
+std::vector<uint8_t> Flatten(const GatheredFrame& frame) {
+  std::vector<uint8_t> out;
+  size_t from = 0;
+  for (const GatheredFrame::Splice& splice : frame.splices) {
+    EXPECT_GE(splice.at, from);
+    out.insert(out.end(), frame.buffer.begin() + static_cast<ptrdiff_t>(from),
+               frame.buffer.begin() + static_cast<ptrdiff_t>(splice.at));
+    out.insert(out.end(), splice.bytes.begin(), splice.bytes.end());
+    from = splice.at;
+  }
+  out.insert(out.end(), frame.buffer.begin() + static_cast<ptrdiff_t>(from), frame.buffer.end());
+  EXPECT_EQ(out.size(), frame.size);
+  return out;
+}
+
+TEST(WireTest, GatheredFramesHaveTheBytesOfWholeFrames) {
+  std::vector<uint8_t> large(kMinSplice);
+  for (size_t i = 0; i < large.size(); ++i) large[i] = static_cast<uint8_t>(i * 7);
+  const std::vector<uint8_t> small(kMinSplice - 1, 0xab);
+  struct Row {
+    const char* what;
+    std::vector<Variant> args;
+    size_t splices;
+  };
+  const Row rows[] = {
+      {"no arguments", {}, 0},
+      {"small packet", {Bytes(1, small), Variant(int32_t{5})}, 0},
+      {"packet first", {Bytes(1, large), Variant(int32_t{5})}, 1},
+      {"packet last", {Variant("x"), Bytes(0, large)}, 1},
+      {"two packets side by side", {Bytes(1, large), Bytes(2, large)}, 2},
+      {"packet nested in an array",
+       {Array(1, {Variant(1.5), Bytes(1, large), Variant::Null(), Bytes(1, small)})},
+       1},
+      {"64 KiB packet", {Bytes(1, std::vector<uint8_t>(65536, 0x5a)), Variant(65536)}, 1},
+  };
+  GatheredFrame reused;  // one object for every row: nothing of a previous frame may remain
+  for (const Row& row : rows) {
+    EncodeRequest(41, "SendDataPacket", row.args, reused);
+    EXPECT_EQ(reused.splices.size(), row.splices) << row.what;
+    EXPECT_EQ(Flatten(reused), EncodeFrame(Request{41, "SendDataPacket", row.args})) << row.what;
+  }
+  for (const Frame& frame :
+       {Frame(Hello{1, "{guid}", "obj"}), Frame(Reply{3, Bytes(1, large), {{0, Bytes(1, large)}}}),
+        Frame(Error{2, "falhou"})}) {
+    EncodeFrame(frame, reused);
+    EXPECT_EQ(Flatten(reused), EncodeFrame(frame));
+  }
+}
+
 TEST(WireTest, HeaderLimitsAreCheckedBeforeReading) {
   const uint8_t zero[4] = {0, 0, 0, 0};
   const uint8_t big[4] = {0x00, 0x10, 0x00, 0x01};

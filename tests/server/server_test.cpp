@@ -1,12 +1,16 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <fstream>
+#include <functional>
 #include <set>
 #include <thread>
 
@@ -90,6 +94,23 @@ TEST_F(ServerTest, PackageOfExactlyTwoPacketsAndProtocolNumbersSurviveRestarts) 
   TestServer restarted("", data / "server");
   EXPECT_EQ(restarted.StoredFiles().size(), 4u);
   EXPECT_FALSE(fs::exists(data / "server/store/0000000099_ORPHAN.ZIP"));
+}
+
+// Packets at and above the size the client sends from the caller's own bytes, up to ones that
+// no socket buffer takes in one write, arrive whole and in order.
+TEST_F(ServerTest, PacketsOfEverySizeArriveWhole) {
+  const std::string package = MakePackage(client_.path(), "BIG.ZIP", 6'000'000, 11);
+  const std::vector<uint8_t> bytes = ReadFile(package);
+  for (const size_t packet_size :
+       {rpc::wire::kMinSplice - 1, rpc::wire::kMinSplice, size_t{65536}, size_t{5'000'000}}) {
+    TestServer server("packet_size = " + std::to_string(packet_size) + "\nmax_frame = 8388608\n");
+    auto connection = Connect(server.port());
+    ReceptionServerProxy proxy(*connection);
+    ASSERT_NO_THROW(SendPackage(proxy, package)) << packet_size;
+    const auto stored = server.StoredFiles();
+    ASSERT_EQ(stored.size(), 1u) << packet_size;
+    EXPECT_TRUE(ReadFile(stored[0].string()) == bytes) << packet_size;
+  }
 }
 
 TEST_F(ServerTest, InvalidUploadsAreNeverStored) {
@@ -319,6 +340,150 @@ TEST_F(ServerTest, ConnectionDroppedMidUploadLeavesNothingBehind) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   EXPECT_TRUE(server.IncomingFiles().empty());
   EXPECT_TRUE(server.StoredFiles().empty());
+
+  // A client that goes away right after a packet's reply, with that packet still to be written.
+  TestServer quiet("packet_size = 256\n");
+  auto leaving = Connect(quiet.port());
+  ReceptionServerProxy leaving_proxy(*leaving);
+  leaving_proxy.SendControlPacket(
+      rpc::BuildControlPacket("IRPF", "2.0", "D.ZIP", 5000, rpc::Operation::kSend, ""));
+  Variant size;
+  leaving_proxy.CheckServerStatus(size);
+  leaving_proxy.SendFile(Variant("D.ZIP"));
+  Variant packet(ByteArray{1, std::vector<uint8_t>(256, 'x')});
+  Variant count(256);
+  leaving_proxy.SendDataPacket(packet, count);
+  EXPECT_EQ(quiet.IncomingFiles().size(), 1u);
+  leaving->Close();
+  for (int i = 0; i < 100 && quiet.context().sessions > 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_TRUE(quiet.IncomingFiles().empty());
+  EXPECT_TRUE(quiet.StoredFiles().empty());
+}
+
+// Caps the size of any file this process writes, the way a full disk stops the server's upload
+// file (the server runs in this process). SIGXFSZ is ignored, so the write fails with EFBIG.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    ::getrlimit(RLIMIT_FSIZE, &saved_);
+    previous_handler_ = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit lowered = saved_;
+    lowered.rlim_cur = bytes;
+    if (::setrlimit(RLIMIT_FSIZE, &lowered) != 0) throw std::runtime_error("setrlimit");
+  }
+  ~FileSizeLimit() {
+    ::setrlimit(RLIMIT_FSIZE, &saved_);
+    std::signal(SIGXFSZ, previous_handler_);
+  }
+
+ private:
+  rlimit saved_{};
+  void (*previous_handler_)(int) = SIG_DFL;
+};
+
+std::string ServerMessage(const std::function<void()>& call) {
+  try {
+    call();
+  } catch (const rpc::EServerError& e) {
+    return e.what();
+  }
+  return "(no error)";
+}
+
+// The server writes a packet to its file only after replying, so a failed write cannot fail the
+// call that carried it: the next upload call must report it, and the upload must never be stored.
+TEST_F(ServerTest, FileWriteFailuresAfterTheReplyAreReportedAndNothingIsStored) {
+  constexpr size_t kPacket = 1000;
+  TestServer server("packet_size = 1000\n");
+  const std::string package = MakePackage(client_.path(), "W.ZIP", 6000, 7);
+  const std::vector<uint8_t> bytes = ReadFile(package);
+  const size_t last = (bytes.size() - 1) / kPacket;
+  ASSERT_GE(last, 4u);
+  const std::string kWriteError = "Erro ao gravar o arquivo recebido.";
+  struct Row {
+    const char* what;
+    size_t failing;    // packet whose write fails
+    rlim_t limit;      // file size cap
+    const char* next;  // the call that must report it
+  };
+  const Row rows[] = {
+      {"part of a middle packet written", 2, 2 * kPacket + 500, "SendDataPacket"},
+      {"last packet, checked by ValidFile", last, last * kPacket, "ValidFile"},
+      {"last packet, Protocolate without ValidFile", last, last * kPacket, "Protocolate"},
+  };
+  auto connection = Connect(server.port());
+  ReceptionServerProxy proxy(*connection);
+  for (const Row& row : rows) {
+    proxy.SendControlPacket(rpc::BuildControlPacket(
+        "IRPF", "2.0", "W.ZIP", static_cast<double>(bytes.size()), rpc::Operation::kSend, ""));
+    Variant size;
+    proxy.CheckServerStatus(size);
+    proxy.SendFile(Variant("W.ZIP"));
+    auto packet = [&](size_t i) {
+      const size_t from = i * kPacket, n = std::min(kPacket, bytes.size() - from);
+      return Variant(ByteArray{1,
+                               {bytes.begin() + static_cast<ptrdiff_t>(from),
+                                bytes.begin() + static_cast<ptrdiff_t>(from + n)}});
+    };
+    {
+      FileSizeLimit limit(row.limit);
+      for (size_t i = 0; i <= row.failing; ++i) {
+        Variant p = packet(i);
+        Variant count(static_cast<int32_t>(p.AsBytes().bytes.size()));
+        ASSERT_NO_THROW(proxy.SendDataPacket(p, count)) << row.what << ", packet " << i;
+      }
+      const std::string next = row.next;
+      Variant data = Variant::Array(1, 14);
+      EXPECT_EQ(ServerMessage([&] {
+                  if (next == "SendDataPacket") {
+                    Variant p = packet(row.failing + 1);
+                    Variant count(static_cast<int32_t>(p.AsBytes().bytes.size()));
+                    proxy.SendDataPacket(p, count);
+                  } else if (next == "ValidFile") {
+                    proxy.ValidFile(Variant(int32_t{0}));
+                  } else {
+                    proxy.Protocolate(data);
+                  }
+                }),
+                kWriteError)
+          << row.what;
+    }
+    EXPECT_THROW(proxy.ValidFile(Variant(int32_t{0})), rpc::EServerError) << row.what;
+    Variant data = Variant::Array(1, 14);
+    EXPECT_THROW(proxy.Protocolate(data), rpc::EServerError) << row.what;
+    EXPECT_TRUE(connection->Connected()) << row.what;
+    EXPECT_TRUE(server.IncomingFiles().empty()) << row.what;
+  }
+  EXPECT_TRUE(server.StoredFiles().empty());
+  EXPECT_EQ(server.context().registry.Count(), 0);
+
+  // A new upload on the same session starts clean and is stored whole.
+  SendPackage(proxy, package);
+  const auto stored = server.StoredFiles();
+  ASSERT_EQ(stored.size(), 1u);
+  EXPECT_EQ(ReadFile(stored[0].string()), bytes);
+}
+
+TEST_F(ServerTest, UploadLimitCountsEveryAcceptedByte) {
+  TestServer server("packet_size = 1000\nmax_upload = 2500\n");
+  auto connection = Connect(server.port());
+  ReceptionServerProxy proxy(*connection);
+  proxy.SendControlPacket(
+      rpc::BuildControlPacket("IRPF", "2.0", "L.ZIP", 2501, rpc::Operation::kSend, ""));
+  Variant size;
+  proxy.CheckServerStatus(size);
+  proxy.SendFile(Variant("L.ZIP"));
+  Variant packet(ByteArray{1, std::vector<uint8_t>(1000, 'x')});
+  for (const int32_t n : {1000, 1000, 500}) {
+    Variant count(n);
+    ASSERT_NO_THROW(proxy.SendDataPacket(packet, count)) << n;
+  }
+  Variant one(int32_t{1});
+  EXPECT_EQ(ServerMessage([&] { proxy.SendDataPacket(packet, one); }),
+            "O arquivo excede o tamanho máximo aceito pelo servidor.");
+  EXPECT_TRUE(server.IncomingFiles().empty());
+  EXPECT_THROW(proxy.ValidFile(Variant(int32_t{0})), rpc::EServerError);
 }
 
 // A raw socket speaking bytes the client library would never send.
