@@ -47,15 +47,35 @@ Reading ReadAll(const Bytes& data, size_t step) {
 }
 
 TEST(ByteLayerTest, BulkReadsEqualByteReadsAcrossBufferEdges) {
-  const Bytes data = MakeData("random", 3 * ByteLayer::kBufferSize + 77);
-  const Reading one = ReadAll(data, 0);
-  ASSERT_EQ(one.bytes.size(), data.size());
-  EXPECT_NE(one.bytes, data);  // the key lock applied
-  for (size_t step : {size_t{1}, size_t{7}, size_t{8192}, size_t{100000}}) {
-    const Reading bulk = ReadAll(data, step);
-    EXPECT_EQ(bulk.bytes, one.bytes) << step;
-    EXPECT_EQ(bulk.sum, one.sum) << step;
-    EXPECT_TRUE(bulk.at_end) << step;
+  // All 0xFF bytes give the largest partial sums.
+  for (const Bytes& data : {MakeData("random", 3 * ByteLayer::kBufferSize + 77),
+                            Bytes(2 * ByteLayer::kBufferSize + 5, 0xFF)}) {
+    const Reading one = ReadAll(data, 0);
+    ASSERT_EQ(one.bytes.size(), data.size());
+    EXPECT_NE(one.bytes, data);  // the key lock applied
+    uint32_t plain_sum = 0;
+    for (uint8_t b : data) plain_sum += b;
+    EXPECT_EQ(one.sum, plain_sum);  // the sum of the bytes as stored
+    for (size_t step : {size_t{1}, size_t{7}, size_t{8192}, size_t{100000}}) {
+      const Reading bulk = ReadAll(data, step);
+      EXPECT_EQ(bulk.bytes, one.bytes) << step;
+      EXPECT_EQ(bulk.sum, one.sum) << step;
+      EXPECT_TRUE(bulk.at_end) << step;
+    }
+  }
+}
+
+TEST(ByteLayerTest, BulkWritesKeepTheSumOfByteWrites) {
+  for (const Bytes& data : {MakeData("random", 20000), Bytes(20000, 0xFF), Bytes(13, 0x80)}) {
+    uint32_t expected = 0;
+    for (uint8_t b : data) expected += b;
+    std::istringstream in;
+    std::ostringstream out;
+    ByteLayer io(in, out, {});
+    io.WriteBytes(data.data(), data.size());
+    io.Flush();
+    EXPECT_EQ(io.write_sum(), expected);
+    EXPECT_EQ(out.str(), std::string(data.begin(), data.end()));
   }
 }
 

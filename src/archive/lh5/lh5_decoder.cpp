@@ -1,6 +1,7 @@
 // Decoder of the -lh5- bit stream: blocks of static Huffman codes (character/length codes,
 // position codes and the code-length codes that describe them) over an 8 KiB window.
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <memory>
@@ -69,11 +70,24 @@ class Lh5Decoder {
       const unsigned value = width <= 1 ? width : (1u << (width - 1)) + in.Read(width - 1);
       unsigned from = (pos - value - 1) & (kWindowSize - 1);
       written += match;
-      if (match >= 32 && value + 1 >= match && from + match <= kWindowSize &&
-          pos + match < kWindowSize) {
-        // The source does not run into the bytes being written (a source just ahead of them, a
-        // window earlier, is read before it is overwritten, as memmove does) and nothing wraps.
-        std::memmove(window + pos, window + from, match);
+      if (pos + match < kWindowSize && from + match <= kWindowSize) {
+        // Nothing wraps and the window does not fill: copy in one go. A source at least the
+        // length behind (or a window earlier, read before it is overwritten) is a memmove; a
+        // nearer one repeats bytes being written and goes forward one byte at a time.
+        if (value + 1 >= match) {
+          std::memmove(window + pos, window + from, match);
+        } else {
+          // The bytes repeat with the distance as period: each copy takes everything written
+          // so far since the source, which doubles the step and never overlaps itself.
+          const uint8_t* source = window + from;
+          uint8_t* to = window + pos;
+          for (unsigned left = match; left > 0;) {
+            const unsigned n = std::min(left, static_cast<unsigned>(to - source));
+            std::memcpy(to, source, n);
+            to += n;
+            left -= n;
+          }
+        }
         pos += match;
         continue;
       }
