@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <random>
 
+#include "archive/lh5/chain_match_finder.h"
 #include "archive/lh5/trie_match_finder.h"
 #include "archive/lzh/search_tree.h"
 
@@ -77,6 +79,64 @@ TEST(TrieMatchFinderTest, FindsTheLongestMatchInTheWindow) {
       ASSERT_LT(finder.match_position(), pos);
     } else {
       ASSERT_LT(finder.match_length(), 3u) << pos;
+    }
+  }
+}
+
+// The chain finder against a brute-force search over the stream itself, across slides of the
+// window and rebases of its stored positions (brought down every three windows here instead of
+// every GiB): the longest match, and the nearest among equally long ones.
+TEST(ChainMatchFinderTest, FindsTheLongestNearestMatchAcrossSlidesAndRebases) {
+  constexpr unsigned kWindow = lh5::kWindowSize;
+  constexpr unsigned kStart = kWindow + lh5::kMaxMatch;
+  std::mt19937 rng(13);
+  // Mostly one letter with others sprinkled in, runs of zeros, and copies of earlier stretches:
+  // long chains, runs that end at every length, and matches at every distance.
+  std::vector<uint8_t> stream;
+  while (stream.size() < 7 * kWindow) {
+    const unsigned kind = rng() % 3;
+    if (kind == 0) {
+      stream.insert(stream.end(), 1 + rng() % 300, 0);
+    } else if (kind == 1) {
+      for (unsigned i = 0, n = 1 + rng() % 200; i < n; ++i)
+        stream.push_back(static_cast<uint8_t>('a' + (rng() % 5 == 0 ? rng() % 3 : 0)));
+    } else if (stream.size() > 10) {
+      const size_t from = rng() % stream.size();
+      const size_t n = std::min<size_t>(1 + rng() % 400, stream.size() - from);
+      for (size_t i = 0; i < n; ++i) stream.push_back(stream[from + i]);
+    }
+  }
+  const size_t checked_end = stream.size() - lh5::kMaxMatch;
+
+  lh5::ChainMatchFinder finder(3 * kWindow);
+  uint8_t* text = finder.text();
+  // The encoder's way of filling and sliding: one window ahead of the position.
+  size_t loaded = std::min<size_t>(kWindow, stream.size());
+  std::copy(stream.begin(), stream.begin() + loaded, text + kStart);
+  unsigned pos = kStart;
+  for (size_t at = 0; at < checked_end; ++at, ++pos) {
+    if (pos == 2 * kWindow) {
+      std::memmove(text, text + kWindow, kWindow + lh5::kMaxMatch);
+      const size_t n = std::min<size_t>(kWindow, stream.size() - loaded);
+      std::copy(stream.begin() + loaded, stream.begin() + loaded + n, text + kStart);
+      loaded += n;
+      pos = kWindow;
+      finder.Slide();
+    }
+    finder.FindAndInsert(pos);
+    if (at % 5 != 0) continue;  // searching everywhere, checking a fifth of it
+    unsigned best = 0, nearest = 0;
+    for (size_t d = 1; d <= std::min<size_t>(at, kWindow - 1); ++d) {
+      const unsigned n = Common(stream.data() + at, stream.data() + at - d, lh5::kMaxMatch);
+      if (n > best) {
+        best = n;
+        nearest = static_cast<unsigned>(d);
+      }
+    }
+    if (best < lh5::kThreshold) best = nearest = 0;
+    ASSERT_EQ(finder.match_length(), best) << at;
+    if (best != 0) {
+      ASSERT_EQ(pos - finder.match_position(), nearest) << at;
     }
   }
 }

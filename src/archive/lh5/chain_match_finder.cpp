@@ -66,7 +66,10 @@ unsigned RunLength(const uint8_t* p, uint8_t byte, unsigned limit) {
 
 }  // namespace
 
-ChainMatchFinder::ChainMatchFinder() : text_(kTextSize + 8, ' ') { Reset(); }
+ChainMatchFinder::ChainMatchFinder(uint32_t rebase_at)
+    : text_(kTextSize + 8, ' '), rebase_at_(rebase_at) {
+  Reset();
+}
 
 void ChainMatchFinder::Reset() {
   for (Chain* chain : {&chain8_, &chain4_, &chain3_})
@@ -226,19 +229,21 @@ void ChainMatchFinder::Find(const uint8_t* key, uint32_t at, uint32_t oldest, ui
 
 void ChainMatchFinder::Slide() {
   base_ += kWindowSize;
-  if (base_ >= kRebaseAt) Rebase();
+  if (base_ >= rebase_at_) Rebase();
 }
 
 void ChainMatchFinder::Rebase() {
-  const uint32_t shift = base_;
+  // Positions stay two windows up, so that no candidate minus a match length goes below zero.
+  const uint32_t shift = base_ - 2 * kWindowSize;
+  const auto down = [shift](uint32_t& e) { e = e > shift ? e - shift : 0; };
   for (Chain* chain : {&chain8_, &chain4_, &chain3_}) {
-    for (uint32_t& e : chain->head) e = e > shift ? e - shift : 0;
-    for (uint32_t& e : chain->prev) e = e > shift ? e - shift : 0;
+    for (uint32_t& e : chain->head) down(e);
+    for (uint32_t& e : chain->prev) down(e);
   }
-  for (uint32_t& e : run_start_) e = e > shift ? e - shift : 0;
-  next_ = next_ > shift ? next_ - shift : 0;
-  first_ = first_ > shift ? first_ - shift : 0;
-  base_ = 0;
+  for (uint32_t& e : run_start_) down(e);
+  down(next_);
+  down(first_);
+  base_ -= shift;
 }
 
 }  // namespace vorncom::archive::lh5

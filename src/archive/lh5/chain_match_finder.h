@@ -33,7 +33,9 @@ class ChainMatchFinder {
  public:
   static constexpr unsigned kTextSize = 2 * kWindowSize + kMaxMatch + 1;  // 16641 bytes
 
-  ChainMatchFinder();
+  // `rebase_at` (above two windows) is where stored positions are brought back down; only tests
+  // lower it.
+  explicit ChainMatchFinder(uint32_t rebase_at = kRebaseAt);
 
   void Reset();
 
@@ -57,11 +59,11 @@ class ChainMatchFinder {
 
  private:
   static constexpr unsigned kHashBits = 15;
-  static constexpr unsigned kHeads = 1u << kHashBits;
-  static constexpr uint32_t kChainMask = kWindowSize - 1;
   // Chains hold stream positions offset by base_, so they survive slides untouched; 0 is none.
   // Before the offsets could overflow they are rebased, dropping everything out of the window.
   static constexpr uint32_t kRebaseAt = 1u << 30;
+  static constexpr unsigned kHeads = 1u << kHashBits;
+  static constexpr uint32_t kChainMask = kWindowSize - 1;
   // Once the best length reaches this, a walk follows the chain of the 8 bytes that end at the
   // best length instead, and moves again whenever the best grows.
   static constexpr unsigned kSwitchFrom = 9;
@@ -106,6 +108,7 @@ class ChainMatchFinder {
   uint32_t next_ = 0;   // the position expected next, whose run may continue the last one
   uint32_t first_ = 0;  // the first position inserted
   uint32_t base_ = 0;
+  uint32_t rebase_at_;
   unsigned match_length_ = 0;
   unsigned match_position_ = 0;
 };
