@@ -20,15 +20,18 @@ uint32_t Load32(const uint8_t* p) {
   return v;
 }
 
+// The index of the first byte in memory order that is not zero in `diff` (not 0).
+unsigned FirstSetByte(uint64_t diff) {
+  return (std::endian::native == std::endian::little ? std::countr_zero(diff)
+                                                     : std::countl_zero(diff)) /
+         8;
+}
+
 // How many leading bytes of `a` and `b` agree, up to kMaxMatch; reads eight bytes at a time.
 unsigned CommonLength(const uint8_t* a, const uint8_t* b) {
   for (unsigned n = 0; n < kMaxMatch; n += 8) {
     const uint64_t diff = Load64(a + n) ^ Load64(b + n);
-    if (diff != 0) {
-      const unsigned bits = std::endian::native == std::endian::little ? std::countr_zero(diff)
-                                                                       : std::countl_zero(diff);
-      return std::min(kMaxMatch, n + bits / 8);
-    }
+    if (diff != 0) return std::min(kMaxMatch, n + FirstSetByte(diff));
   }
   return kMaxMatch;
 }
@@ -55,11 +58,7 @@ unsigned RunLength(const uint8_t* p, uint8_t byte, unsigned limit) {
   const uint64_t pattern = 0x0101010101010101ull * byte;
   for (unsigned n = 0; n < limit; n += 8) {
     const uint64_t diff = Load64(p + n) ^ pattern;
-    if (diff != 0) {
-      const unsigned bits = std::endian::native == std::endian::little ? std::countr_zero(diff)
-                                                                       : std::countl_zero(diff);
-      return std::min(limit, n + bits / 8);
-    }
+    if (diff != 0) return std::min(limit, n + FirstSetByte(diff));
   }
   return limit;
 }
@@ -81,8 +80,6 @@ void ChainMatchFinder::Reset() {
   match_position_ = 0;
 }
 
-void ChainMatchFinder::Insert(unsigned position) { InsertRange(position, position + 1); }
-
 void ChainMatchFinder::InsertRange(unsigned from, unsigned to) {
   if (from == to) return;
   uint32_t at = base_ + from;
@@ -98,17 +95,6 @@ void ChainMatchFinder::InsertRange(unsigned from, unsigned to) {
     run_start_[at & kChainMask] = run;
   }
   next_ = at;
-}
-
-void ChainMatchFinder::Link(uint32_t at, unsigned hash8, unsigned hash4, unsigned hash3) {
-  if (next_ == 0) first_ = at;
-  chain8_.Link(hash8, at);
-  chain4_.Link(hash4, at);
-  chain3_.Link(hash3, at);
-  const uint8_t* key = Text(at);
-  run_start_[at & kChainMask] =
-      at == next_ && key[0] == key[-1] ? run_start_[(at - 1) & kChainMask] : at;
-  next_ = at + 1;
 }
 
 template <unsigned kLevel, bool kRunKey>
@@ -180,14 +166,11 @@ void ChainMatchFinder::FindAndInsert(unsigned position) {
   const uint32_t oldest = Oldest(at);
   // The three heads are read together: on data with few matches these reads are most of the
   // work, and issued at once their cache misses overlap.
-  const unsigned hash8 = Hash8<kHashBits>(Load64(key));
-  const unsigned hash4 = Hash4<kHashBits>(Load32(key));
-  const unsigned hash3 = Hash3<kHashBits>(key);
-  const uint32_t head8 = chain8_.head[hash8];
-  const uint32_t head4 = chain4_.head[hash4];
-  const uint32_t head3 = chain3_.head[hash3];
+  const uint32_t head8 = chain8_.head[Hash8<kHashBits>(Load64(key))];
+  const uint32_t head4 = chain4_.head[Hash4<kHashBits>(Load32(key))];
+  const uint32_t head3 = chain3_.head[Hash3<kHashBits>(key)];
   Find(key, at, oldest, head8, head4, head3);
-  Link(at, hash8, hash4, hash3);
+  InsertRange(position, position + 1);
 }
 
 void ChainMatchFinder::Find(const uint8_t* key, uint32_t at, uint32_t oldest, uint32_t head8,

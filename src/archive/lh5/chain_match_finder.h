@@ -41,9 +41,8 @@ class ChainMatchFinder {
 
   uint8_t* text() { return text_.data(); }
 
-  // Links the string at `position` into the chains. Positions must come in order, each once.
-  void Insert(unsigned position);
-  // Inserts the positions from `from` up to, not including, `to`.
+  // Links the strings at `from` up to, not including, `to` into the chains. Positions must come
+  // in order, each once.
   void InsertRange(unsigned from, unsigned to);
   // Finds the longest match of the string at `position` among the positions inserted before
   // it, at most one window back, then inserts it. Lengths below kThreshold are reported as 0.
@@ -94,7 +93,6 @@ class ChainMatchFinder {
   template <unsigned kLevel, bool kRunKey>
   void Walk(const Chain& chain, uint32_t head, const uint8_t* key, unsigned key_run,
             uint32_t oldest, unsigned enough, Best& best) const;
-  void Link(uint32_t at, unsigned hash8, unsigned hash4, unsigned hash3);
   void Find(const uint8_t* key, uint32_t at, uint32_t oldest, uint32_t head8, uint32_t head4,
             uint32_t head3);
   // Walks the 8-byte chain for a key that does not start with a run.
