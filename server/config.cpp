@@ -1,12 +1,20 @@
 #include "server/config.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <asio/ip/address.hpp>
+#include <cerrno>
 #include <charconv>
-#include <fstream>
+#include <cstring>
 #include <sstream>
 
 namespace vorncom::server {
 
 namespace {
+
+constexpr off_t kMaxConfigSize = 1 << 20;
 
 std::string Trim(std::string_view s) {
   size_t b = 0, e = s.size();
@@ -26,33 +34,53 @@ std::vector<std::string> Split(const std::string& s, char sep) {
   }
 }
 
+[[noreturn]] void FailLine(int line, const std::string& what) {
+  throw EServerConfigError("Configuração inválida na linha " + std::to_string(line) + ": " + what +
+                           ".");
+}
+
+// One `key = value` line; every failure names the line, the key and the value.
 class LineParser {
  public:
-  explicit LineParser(int line) : line_(line) {}
+  LineParser(int line, std::string key, std::string value)
+      : line_(line), key_(std::move(key)), value_(std::move(value)) {}
 
   [[noreturn]] void Fail(const std::string& what) const {
-    throw EServerConfigError("Configuração inválida na linha " + std::to_string(line_) + ": " +
-                             what + ".");
+    throw EServerConfigError("Configuração inválida na linha " + std::to_string(line_) + ", " +
+                             key_ + " = \"" + value_ + "\": " + what + ".");
   }
   int64_t Integer(const std::string& v, int64_t min, int64_t max) const {
     int64_t n = 0;
     auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), n);
     if (ec != std::errc() || end != v.data() + v.size() || n < min || n > max)
-      Fail("número inválido \"" + v + "\"");
+      Fail("esperado um número inteiro de " + std::to_string(min) + " a " + std::to_string(max));
     return n;
   }
   bool Boolean(const std::string& v) const {
     if (v == "true" || v == "yes" || v == "1") return true;
     if (v == "false" || v == "no" || v == "0") return false;
-    Fail("valor lógico inválido \"" + v + "\"");
+    Fail("esperado true ou false");
   }
   std::optional<int32_t> OptionalStatus(const std::string& v) const {
     if (v.empty()) return std::nullopt;
     return static_cast<int32_t>(Integer(v, 0, 255));
   }
+  std::string Address(const std::string& v) const {
+    std::error_code ec;
+    asio::ip::make_address(v, ec);
+    if (ec) Fail("esperado um endereço IP numérico");
+    return v;
+  }
+  std::string NonEmpty(const std::string& v) const {
+    if (v.empty()) Fail("o valor não pode ser vazio");
+    return v;
+  }
+  int line() const { return line_; }
 
  private:
   int line_;
+  std::string key_;
+  std::string value_;
 };
 
 // "\n" in a message stands for a line break, stored as CR LF; "\\" for a backslash.
@@ -84,32 +112,40 @@ ServerConfig ParseServerConfig(const std::string& text) {
   std::istringstream in(text);
   std::string raw;
   int number = 0;
+  // Where packet_size and max_frame were set, to name the line when they do not fit together.
+  std::optional<LineParser> packet_size_line, max_frame_line;
   while (std::getline(in, raw)) {
     ++number;
-    const LineParser p(number);
     const std::string line = Trim(raw);
     if (line.empty() || line[0] == '#') continue;
     const size_t eq = line.find('=');
-    if (eq == std::string::npos) p.Fail("falta \"=\"");
+    if (eq == std::string::npos) FailLine(number, "falta \"=\" em \"" + line + "\"");
     const std::string key = Trim(line.substr(0, eq));
     const std::string v = Trim(line.substr(eq + 1));
+    const LineParser p(number, key, v);
 
     if (key == "listen_address") {
-      c.listen_address = v;
+      c.listen_address = p.Address(v);
     } else if (key == "listen_port") {
       c.listen_port = static_cast<uint16_t>(p.Integer(v, 0, 65535));
     } else if (key == "workers") {
       c.workers = static_cast<unsigned>(p.Integer(v, 1, 64));
     } else if (key == "data_folder") {
-      c.data_folder = v;
+      c.data_folder = p.NonEmpty(v);
     } else if (key == "download_folder") {
       c.download_folder = v;
     } else if (key == "packet_size") {
       c.packet_size = static_cast<int32_t>(p.Integer(v, 1, 16 << 20));
+      packet_size_line = p;
     } else if (key == "max_frame") {
       c.max_frame = static_cast<size_t>(p.Integer(v, 1024, 256 << 20));
+      max_frame_line = p;
     } else if (key == "max_upload") {
       c.max_upload = p.Integer(v, 0, INT32_MAX);
+    } else if (key == "max_expansion") {
+      c.max_expansion = static_cast<unsigned>(p.Integer(v, 1, 1'000'000));
+    } else if (key == "max_sessions") {
+      c.max_sessions = static_cast<unsigned>(p.Integer(v, 1, 1'000'000));
     } else if (key == "idle_timeout_ms") {
       c.idle_timeout = std::chrono::milliseconds(p.Integer(v, 1, 86'400'000));
     } else if (key == "accepting") {
@@ -163,22 +199,53 @@ ServerConfig ParseServerConfig(const std::string& text) {
       c.fault_stall = p.Boolean(v);
     } else if (key == "fault_drop_after_packets") {
       c.fault_drop_after_packets = static_cast<unsigned>(p.Integer(v, 0, 1'000'000'000));
+    } else if (key == "fault_check_delay_ms") {
+      c.fault_check_delay = std::chrono::milliseconds(p.Integer(v, 0, 600'000));
     } else {
-      p.Fail("chave desconhecida \"" + key + "\"");
+      FailLine(number, "chave desconhecida \"" + key + "\"");
     }
   }
   // A packet travels inside one frame together with its call's other values.
-  if (static_cast<size_t>(c.packet_size) + 1024 > c.max_frame)
-    throw EServerConfigError("Configuração inválida: packet_size não cabe em max_frame.");
+  if (static_cast<size_t>(c.packet_size) + 1024 > c.max_frame) {
+    const std::string why = "packet_size " + std::to_string(c.packet_size) +
+                            " mais 1024 bytes não cabe em max_frame " + std::to_string(c.max_frame);
+    if (packet_size_line) packet_size_line->Fail(why);
+    if (max_frame_line) max_frame_line->Fail(why);
+    throw EServerConfigError("Configuração inválida: " + why + ".");
+  }
   return c;
 }
 
 ServerConfig LoadServerConfig(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw EServerConfigError("Não foi possível ler a configuração " + path + ".");
-  std::ostringstream text;
-  text << in.rdbuf();
-  return ParseServerConfig(text.str());
+  // A folder opens and reads as empty, which would silently start the server on defaults.
+  auto fail = [&](const std::string& why) -> void {
+    throw EServerConfigError("Não foi possível ler a configuração " + path + ": " + why + ".");
+  };
+  struct Descriptor {
+    int fd;
+    ~Descriptor() {
+      if (fd >= 0) ::close(fd);
+    }
+  } file{::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)};
+  const int fd = file.fd;
+  if (fd < 0) fail(std::strerror(errno));
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) fail(std::strerror(errno));
+  if (!S_ISREG(st.st_mode)) fail("não é um arquivo comum");
+  if (st.st_size > kMaxConfigSize) fail("arquivo grande demais");
+  std::string text;
+  char buffer[8192];
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n == 0) break;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      fail(std::strerror(errno));
+    }
+    text.append(buffer, static_cast<size_t>(n));
+    if (text.size() > static_cast<size_t>(kMaxConfigSize)) fail("arquivo grande demais");
+  }
+  return ParseServerConfig(text);
 }
 
 }  // namespace vorncom::server

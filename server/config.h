@@ -36,7 +36,12 @@ struct ServerConfig {
   int32_t packet_size = 4096;
   size_t max_frame = 1u << 20;     // largest frame body accepted, bytes
   int64_t max_upload = 256 << 20;  // largest upload accepted, bytes
+  // An upload whose entries claim to expand to more than max_upload × this is refused unexpanded.
+  unsigned max_expansion = 200;
+  // Bounds the time from the end of a reply (or the connection's start) to the end of the next
+  // frame, and the time to send a reply.
   std::chrono::milliseconds idle_timeout{60'000};
+  unsigned max_sessions = 1024;  // connections beyond this are refused
 
   bool accepting = true;
   unsigned busy_limit = 256;  // sessions above this answer busy
@@ -57,12 +62,16 @@ struct ServerConfig {
   bool fault_refuse = false;              // close each connection right after accepting it
   bool fault_stall = false;               // never answer a call after the hello
   unsigned fault_drop_after_packets = 0;  // close the connection at data packet N+1 (0: never)
+  std::chrono::milliseconds fault_check_delay{0};  // ValidFile waits this long before checking
 
   std::string DownloadFolder() const;
+  // The most an upload may expand to while it is checked.
+  uint64_t MaxExpandedBytes() const { return static_cast<uint64_t>(max_upload) * max_expansion; }
 };
 
-// Throws EServerConfigError naming the line of a bad key or value.
+// Throws EServerConfigError naming the line, the key and the value of a bad setting.
 ServerConfig ParseServerConfig(const std::string& text);
+// Also throws EServerConfigError when `path` is not a readable regular file.
 ServerConfig LoadServerConfig(const std::string& path);
 
 }  // namespace vorncom::server

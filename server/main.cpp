@@ -1,4 +1,6 @@
 // vorncom-server: the reference reception server.
+#include <sys/resource.h>
+
 #include <csignal>
 #include <cstring>
 #include <iostream>
@@ -21,6 +23,16 @@ constexpr char kUsage[] =
     "  --help               mostra esta ajuda\n"
     "\n"
     "Encerra de forma ordenada com SIGINT ou SIGTERM.\n";
+
+// Every session holds a socket and an upload or download file; the soft descriptor limit is
+// often far below what max_sessions needs, while the hard limit allows it.
+void RaiseDescriptorLimit() {
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= limit.rlim_max) return;
+  limit.rlim_cur = limit.rlim_max;
+  if (::setrlimit(RLIMIT_NOFILE, &limit) != 0)
+    std::cerr << "vorncom-server: não foi possível elevar o limite de arquivos abertos\n";
+}
 
 }  // namespace
 
@@ -65,6 +77,7 @@ int main(int argc, char** argv) {
   sigaddset(&signals, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   std::signal(SIGPIPE, SIG_IGN);
+  RaiseDescriptorLimit();
 
   try {
     ServerConfig config = config_path.empty() ? ServerConfig{} : LoadServerConfig(config_path);

@@ -1,6 +1,8 @@
 #include "server/reception_service.h"
 
+#include <array>
 #include <asio.hpp>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -15,10 +17,24 @@ namespace {
 using asio::ip::tcp;
 namespace wire = rpc::wire;
 
+using Clock = std::chrono::steady_clock;
+
+// The calls that touch the disk at length (expanding every entry of an upload, syncing files,
+// committing the registry) run on the check pool, so that they never hold up an event loop.
+bool RunsOnPool(const wire::Request& request) {
+  const auto info = rpc::FindMethod(request.method);
+  return info &&
+         (info->method == rpc::Method::kValidFile || info->method == rpc::Method::kProtocolate);
+}
+
 class Session : public std::enable_shared_from_this<Session> {
  public:
-  Session(ServerContext& context, tcp::socket socket)
-      : context_(context), socket_(std::move(socket)), timer_(socket_.get_executor()) {
+  // `checks` must outlive the session's last call.
+  Session(ServerContext& context, tcp::socket socket, asio::thread_pool& checks)
+      : context_(context),
+        socket_(std::move(socket)),
+        timer_(socket_.get_executor()),
+        checks_(checks) {
     ++context_.sessions;
     std::error_code ec;
     const auto local = socket_.local_endpoint(ec);
@@ -37,7 +53,8 @@ class Session : public std::enable_shared_from_this<Session> {
   void Start() {
     Log("conexão de " + peer_);
     if (context_.config.fault_refuse) return Close("recusada (falha simulada)");
-    ReadHeader();
+    ArmTimer();
+    ReadFrame();
   }
 
  private:
@@ -52,11 +69,13 @@ class Session : public std::enable_shared_from_this<Session> {
     socket_.close(ignored);
   }
 
-  // Every read and write must finish within the idle timeout; a silent peer loses its session.
-  // Each operation only moves the deadline; one timer wait is outstanding at a time and re-waits
-  // while the deadline lies ahead, so a busy session does not re-arm a timer on every call.
+  // The deadline runs from the end of the last reply (or the connection's start) to the end of
+  // the next frame, and from the start of a reply to its end; bytes arriving do not move it, so a
+  // peer dripping a frame loses its session like a silent one. One timer wait is outstanding at
+  // a time and re-waits while the deadline lies ahead, so a busy session does not re-arm a timer
+  // on every call.
   void ArmTimer() {
-    deadline_ = std::chrono::steady_clock::now() + context_.config.idle_timeout;
+    deadline_ = Clock::now() + context_.config.idle_timeout;
     if (!timer_waiting_) WaitForDeadline();
   }
 
@@ -66,39 +85,42 @@ class Session : public std::enable_shared_from_this<Session> {
     timer_.async_wait([self = shared_from_this()](const std::error_code& ec) {
       self->timer_waiting_ = false;
       if (ec || !self->socket_.is_open()) return;
-      if (std::chrono::steady_clock::now() < self->deadline_) return self->WaitForDeadline();
-      self->Close("tempo de inatividade esgotado");
+      // The server's own work does not count against the client's time.
+      if (self->on_pool_) return self->ArmTimer();
+      if (Clock::now() < self->deadline_) return self->WaitForDeadline();
+      self->Close("tempo esgotado aguardando o cliente");
     });
   }
 
   // Handles the next buffered frame, or reads more. Frames are read through one buffer, so a
-  // small request usually arrives with a single read.
-  void ReadHeader() {
-    ArmTimer();
-    if (in_end_ - in_begin_ >= wire::kHeaderSize) {
+  // small request usually arrives with a single read. The buffer grows with the bytes that have
+  // arrived, never to the length a header merely claims.
+  void ReadFrame() {
+    const size_t have = in_end_ - in_begin_;
+    size_t room = kInitialBuffer;  // buffer size from in_begin_ wanted for the next read
+    if (have >= wire::kHeaderSize) {
       size_t size = 0;
       try {
         size = wire::ParseHeader(
             std::span<const uint8_t, wire::kHeaderSize>(in_.data() + in_begin_, wire::kHeaderSize),
             context_.config.max_frame);
       } catch (const rpc::EWireError& e) {
-        return Fail(0, e.what());
+        return Fail(e.what());
       }
-      // The length was checked against the limit above, before this allocation.
       const size_t need = wire::kHeaderSize + size;
-      if (in_end_ - in_begin_ >= need) return OnFrame(need);
-      if (in_.size() - in_begin_ < need) Compact(need);
-    } else if (in_end_ == in_.size() || in_.empty()) {
-      Compact(kInitialBuffer);
+      if (have >= need) return OnFrame(need);
+      room = std::min(need, std::max(2 * have, have + kInitialBuffer));
     }
+    if (in_.size() - in_begin_ < room || in_end_ == in_.size()) Compact(room);
     socket_.async_read_some(asio::buffer(in_.data() + in_end_, in_.size() - in_end_),
                             [self = shared_from_this()](const std::error_code& ec, size_t n) {
                               if (ec) return self->Close("conexão encerrada pelo cliente");
                               self->in_end_ += n;
-                              self->ReadHeader();
+                              self->ReadFrame();
                             });
   }
 
+  // Moves the unread bytes to the front; the buffer then holds at least `capacity` bytes.
   void Compact(size_t capacity) {
     std::copy(in_.begin() + static_cast<ptrdiff_t>(in_begin_),
               in_.begin() + static_cast<ptrdiff_t>(in_end_), in_.begin());
@@ -113,7 +135,7 @@ class Session : public std::enable_shared_from_this<Session> {
       frame = wire::DecodeBody(std::span<const uint8_t>(in_.data() + in_begin_ + wire::kHeaderSize,
                                                         length - wire::kHeaderSize));
     } catch (const rpc::EWireError& e) {
-      return Fail(0, e.what());
+      return Fail(e.what());
     }
     in_begin_ += length;
     if (in_begin_ == in_end_) {
@@ -123,29 +145,61 @@ class Session : public std::enable_shared_from_this<Session> {
 
     if (!greeted_) {
       const auto* hello = std::get_if<wire::Hello>(&frame);
-      if (hello == nullptr) return Fail(0, "saudação esperada");
+      if (hello == nullptr) return Fail("saudação esperada");
       if (hello->version != wire::kProtocolVersion)
-        return Fail(0, "versão de protocolo não suportada: " + std::to_string(hello->version));
+        return Fail("versão de protocolo não suportada: " + std::to_string(hello->version));
       if (hello->object_guid != rpc::kServerGUID || hello->object_name != rpc::kServerName)
-        return Fail(0, "objeto remoto desconhecido: " + hello->object_name);
+        return Fail("objeto remoto desconhecido: " + hello->object_name);
       greeted_ = true;
       return Send(wire::Hello{wire::kProtocolVersion, rpc::kServerGUID, rpc::kServerName}, false);
     }
     auto* request = std::get_if<wire::Request>(&frame);
-    if (request == nullptr) return Fail(0, "chamada esperada");
+    if (request == nullptr) return Fail("chamada esperada");
+    // Sequence numbers start at 1 and grow by 1 per call; seq 0 is left for refusals, so an
+    // error frame with seq 0 always means the connection is closing.
+    if (request->seq != next_seq_)
+      return Fail("número de sequência " + std::to_string(request->seq) +
+                  " fora de ordem; esperado " + std::to_string(next_seq_));
+    ++next_seq_;
     if (context_.config.fault_stall) {
       // Keep the connection open and silent; the idle timer ends it.
       Log("chamada " + request->method + " retida (falha simulada)");
       return ArmTimer();
     }
+    if (RunsOnPool(*request)) return CallOnPool(std::move(*request));
+    Answer(Call(*request));
+  }
+
+  // Runs one call on the handler. Nothing when the session must be dropped (fault injection).
+  std::optional<wire::Frame> Call(wire::Request& request) {
     try {
-      Send(rpc::Dispatch(*handler_, *request), false);
+      return rpc::Dispatch(*handler_, request);
     } catch (const SessionFault&) {
-      Close("derrubada (falha simulada)");
+      return std::nullopt;
     } catch (const std::exception& e) {
-      Log(request->method + ": " + e.what());
-      Send(wire::Error{request->seq, e.what()}, false);
+      Log(request.method + ": " + e.what());
+      return wire::Error{request.seq, e.what()};
     }
+  }
+
+  // The session reads nothing while its call runs on the pool (a client has one call in flight),
+  // so the handler is the pool thread's alone until the answer is posted back; the shared
+  // pointers keep the session alive however the client behaves meanwhile.
+  void CallOnPool(wire::Request request) {
+    on_pool_ = true;
+    asio::post(checks_, [self = shared_from_this(), loop = socket_.get_executor(),
+                         request = std::move(request)]() mutable {
+      auto answer = self->Call(request);
+      asio::post(loop, [self = std::move(self), answer = std::move(answer)]() mutable {
+        self->on_pool_ = false;
+        self->Answer(std::move(answer));
+      });
+    });
+  }
+
+  void Answer(std::optional<wire::Frame> answer) {
+    if (!answer) return Close("derrubada (falha simulada)");
+    Send(*answer, false);
     // Asio attempts a write at once when it is started, so the reply is already with the kernel:
     // the upload's file write now overlaps the client receiving it and sending the next packet.
     // Not a writer thread per session: handing each packet over costs a thread wake-up, which on
@@ -156,10 +210,10 @@ class Session : public std::enable_shared_from_this<Session> {
     handler_->WritePending();
   }
 
-  // Reports a protocol violation to the peer, then closes.
-  void Fail(uint32_t seq, const std::string& what) {
+  // Reports a protocol violation to the peer with seq 0, then closes.
+  void Fail(const std::string& what) {
     Log("erro de protocolo: " + what);
-    Send(wire::Error{seq, what}, true);
+    Send(wire::Error{0, what}, true);
   }
 
   void Send(const wire::Frame& frame, bool close_after) {
@@ -171,7 +225,8 @@ class Session : public std::enable_shared_from_this<Session> {
                         if (close_after) return self->Close("erro de protocolo");
                         if (self->out_.capacity() > kKeptBuffer)
                           std::vector<uint8_t>().swap(self->out_);
-                        self->ReadHeader();
+                        self->ArmTimer();
+                        self->ReadFrame();
                       });
   }
 
@@ -182,15 +237,62 @@ class Session : public std::enable_shared_from_this<Session> {
   ServerContext& context_;
   tcp::socket socket_;
   asio::steady_timer timer_;
-  std::chrono::steady_clock::time_point deadline_;
+  asio::thread_pool& checks_;
+  Clock::time_point deadline_;
   bool timer_waiting_ = false;
+  bool on_pool_ = false;  // a call runs on the check pool
   std::unique_ptr<SessionHandler> handler_;
   std::string peer_;
   bool greeted_ = false;
+  uint32_t next_seq_ = 1;
   std::vector<uint8_t> in_;  // received bytes; [in_begin_, in_end_) not yet handled
   size_t in_begin_ = 0;
   size_t in_end_ = 0;
   std::vector<uint8_t> out_;
+};
+
+// A connection beyond max_sessions. It gets the refusal a bad hello gets (an error frame with
+// seq 0) at once, without waiting for its hello, and holds no session. The socket stays open
+// until the peer closes or a short grace ends, so that the client's unread hello does not turn
+// the close into a reset that could destroy the refusal before the client reads it.
+class Refusal : public std::enable_shared_from_this<Refusal> {
+ public:
+  Refusal(tcp::socket socket, const std::string& why)
+      : socket_(std::move(socket)),
+        timer_(socket_.get_executor()),
+        out_(wire::EncodeFrame(wire::Error{0, why})) {}
+
+  void Start() {
+    timer_.expires_after(std::chrono::seconds(1));
+    timer_.async_wait([self = shared_from_this()](const std::error_code&) { self->Close(); });
+    asio::async_write(socket_, asio::buffer(out_),
+                      [self = shared_from_this()](const std::error_code& ec, size_t) {
+                        if (ec) return self->Close();
+                        std::error_code ignored;
+                        self->socket_.shutdown(tcp::socket::shutdown_send, ignored);
+                        self->Drain();
+                      });
+  }
+
+ private:
+  void Drain() {
+    socket_.async_read_some(asio::buffer(scratch_),
+                            [self = shared_from_this()](const std::error_code& ec, size_t) {
+                              if (ec) return self->Close();
+                              self->Drain();
+                            });
+  }
+
+  void Close() {
+    std::error_code ignored;
+    timer_.cancel();
+    socket_.close(ignored);
+  }
+
+  tcp::socket socket_;
+  asio::steady_timer timer_;
+  std::vector<uint8_t> out_;
+  std::array<uint8_t, 512> scratch_{};
 };
 
 }  // namespace
@@ -203,12 +305,24 @@ struct ReceptionService::Impl {
     acceptor->async_accept(target, [this, &target](const std::error_code& ec, tcp::socket socket) {
       if (ec == asio::error::operation_aborted || !acceptor->is_open()) return;
       if (!ec) {
+        // The count only grows on this thread, so no two accepts both take the last place.
+        if (context.sessions.load() >= context.config.max_sessions) {
+          context.log.Write(0, "conexão recusada: limite de sessões atingido");
+          auto refusal = std::make_shared<Refusal>(std::move(socket),
+                                                   "O servidor atingiu o limite de " +
+                                                       std::to_string(context.config.max_sessions) +
+                                                       " sessões simultâneas.");
+          asio::post(target, [refusal] { refusal->Start(); });
+          return Accept();
+        }
         // The session belongs to the worker whose context owns its socket.
-        auto session = std::make_shared<Session>(context, std::move(socket));
+        auto session = std::make_shared<Session>(context, std::move(socket), *checks);
         asio::post(target, [session] { session->Start(); });
         return Accept();
       }
-      // Out of descriptors or memory: pause instead of spinning on the failing accept.
+      // Out of descriptors or memory: pause instead of spinning on the failing accept. The
+      // connection waits in the backlog meanwhile.
+      context.log.Write(0, "erro ao aceitar conexão (" + ec.message() + "); nova tentativa");
       retry_timer.expires_after(std::chrono::milliseconds(100));
       retry_timer.async_wait([this](const std::error_code& wait_error) {
         if (!wait_error && acceptor->is_open()) Accept();
@@ -223,6 +337,7 @@ struct ReceptionService::Impl {
   std::vector<asio::executor_work_guard<asio::io_context::executor_type>> guards;
   std::unique_ptr<tcp::acceptor> acceptor;
   std::vector<std::thread> threads;
+  std::unique_ptr<asio::thread_pool> checks;
   std::thread accept_thread;
   size_t next_worker = 0;
   bool running = false;
@@ -244,6 +359,7 @@ uint16_t ReceptionService::Start() {
   d.acceptor->listen(asio::socket_base::max_listen_connections);
   const uint16_t port = d.acceptor->local_endpoint().port();
 
+  d.checks = std::make_unique<asio::thread_pool>(d.context.config.workers);
   for (unsigned i = 0; i < d.context.config.workers; ++i) {
     d.workers.push_back(std::make_unique<asio::io_context>(1));
     d.guards.push_back(asio::make_work_guard(*d.workers.back()));
@@ -270,6 +386,11 @@ void ReceptionService::Stop() {
   for (auto& worker : d.workers) worker->stop();
   for (auto& thread : d.threads) thread.join();
   d.threads.clear();
+  // Running checks finish; their answers, and the calls still queued, are dropped with the
+  // contexts, which therefore go last.
+  d.checks->stop();
+  d.checks->join();
+  d.checks.reset();
   // Destroying the contexts frees the sessions still waiting for I/O.
   d.acceptor.reset();
   d.workers.clear();

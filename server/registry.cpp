@@ -35,7 +35,39 @@ Registry::Registry(const std::string& path, std::string protocol_prefix)
       " number TEXT UNIQUE, operation INTEGER NOT NULL, file_name TEXT NOT NULL,"
       " stored_path TEXT, size INTEGER NOT NULL, form_type TEXT, form_name TEXT,"
       " form_version TEXT, requester_id TEXT, requester_name TEXT, agency_id TEXT,"
-      " client_address TEXT, started TEXT, finished TEXT)");
+      " client_address TEXT, started TEXT, finished TEXT, stored_name TEXT)");
+  Migrate();
+}
+
+bool Registry::HasColumn(const char* table, const char* column) {
+  sqlite3_stmt* raw = nullptr;
+  const std::string sql =
+      std::string("SELECT 1 FROM pragma_table_info('") + table + "') WHERE name = ?";
+  if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &raw, nullptr) != SQLITE_OK)
+    Fail("Erro ao consultar o banco");
+  Statement query(raw);
+  sqlite3_bind_text(raw, 1, column, -1, SQLITE_STATIC);
+  return sqlite3_step(raw) == SQLITE_ROW;
+}
+
+// Databases from before uploads were stored under their serial lack stored_name; their files
+// keep the names they were stored under (NUMBER_FILENAME), which the column then records.
+void Registry::Migrate() {
+  Exec("BEGIN IMMEDIATE");
+  try {
+    if (!HasColumn("registrations", "stored_name")) {
+      Exec("ALTER TABLE registrations ADD COLUMN stored_name TEXT");
+      // The text after the last '/': rtrim strips every character but '/' from the end.
+      Exec(
+          "UPDATE registrations SET stored_name = substr(stored_path,"
+          " length(rtrim(stored_path, replace(stored_path, '/', ''))) + 1)"
+          " WHERE stored_path IS NOT NULL AND stored_path <> ''");
+    }
+    Exec("COMMIT");
+  } catch (...) {
+    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    throw;
+  }
 }
 
 Registry::~Registry() { sqlite3_close(db_); }
@@ -53,9 +85,10 @@ void Registry::Exec(const char* sql) {
   }
 }
 
-std::string Registry::Record(Registration& e,
-                             const std::function<void(const std::string&)>& commit_files,
-                             const std::function<void()>& undo_files) {
+std::string Registry::Record(
+    Registration& e,
+    const std::function<void(const std::string& number, const std::string& serial)>& commit_files,
+    const std::function<void()>& undo_files) {
   std::lock_guard lock(mutex_);
   Exec("BEGIN IMMEDIATE");
   try {
@@ -84,14 +117,17 @@ std::string Registry::Record(Registration& e,
     std::snprintf(digits, sizeof digits, "%010lld", static_cast<long long>(id));
     const std::string number = prefix_ + digits;
 
-    commit_files(number);
-    if (sqlite3_prepare_v2(db_, "UPDATE registrations SET number = ?, stored_path = ? WHERE id = ?",
-                           -1, &raw, nullptr) != SQLITE_OK)
+    commit_files(number, digits);
+    if (sqlite3_prepare_v2(
+            db_,
+            "UPDATE registrations SET number = ?, stored_path = ?, stored_name = ? WHERE id = ?",
+            -1, &raw, nullptr) != SQLITE_OK)
       Fail("Erro ao preparar o registro");
     Statement update(raw);
     sqlite3_bind_text(raw, 1, number.c_str(), -1, SQLITE_TRANSIENT);
     sqlite3_bind_text(raw, 2, e.stored_path.c_str(), -1, SQLITE_TRANSIENT);
-    sqlite3_bind_int64(raw, 3, id);
+    sqlite3_bind_text(raw, 3, e.stored_name.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_int64(raw, 4, id);
     if (sqlite3_step(raw) != SQLITE_DONE) {
       undo_files();
       Fail("Erro ao gravar o registro");
@@ -121,14 +157,15 @@ int64_t Registry::Count() {
 
 namespace vorncom::server {
 
-bool Registry::HasNumber(const std::string& number) {
+bool Registry::HasStoredName(const std::string& name) {
   std::lock_guard lock(mutex_);
   sqlite3_stmt* raw = nullptr;
-  if (sqlite3_prepare_v2(db_, "SELECT 1 FROM registrations WHERE number = ?", -1, &raw, nullptr) !=
-      SQLITE_OK)
+  if (sqlite3_prepare_v2(db_,
+                         "SELECT 1 FROM registrations WHERE number IS NOT NULL AND stored_name = ?",
+                         -1, &raw, nullptr) != SQLITE_OK)
     Fail("Erro ao consultar o banco");
   Statement query(raw);
-  sqlite3_bind_text(raw, 1, number.c_str(), -1, SQLITE_TRANSIENT);
+  sqlite3_bind_text(raw, 1, name.c_str(), -1, SQLITE_TRANSIENT);
   return sqlite3_step(raw) == SQLITE_ROW;
 }
 

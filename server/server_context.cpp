@@ -45,8 +45,7 @@ ServerContext::ServerContext(ServerConfig c)
   namespace fs = std::filesystem;
   for (const auto& entry : fs::directory_iterator(store_folder)) {
     const std::string name = entry.path().filename().string();
-    const size_t cut = name.find('_');
-    if (cut == std::string::npos || !registry.HasNumber(name.substr(0, cut))) {
+    if (!registry.HasStoredName(name)) {
       log.Write(0, "removido do armazenamento sem registro: " + name);
       std::error_code ignored;
       fs::remove(entry.path(), ignored);

@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <filesystem>
+#include <thread>
 #include <utility>
 
 #include "common/exception.h"
@@ -16,6 +17,8 @@ namespace fs = std::filesystem;
 namespace {
 
 VORNCOM_EXCEPTION(ESessionError);
+
+constexpr char kStoredSuffix[] = ".pkg";
 
 // Flushes a file's data and, for the store, the folder entry of a rename.
 void SyncPath(const std::string& path) {
@@ -204,6 +207,7 @@ bool SessionHandler::ValidFile(const Variant&) {
     reason = "recebidos " + std::to_string(upload_size_) + " bytes, esperados " +
              FormatDouble(control_size_);
   } else {
+    std::this_thread::sleep_for(context_.config.fault_check_delay);
     const std::string scratch = context_.incoming_folder + "/check-" + std::to_string(id_);
     upload_valid_ = InspectPackage(upload_path_, scratch, header_, reason);
   }
@@ -247,8 +251,11 @@ void SessionHandler::ProtocolateUpload(Variant& data) {
   std::string stored;
   const std::string number = context_.registry.Record(
       entry,
-      [&](const std::string& n) {
-        stored = context_.store_folder + "/" + n + "_" + upload_name_;
+      [&](const std::string&, const std::string& serial) {
+        // Named by the serial alone: the client's name (kept in the registry) may be as long as
+        // a file name can be, and the prefix may hold anything.
+        entry.stored_name = serial + kStoredSuffix;
+        stored = context_.store_folder + "/" + entry.stored_name;
         entry.stored_path = stored;
         if (std::rename(upload_path_.c_str(), stored.c_str()) != 0)
           throw ESessionError("Erro ao armazenar o arquivo recebido.");
@@ -307,7 +314,7 @@ void SessionHandler::ProtocolateDownload(Variant& data) {
   entry.started = FormatDateTime(started_);
   entry.finished = FormatDateTime(finished);
   const std::string number = context_.registry.Record(
-      entry, [](const std::string&) {}, [] {});
+      entry, [](const std::string&, const std::string&) {}, [] {});
   download_started_ = false;
 
   // The array is the client information the library reads afterwards (elements 5, 6, 7, 9, 11

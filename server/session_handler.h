@@ -18,8 +18,9 @@ struct SessionFault {
   enum Kind { kDrop, kStall } kind;
 };
 
-// The reception-server calls of one session, with real files and the registry. Runs on the
-// session's worker thread only. Failures are exceptions whose message goes to the client.
+// The reception-server calls of one session, with real files and the registry. Used by one
+// thread at a time: the session's worker, or a thread of the check pool for the slow calls.
+// Failures are exceptions whose message goes to the client.
 //
 // An upload lives in the incoming folder under a name of the server's own; only ValidFile
 // followed by Protocolate moves it into the store. Client file names are accepted only as bare

@@ -259,9 +259,10 @@ void Connection::Compact(size_t capacity) {
 
 Variant Connection::Call(std::string_view method, std::vector<Variant>& args) {
   if (!Connected()) throw EConnectionError("A conexão com o servidor não está aberta.");
-  const uint32_t seq = next_seq_++;
+  const uint32_t seq = next_seq_;
   wire::EncodeRequest(seq, method, args, out_);
   SendEncoded();
+  ++next_seq_;  // not for a call refused before sending: the server counts the calls it gets
   wire::Frame answer = ReceiveFrame();
   try {
     if (auto* reply = std::get_if<wire::Reply>(&answer)) {

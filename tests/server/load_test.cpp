@@ -59,8 +59,7 @@ TEST(ServerLoadTest, TwoHundredConcurrentUploadsAreAllStoredWithUniqueNumbers) {
   const auto stored = server.StoredFiles();
   ASSERT_EQ(stored.size(), static_cast<size_t>(kClients));
   for (const auto& [number, i] : number_to_client) {
-    const std::string path =
-        server.data_folder() + "/store/" + number + "_P" + std::to_string(i) + ".ZIP";
+    const std::string path = server.data_folder() + "/store/" + number + ".pkg";
     EXPECT_EQ(ReadFile(path), ReadFile(packages[static_cast<size_t>(i)])) << path;
   }
   EXPECT_TRUE(server.IncomingFiles().empty());

@@ -179,7 +179,7 @@ def main():
             check(isinstance(items[9], Date), "element 10 is a date")
             check(items[13] == "Linha 1\r\nLinha 2", "element 14 message")
             stored = os.listdir(os.path.join(data, "store"))
-            check(stored == ["0000000001_PY.ZIP"], "stored file name")
+            check(stored == ["0000000001.pkg"], "stored file name")
             check(open(os.path.join(data, "store", stored[0]), "rb").read() == content,
                   "stored bytes")
 

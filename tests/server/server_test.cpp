@@ -4,13 +4,17 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <sqlite3.h>
+
 #include <csignal>
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <set>
 #include <thread>
 
@@ -66,7 +70,7 @@ TEST_F(ServerTest, SendSequenceStoresThePackageAndFillsTheProtocolData) {
 
   const auto stored = server.StoredFiles();
   ASSERT_EQ(stored.size(), 1u);
-  EXPECT_EQ(stored[0].filename(), "T-0000000001_FORM2001.ZIP");
+  EXPECT_EQ(stored[0].filename(), "0000000001.pkg");
   EXPECT_EQ(ReadFile(stored[0].string()), ReadFile(package));
   EXPECT_TRUE(server.IncomingFiles().empty());
   EXPECT_EQ(server.context().registry.Count(), 1);
@@ -111,6 +115,66 @@ TEST_F(ServerTest, PacketsOfEverySizeArriveWhole) {
     ASSERT_EQ(stored.size(), 1u) << packet_size;
     EXPECT_TRUE(ReadFile(stored[0].string()) == bytes) << packet_size;
   }
+}
+
+std::vector<std::pair<std::string, std::string>> StoredNames(const std::string& database) {
+  sqlite3* db = nullptr;
+  sqlite3_open_v2(database.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+  sqlite3_stmt* query = nullptr;
+  sqlite3_prepare_v2(db, "SELECT file_name, stored_name FROM registrations ORDER BY id", -1, &query,
+                     nullptr);
+  std::vector<std::pair<std::string, std::string>> rows;
+  while (query != nullptr && sqlite3_step(query) == SQLITE_ROW)
+    rows.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(query, 0)),
+                      reinterpret_cast<const char*>(sqlite3_column_text(query, 1)));
+  sqlite3_finalize(query);
+  sqlite3_close(db);
+  return rows;
+}
+
+// Uploads are stored under their serial, so every legal client name (up to 255 bytes) can be
+// protocolated, and the client's name stays in the registry. A database of the earlier layout,
+// whose stored files carry the client name, keeps them.
+TEST_F(ServerTest, StoreNamesDoNotDependOnTheClientName) {
+  TempFolder data;
+  const std::string folder = data / "server";
+  const std::string old_file = folder + "/store/0000000001_OLD.ZIP";
+  fs::create_directories(folder + "/store");
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open((folder + "/registry.db").c_str(), &db), SQLITE_OK);
+  const std::string old_layout =
+      "CREATE TABLE registrations (id INTEGER PRIMARY KEY AUTOINCREMENT, number TEXT UNIQUE,"
+      " operation INTEGER NOT NULL, file_name TEXT NOT NULL, stored_path TEXT,"
+      " size INTEGER NOT NULL, form_type TEXT, form_name TEXT, form_version TEXT,"
+      " requester_id TEXT, requester_name TEXT, agency_id TEXT, client_address TEXT,"
+      " started TEXT, finished TEXT);"
+      "INSERT INTO registrations (number, operation, file_name, stored_path, size)"
+      " VALUES ('0000000001', 1, 'OLD.ZIP', '" +
+      old_file + "', 3);";
+  ASSERT_EQ(sqlite3_exec(db, old_layout.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_close(db);
+  std::ofstream(old_file) << "old";
+  std::ofstream(folder + "/store/0000000007_GONE.ZIP") << "never recorded";
+
+  const std::string long_name = std::string(251, 'N') + ".ZIP";
+  ASSERT_EQ(long_name.size(), 255u);
+  const std::string package = client_ / long_name;
+  fs::rename(MakePackage(client_.path(), "L.ZIP", 700, 14), package);
+  {
+    TestServer server("protocol_prefix = P/\n", folder);
+    auto connection = Connect(server.port());
+    ReceptionServerProxy proxy(*connection);
+    const Variant data_filled = SendPackage(proxy, package);
+    EXPECT_EQ(data_filled.At(1), Variant(long_name));
+    EXPECT_EQ(data_filled.At(3), Variant("P/0000000002"));
+  }
+  TestServer restarted("", folder);
+  EXPECT_EQ(restarted.StoredFiles(),
+            (std::vector<fs::path>{old_file, folder + "/store/0000000002.pkg"}));
+  EXPECT_EQ(ReadFile(folder + "/store/0000000002.pkg"), ReadFile(package));
+  EXPECT_EQ(StoredNames(folder + "/registry.db"),
+            (std::vector<std::pair<std::string, std::string>>{{"OLD.ZIP", "0000000001_OLD.ZIP"},
+                                                              {long_name, "0000000002.pkg"}}));
 }
 
 TEST_F(ServerTest, InvalidUploadsAreNeverStored) {
@@ -505,6 +569,20 @@ class RawPeer {
     ASSERT_EQ(::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL),
               static_cast<ssize_t>(bytes.size()));
   }
+  // The next frame; nothing once the server has closed.
+  std::optional<rpc::wire::Frame> Receive() {
+    uint8_t header[rpc::wire::kHeaderSize];
+    if (!ReadExactly(header, sizeof header)) return std::nullopt;
+    const size_t n = rpc::wire::ParseHeader(std::span<const uint8_t, 4>(header), 1 << 20);
+    std::vector<uint8_t> body(n);
+    if (!ReadExactly(body.data(), n)) return std::nullopt;
+    return rpc::wire::DecodeBody(body);
+  }
+  // Whether the server has closed, without waiting.
+  bool ClosedByServer() {
+    uint8_t byte;
+    return ::recv(fd_, &byte, 1, MSG_DONTWAIT) == 0;
+  }
   // Everything until the server closes.
   std::vector<uint8_t> ReadToEnd() {
     std::vector<uint8_t> all;
@@ -518,6 +596,15 @@ class RawPeer {
   }
 
  private:
+  bool ReadExactly(uint8_t* to, size_t n) {
+    for (size_t done = 0; done < n;) {
+      const ssize_t got = ::recv(fd_, to + done, n - done, 0);
+      if (got <= 0) return false;
+      done += static_cast<size_t>(got);
+    }
+    return true;
+  }
+
   int fd_;
 };
 
@@ -573,6 +660,174 @@ TEST_F(ServerTest, MisbehavingSessionsAreClosedAloneWithAnErrorFrame) {
   EXPECT_TRUE(proxy.AcceptingConnections(busy));
 }
 
+// Requests count from 1 up by one; any other number is refused with seq 0 and a close, while a
+// call the server cannot run (an unknown method) is answered under its own seq and the session
+// goes on.
+TEST_F(ServerTest, RequestSequenceNumbersStartAtOneAndGrowByOne) {
+  TestServer server;
+  struct Call {
+    uint32_t seq;
+    const char* method;
+    char outcome;  // 'R' reply, 'E' error frame with the call's seq, 'X' refusal and close
+  };
+  struct Row {
+    const char* what;
+    std::vector<Call> calls;
+  };
+  const Row rows[] = {
+      {"in order", {{1, "CheckFormStatus", 'R'}, {2, "CheckFormStatus", 'R'}}},
+      {"first is 2", {{2, "CheckFormStatus", 'X'}}},
+      {"first is 0", {{0, "CheckFormStatus", 'X'}}},
+      {"repeated", {{1, "CheckFormStatus", 'R'}, {1, "CheckFormStatus", 'X'}}},
+      {"skipped", {{1, "CheckFormStatus", 'R'}, {3, "CheckFormStatus", 'X'}}},
+      {"unknown method", {{1, "NoSuchMethod", 'E'}, {2, "CheckFormStatus", 'R'}}},
+      {"unknown method with seq 0", {{0, "NoSuchMethod", 'X'}}},
+  };
+  for (const Row& row : rows) {
+    RawPeer peer(server.port());
+    peer.Send(HelloFrame());
+    ASSERT_TRUE(peer.Receive().has_value()) << row.what;
+    for (const Call& call : row.calls) {
+      peer.Send(rpc::wire::EncodeFrame(rpc::wire::Request{call.seq, call.method, {}}));
+      const auto frame = peer.Receive();
+      ASSERT_TRUE(frame.has_value()) << row.what << ", seq " << call.seq;
+      if (call.outcome == 'R') {
+        const auto* reply = std::get_if<rpc::wire::Reply>(&*frame);
+        ASSERT_NE(reply, nullptr) << row.what << ", seq " << call.seq;
+        EXPECT_EQ(reply->seq, call.seq) << row.what;
+      } else {
+        const auto* error = std::get_if<rpc::wire::Error>(&*frame);
+        ASSERT_NE(error, nullptr) << row.what << ", seq " << call.seq;
+        EXPECT_EQ(error->seq, call.outcome == 'E' ? call.seq : 0u) << row.what;
+      }
+    }
+    if (row.calls.back().outcome == 'X') {
+      EXPECT_FALSE(peer.Receive().has_value()) << row.what;
+    } else {
+      EXPECT_FALSE(peer.ClosedByServer()) << row.what;
+    }
+  }
+}
+
+// The idle timeout bounds a whole frame, so bytes trickling in slower than a frame needs do not
+// keep a session alive, whether they make up the hello or a later request.
+TEST_F(ServerTest, DrippedFramesTimeOut) {
+  TestServer server("idle_timeout_ms = 1000\n");
+  const std::vector<uint8_t> request =
+      rpc::wire::EncodeFrame(rpc::wire::Request{1, "CheckFormStatus", {}});
+  for (const bool greeted : {false, true}) {
+    RawPeer peer(server.port());
+    if (greeted) {
+      peer.Send(HelloFrame());
+      ASSERT_TRUE(peer.Receive().has_value());
+    }
+    const std::vector<uint8_t> frame = greeted ? request : HelloFrame();
+    ASSERT_GT(frame.size(), 12u);  // never completed by the drip below
+    const auto start = std::chrono::steady_clock::now();
+    bool closed = false;
+    for (size_t i = 0; i < 12 && !closed; ++i) {
+      peer.Send({frame[i]});
+      std::this_thread::sleep_for(std::chrono::milliseconds(250));
+      closed = peer.ClosedByServer();
+    }
+    EXPECT_TRUE(closed) << "greeted " << greeted;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2000));
+  }
+}
+
+// A connection beyond max_sessions gets the refusal a bad hello gets, and the client library
+// reports it as a refused connection; once a place is free, connections are served again.
+TEST_F(ServerTest, ConnectionsBeyondTheSessionLimitAreRefused) {
+  TestServer server("max_sessions = 2\n");
+  auto first = Connect(server.port());
+  auto second = Connect(server.port());
+  RawPeer raw(server.port());
+  raw.Send(HelloFrame());
+  const auto refusal = raw.Receive();
+  ASSERT_TRUE(refusal.has_value());
+  const auto* error = std::get_if<rpc::wire::Error>(&*refusal);
+  ASSERT_NE(error, nullptr);
+  EXPECT_EQ(error->seq, 0u);
+  EXPECT_EQ(error->message, "O servidor atingiu o limite de 2 sessões simultâneas.");
+  EXPECT_FALSE(raw.Receive().has_value());
+  try {
+    Connect(server.port());
+    ADD_FAILURE() << "a third session was admitted";
+  } catch (const rpc::EConnectionError& e) {
+    EXPECT_NE(std::string(e.what()).find("limite de 2 sessões"), std::string::npos) << e.what();
+  }
+  ReceptionServerProxy proxy(*second);
+  Variant busy;
+  EXPECT_TRUE(proxy.AcceptingConnections(busy));  // the admitted ones go on
+
+  first.reset();
+  for (int i = 0; i < 100 && server.context().sessions > 1; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  auto third = Connect(server.port());
+  ReceptionServerProxy proxy3(*third);
+  EXPECT_TRUE(proxy3.AcceptingConnections(busy));
+}
+
+// Package checks run on their own threads: while both event loops' sessions wait for a check,
+// other clients are answered at once, and a client that gives up during its check leaves
+// nothing behind.
+TEST_F(ServerTest, PackageChecksDoNotHoldUpOtherSessions) {
+  constexpr auto kCheck = std::chrono::milliseconds(1500);
+  TestServer server("workers = 2\nfault_check_delay_ms = 1500\n");
+  const std::string package = MakePackage(client_.path(), "C.ZIP", 2000, 13);
+  std::atomic<int> uploaded{0};
+  std::string kept_number, error;
+  auto upload = [&](std::chrono::milliseconds io_timeout, bool keep) {
+    try {
+      auto connection = Connect(server.port(), io_timeout);
+      ReceptionServerProxy proxy(*connection);
+      const std::vector<uint8_t> bytes = ReadFile(package);
+      proxy.SendControlPacket(rpc::BuildControlPacket(
+          "IRPF", "2.0", "C.ZIP", static_cast<double>(bytes.size()), rpc::Operation::kSend, ""));
+      Variant size;
+      proxy.CheckServerStatus(size);
+      proxy.SendFile(Variant("C.ZIP"));
+      Variant packet(ByteArray{1, bytes});
+      Variant count(static_cast<int32_t>(bytes.size()));
+      proxy.SendDataPacket(packet, count);
+      ++uploaded;
+      if (!keep) {
+        EXPECT_THROW(proxy.ValidFile(Variant(int32_t{0})), rpc::ETimeoutError);
+        return;
+      }
+      EXPECT_TRUE(proxy.ValidFile(Variant(int32_t{0})));
+      Variant data = Variant::Array(1, 14);
+      proxy.Protocolate(data);
+      kept_number = data.At(3).ToString();
+    } catch (const std::exception& e) {
+      error = e.what();
+    }
+  };
+  std::thread kept(upload, std::chrono::milliseconds(30'000), true);
+  std::thread abandoned(upload, std::chrono::milliseconds(300), false);
+  while (uploaded < 2) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // both checks are under way
+
+  const auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < 2; ++i) {  // one session per event loop
+    auto other = Connect(server.port());
+    ReceptionServerProxy proxy(*other);
+    Variant busy;
+    EXPECT_TRUE(proxy.AcceptingConnections(busy));
+    EXPECT_EQ(proxy.CheckFormStatus(), 1);
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - start, kCheck / 3);
+  kept.join();
+  abandoned.join();
+  EXPECT_EQ(error, "");
+  EXPECT_EQ(kept_number, "0000000001");
+  for (int i = 0; i < 300 && server.context().sessions > 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_EQ(server.context().sessions.load(), 0u);
+  EXPECT_TRUE(server.IncomingFiles().empty());
+  EXPECT_EQ(server.StoredFiles().size(), 1u);
+}
+
 TEST_F(ServerTest, ClientRefusesOversizedReplies) {
   TestServer server("packet_size = 60000\nmax_frame = 131072\n");
   rpc::ConnectionOptions options;
@@ -586,6 +841,7 @@ TEST_F(ServerTest, ClientRefusesOversizedReplies) {
   EXPECT_THROW(proxy.SendDataPacket(big, count), rpc::EWireError);  // refused before sending
   EXPECT_TRUE(connection.Connected());
   EXPECT_EQ(big.AsBytes().bytes.size(), 4096u);  // the by-ref argument came back intact
+  EXPECT_EQ(proxy.CheckFormStatus(), 1);         // the refused call took no sequence number
 }
 
 }  // namespace
