@@ -204,8 +204,8 @@ bool SessionHandler::ValidFile(const Variant&) {
     reason = "recebidos " + std::to_string(upload_size_) + " bytes, esperados " +
              FormatDouble(control_size_);
   } else {
-    const std::string scratch = context_.incoming_folder + "/check-" + std::to_string(id_);
-    upload_valid_ = InspectPackage(upload_path_, scratch, header_, reason);
+    const uint64_t max_expanded = static_cast<uint64_t>(context_.config.max_upload) * 200;
+    upload_valid_ = InspectPackage(upload_path_, max_expanded, header_, reason);
   }
   if (!upload_valid_) {
     Log("arquivo " + upload_name_ + " inválido: " + reason);
