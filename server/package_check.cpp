@@ -1,43 +1,31 @@
 #include "server/package_check.h"
 
-#include <filesystem>
+#include <algorithm>
 
-#include "archive/package_routines.h"
+#include "archive/archive_check.h"
 #include "package/configuration_file.h"
 #include "package/control_files.h"
 
 namespace vorncom::server {
 
-namespace fs = std::filesystem;
-
-namespace {
-
-// Removes the scratch folder on every way out.
-struct ScratchFolder {
-  fs::path path;
-  ~ScratchFolder() {
-    std::error_code ignored;
-    fs::remove_all(path, ignored);
-  }
-};
-
-}  // namespace
-
-bool InspectPackage(const std::string& package, const std::string& scratch_folder,
-                    PackageHeader& header, std::string& reason) {
-  ScratchFolder scratch{scratch_folder};
+bool InspectPackage(const std::string& package, uint64_t max_expanded_bytes, PackageHeader& header,
+                    std::string& reason) {
   try {
-    fs::remove_all(scratch.path);
-    fs::create_directories(scratch.path);
-    // Expanding every entry is what proves the checksums.
-    archive::ExtractAllPackageEntries(package, scratch.path.string() + "/", true);
-    const fs::path header_file = scratch.path / package::kHeaderFileName;
-    if (!archive::PackageHasEntry(package, package::kHeaderFileName) ||
-        !fs::is_regular_file(header_file)) {
+    archive::ArchiveCheckOptions options;
+    options.max_expanded_bytes =
+        static_cast<int64_t>(std::min<uint64_t>(max_expanded_bytes, INT64_MAX));
+    options.capture = package::kHeaderFileName;
+    options.stop_at_first_failure = true;
+    const archive::ArchiveCheck check = archive::CheckArchiveFile(package, options);
+    if (!check.sound()) {
+      reason = check.Problem();
+      return false;
+    }
+    if (!check.captured) {
       reason = "o pacote não contém header.cfg";
       return false;
     }
-    const package::TConfigurationFile cfg(header_file.string(), false);
+    const auto cfg = package::TConfigurationFile::FromText(*check.captured);
     namespace ini = package::ini;
     header.request_type = cfg.ReadString(ini::kDocumento, ini::kTipoSolicitacao);
     header.request_name = cfg.ReadString(ini::kDocumento, ini::kNomeSolicitacao);

@@ -208,8 +208,8 @@ bool SessionHandler::ValidFile(const Variant&) {
              FormatDouble(control_size_);
   } else {
     std::this_thread::sleep_for(context_.config.fault_check_delay);
-    const std::string scratch = context_.incoming_folder + "/check-" + std::to_string(id_);
-    upload_valid_ = InspectPackage(upload_path_, scratch, header_, reason);
+    upload_valid_ =
+        InspectPackage(upload_path_, context_.config.MaxExpandedBytes(), header_, reason);
   }
   if (!upload_valid_) {
     Log("arquivo " + upload_name_ + " inválido: " + reason);

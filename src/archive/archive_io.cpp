@@ -125,16 +125,20 @@ std::optional<ArchiveReader::Entry> ArchiveReader::Next() {
   Entry e;
   e.record_offset = static_cast<int64_t>(in_.tellg());
   if (e.record_offset < 0 || remaining() < static_cast<int64_t>(record::kSize)) return std::nullopt;
+  auto cut_short = [&] {
+    in_.seekg(e.record_offset);
+    return std::nullopt;
+  };
   std::array<uint8_t, record::kSize> b{};
-  if (ReadSome(in_, b.data(), b.size()) < b.size()) return std::nullopt;
+  if (ReadSome(in_, b.data(), b.size()) < b.size()) return cut_short();
   e.record = DecodeRecord(b);
   if (e.record.name_length < 0 || e.record.size < 0 || e.record.stored_size < 0)
     throw EInvalidHeader(std::string(messages::kInvalidHeader));
   const auto name_length = static_cast<size_t>(e.record.name_length);
-  if (remaining() < static_cast<int64_t>(name_length)) return std::nullopt;
+  if (remaining() < static_cast<int64_t>(name_length)) return cut_short();
   std::string raw(name_length, '\0');
   if (ReadSome(in_, reinterpret_cast<uint8_t*>(raw.data()), name_length) < name_length)
-    return std::nullopt;
+    return cut_short();
   e.name = Cp1252ToUtf8(raw);
   e.data_offset = e.record_offset + static_cast<int64_t>(record::kSize + name_length);
   e.available = std::min<int64_t>(e.record.stored_size, std::max<int64_t>(0, end_ - e.data_offset));

@@ -72,7 +72,8 @@ class ArchiveReader {
   // Empty when fewer than header::kSize bytes remain; otherwise the decoded header (throws as
   // DecodeHeader does).
   std::optional<ArchiveHeader> ReadHeader();
-  // The next record and name, or empty at the end. Leaves the stream at the stored data.
+  // The next record and name, or empty at the end. Leaves the stream at the stored data, or at
+  // the record when it or its name is cut short (remaining() then counts the bytes left over).
   std::optional<Entry> Next();
   // Positions the stream just past the entry's stored data (or at the end when truncated).
   void SkipData(const Entry& entry);

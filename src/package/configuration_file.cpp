@@ -79,6 +79,12 @@ TConfigurationFile::TConfigurationFile(std::string file_name, bool create_folder
   }
 }
 
+TConfigurationFile TConfigurationFile::FromText(std::string_view bytes) {
+  TConfigurationFile file;
+  file.document_ = IniDocument::Parse(bytes);
+  return file;
+}
+
 IniDocument TConfigurationFile::Load() const {
   std::error_code ec;
   const auto status = std::filesystem::status(file_name_, ec);
@@ -149,7 +155,7 @@ bool TConfigurationFile::WriteValue(const std::string& section, const std::strin
     const auto sec = ToCp1252Exactly(section);
     const auto k = ToCp1252Exactly(key);
     const auto v = ToCp1252Exactly(text);
-    if (!sec || !k || !v) return false;
+    if (!sec || !k || !v || file_name_.empty()) return false;
     // Another writer may have changed the file since it was opened; its changes are kept.
     IniDocument current = Load();
     if (!current.Set(*sec, *k, *v)) return false;

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "common/exception.h"
 #include "common/variant.h"
@@ -41,6 +42,9 @@ class TConfigurationFile {
   // to do so shows up at the first write). The file need not exist. Throws EIniFileError when the
   // name is empty or an existing file cannot be read or is larger than kMaxFileSize.
   TConfigurationFile(std::string file_name, bool create_folder);
+  // Reads `bytes` (the file's content, Windows-1252) as if they were the file; nothing is ever
+  // written (WriteValue answers false). Never fails.
+  static TConfigurationFile FromText(std::string_view bytes);
 
   // True when the value read with the default "erro" differs from "erro": a key with an empty
   // value is present, one whose value is exactly "erro" is not.
@@ -61,6 +65,7 @@ class TConfigurationFile {
   const std::string& file_name() const { return file_name_; }
 
  private:
+  TConfigurationFile() = default;
   // Throws EIniFileError when an existing file cannot be read.
   IniDocument Load() const;
 

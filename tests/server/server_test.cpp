@@ -18,6 +18,7 @@
 #include <set>
 #include <thread>
 
+#include "archive/package_routines.h"
 #include "rpc/broker.h"
 #include "rpc/wire.h"
 #include "server_fixture.h"
@@ -178,10 +179,20 @@ TEST_F(ServerTest, StoreNamesDoNotDependOnTheClientName) {
 }
 
 TEST_F(ServerTest, InvalidUploadsAreNeverStored) {
-  TestServer server("packet_size = 512\n");
+  TestServer server("packet_size = 512\nmax_upload = 65536\nmax_expansion = 16\n");
   const std::string good = MakePackage(client_.path(), "GOOD.ZIP", 3000, 3);
   std::vector<uint8_t> corrupt = ReadFile(good);
   corrupt[corrupt.size() - 10] ^= 0xff;  // inside the last entry's data
+  // A sound package of a few KiB whose entries expand to 4 MiB, above 64 KiB × 16.
+  const std::string bomb = MakePackage(client_.path(), "BOMB.ZIP", 100, 15);
+  {
+    const std::string zeros = client_ / "zeros.dat";
+    std::ofstream(zeros, std::ios::binary) << std::string(4 << 20, '\0');
+    Variant names = Variant::Array(0, 1);
+    names.At(0) = zeros;
+    archive::AddFilesToPackage(names, client_.path().string() + "/", bomb, true);
+    ASSERT_LT(fs::file_size(bomb), 65536u);
+  }
   struct Row {
     const char* what;
     std::vector<uint8_t> bytes;
@@ -191,6 +202,7 @@ TEST_F(ServerTest, InvalidUploadsAreNeverStored) {
       {"not an archive", std::vector<uint8_t>(700, 'x'), 700},
       {"checksum", corrupt, static_cast<double>(corrupt.size())},
       {"size mismatch", ReadFile(good), static_cast<double>(ReadFile(good).size() + 1)},
+      {"expands beyond the limit", ReadFile(bomb), static_cast<double>(fs::file_size(bomb))},
   };
   for (const Row& row : rows) {
     auto connection = Connect(server.port());

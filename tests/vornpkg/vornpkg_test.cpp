@@ -73,6 +73,15 @@ TEST_F(VornpkgTest, DamageAndBadCommandLinesHaveTheirExitStatus) {
   Result r = Vornpkg("test " + Q("p.vcp"));
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.out.find("Bad checksum during expansion"), std::string::npos) << r.out;
+  // Cut right after an entry record, or inside it: damage, not an empty archive.
+  for (size_t cut : {21 + 25, 21 + 10}) {
+    testing::WriteFile(dir_ / "cut.vcp", testing::Bytes(b.begin(), b.begin() + cut));
+    r = Vornpkg("test " + Q("cut.vcp"));
+    EXPECT_EQ(r.status, 1) << cut;
+    EXPECT_NE(r.out.find(std::to_string(cut - 21) + " bytes at the end hold no complete entry"),
+              std::string::npos)
+        << r.out;
+  }
 
   testing::WriteFile(dir_ / "junk", std::string(64, 'J'));
   r = Vornpkg("list " + Q("junk"));

@@ -10,6 +10,7 @@
 #include <sstream>
 #include <system_error>
 
+#include "archive/archive_check.h"
 #include "archive/archive_io.h"
 #include "archive/archiver.h"
 #include "archive/file_system.h"
@@ -195,55 +196,36 @@ int Extract(const Invocation& inv) {
   });
 }
 
-// Keeps nothing: expansion for the checksum only.
-class DiscardBuf : public std::streambuf {
- protected:
-  std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
-  int_type overflow(int_type c) override { return traits_type::not_eof(c); }
-};
-
 int Test(const Invocation& inv) {
   const std::string& archive = inv.positional[0];
   int32_t key = 0;
   if (!KeyOption(inv, key)) return kExitUsage;
   return Guarded(archive, [&] {
-    std::ifstream in(archive, std::ios::binary);
-    if (!in) ThrowFileOpenError(archive);
-    TArchiver archiver;
-    archiver.Key = key;
     TerminalProgress progress;
-    archiver.OnShowProgress = [&](int& percent) { progress.Update(percent); };
-    ArchiveReader reader(in);
-    const auto header = reader.ReadHeader();
-    if (!header) {
+    ArchiveCheckOptions options;
+    options.key = key;
+    options.progress = [&](int& percent) { progress.Update(percent); };
+    options.on_entry = [&](const std::string& name) { progress.Begin(name); };
+    options.on_result = [](const std::string& name, const std::string& error) {
+      if (error.empty()) {
+        std::cout << "ok      " << name << "\n";
+      } else {
+        std::cout << "FAILED  " << name << ": " << error << "\n";
+      }
+    };
+    const ArchiveCheck check = CheckArchiveFile(archive, options);
+    if (!check.has_header) {
       std::cout << "no entries\n";
       return kExitOk;
     }
-    RecognizeMethod(header->method_id, nullptr);
-    int tested = 0, failed = 0;
-    while (auto entry = reader.Next()) {
-      const EntryRecord& r = entry->record;
-      ++tested;
-      progress.Begin(entry->name);
-      DiscardBuf sink;
-      std::ostream out(&sink);
-      try {
-        archiver.ExpandStream(out, in, r.lock, header->method_id,
-                              static_cast<TCompressMethod>(r.method), r.checksum, r.size,
-                              r.stored_size);
-        std::cout << "ok      " << entry->name << "\n";
-      } catch (const vorncom::Exception& e) {
-        ++failed;
-        std::cout << "FAILED  " << entry->name << ": " << e.what() << "\n";
-      }
-      reader.SkipData(*entry);
-    }
-    if (const int64_t rest = reader.remaining(); rest > 0) {
+    int64_t failed = check.failed;
+    if (check.incomplete_tail > 0) {
       ++failed;
-      std::cout << "FAILED  " << rest << " bytes at the end hold no complete entry\n";
+      std::cout << "FAILED  " << check.incomplete_tail
+                << " bytes at the end hold no complete entry\n";
     }
-    std::cout << tested << (tested == 1 ? " entry" : " entries") << " tested, " << failed
-              << " failed\n";
+    std::cout << check.entries << (check.entries == 1 ? " entry" : " entries") << " tested, "
+              << failed << " failed\n";
     return failed == 0 ? kExitOk : kExitFailed;
   });
 }
