@@ -9,8 +9,10 @@ namespace vorncom::server {
 
 // The TCP side of the server: one listening socket and one single-threaded event loop per worker
 // thread, sessions handed to the workers in turn. Each session speaks the wire protocol and runs
-// its calls on a SessionHandler. A session that breaks the protocol, exceeds a limit or stays idle
-// too long is closed alone; the others go on.
+// its calls on a SessionHandler; the slow ones (package checks, storing) run on a pool of as many
+// threads as there are workers, so that they never hold up an event loop. A session that breaks
+// the protocol, exceeds a limit or takes too long over a frame is closed alone; the others go on.
+// Connections beyond max_sessions are refused.
 class ReceptionService {
  public:
   // `context` must outlive the service.
