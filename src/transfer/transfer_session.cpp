@@ -771,6 +771,12 @@ uint8_t TransferSession::ReceivePackets() {
     transferring_ = false;
     return 7;
   }
+  if (file_size_ < 0) {
+    // No size a file can have: the download cannot begin.
+    Error(msg::Format(msg::kReceiveFailed, {institution, msg::kStartProblems}));
+    transferring_ = false;
+    return 1;
+  }
   bytes_done_ = 0;
   bytes_at_last_tick_ = 0;
   bytes_total_ = file_size_;

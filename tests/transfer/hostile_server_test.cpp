@@ -80,7 +80,7 @@ TEST_F(HostileServerTest, ProtocolWithoutANumberFailsWith12AndLeavesThePackage) 
     EXPECT_EQ(Send(package, view), 12);
     EXPECT_EQ(Slurp(package), bytes);
     EXPECT_EQ(iface::State().protocol_data, before);
-    ExpectOneMessage("Erro ao protocolar remotamente o envio do arquivo.");
+    ASSERT_NO_FATAL_FAILURE(ExpectOneMessage("Erro ao protocolar remotamente o envio do arquivo."));
     EXPECT_EQ(messages_->shown[0].details,
               "Ocorreu o seguinte erro: O servidor não devolveu o número de protocolo da "
               "transmissão.");
@@ -181,6 +181,7 @@ TEST_F(HostileServerTest, DownloadIsBoundedByTheAnnouncedSize) {
       {"one packet beyond", 1500, {1000, 1000}, 11, 2, false},
       {"shorter than announced", 3000, {1000, 500}, 11, 2, true},
       {"as announced", 1500, {1000, 500}, 0, 2, true},
+      {"negative size announced", -1, {1000}, 1, 0, false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -201,6 +202,8 @@ TEST_F(HostileServerTest, DownloadIsBoundedByTheAnnouncedSize) {
       ExpectOneMessage(
           "Erro na validação do arquivo recebido. Tente enviar novamente e, caso o erro persista, "
           "entre em contato com o Vorn.");
+    } else if (c.code == 1) {
+      ExpectOneMessage("Erro ao receber o arquivo do Vorn. Problemas no início da transmissão.");
     }
     int beside = 0;
     for (const auto& entry : fs::directory_iterator(dir_.path()))
