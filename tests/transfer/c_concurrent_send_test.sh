@@ -8,7 +8,9 @@ set -euo pipefail
 server=$1 vornpkg=$2 host=$3 library=$4
 work=$(mktemp -d /tmp/vorncom-c-concurrent-XXXXXX)
 pid=
+pids=()
 cleanup() {
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
   [[ -n $pid ]] && kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
   rm -rf "$work"
 }
@@ -16,14 +18,20 @@ trap cleanup EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 # The server hands out a list naming itself, so every send rewrites the shared configuration
-# file while the others read it: its port must be known before it starts.
-port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+# file while the others read it: its port must be known before it starts (a port taken in
+# between by someone else means another try).
 mkdir -p "$work/data"
-printf 'listen_address = 127.0.0.1\ndata_folder = %s/data\nlog_sessions = false\nserver = 127.0.0.1 | %s\ndefault_message = Mensagem do servidor\n' \
-  "$work" "$port" > "$work/server.cfg"
-"$server" --config "$work/server.cfg" --port "$port" --port-file "$work/port" &
-pid=$!
-for _ in $(seq 100); do [[ -s $work/port ]] && break; sleep 0.1; done
+for _ in 1 2 3; do
+  port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+  printf 'listen_address = 127.0.0.1\ndata_folder = %s/data\nlog_sessions = false\nserver = 127.0.0.1 | %s\ndefault_message = Mensagem do servidor\n' \
+    "$work" "$port" > "$work/server.cfg"
+  "$server" --config "$work/server.cfg" --port "$port" --port-file "$work/port" &
+  pid=$!
+  for _ in $(seq 100); do [[ -s $work/port ]] || ! kill -0 "$pid" 2>/dev/null && break; sleep 0.1; done
+  [[ -s $work/port ]] && break
+  wait "$pid" 2>/dev/null || true
+  pid=
+done
 [[ -s $work/port ]] || fail "vorncom-server did not start"
 
 base=$work/host
