@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -244,6 +245,23 @@ std::string MountPointOf(const std::string& path) {
     current = current.parent_path();
   }
   return current.string();
+}
+
+PrivateFolder::PrivateFolder(const std::string& parent) {
+  const std::string folder = WithSlash(parent);
+  std::error_code ec;
+  std::filesystem::create_directory(folder, ec);
+  // A short fixed stem: the folder's name must not depend on what the operation works on.
+  std::string templ = folder + "op-XXXXXX";
+  if (mkdtemp(templ.data()) == nullptr) {
+    throw Exception("Cannot create a work folder in " + folder + ": " + std::strerror(errno));
+  }
+  path_ = templ + "/";
+}
+
+PrivateFolder::~PrivateFolder() {
+  std::error_code ec;
+  std::filesystem::remove_all(path_, ec);
 }
 
 std::string DatePart(const std::string& text) {

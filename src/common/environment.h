@@ -62,6 +62,24 @@ int64_t FreeSpace(const std::string& path);
 // The mount point of the file system holding `path` (what a drive letter names elsewhere).
 std::string MountPointOf(const std::string& path);
 
+// A folder of one operation's own inside `parent`, whose last level is created when missing. It is
+// made with mkdtemp, so that any number of processes sharing `parent` never meet in it, and it is
+// removed with everything in it when the object goes. Throws vorncom::Exception when it cannot be
+// made.
+class PrivateFolder {
+ public:
+  explicit PrivateFolder(const std::string& parent);
+  ~PrivateFolder();
+  PrivateFolder(const PrivateFolder&) = delete;
+  PrivateFolder& operator=(const PrivateFolder&) = delete;
+
+  // Ends with '/'.
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
 // Parts of a "dd/mm/yyyy hh:nn:ss" text: before the first blank; the 8 characters after it.
 std::string DatePart(const std::string& text);
 std::string TimePart(const std::string& text);

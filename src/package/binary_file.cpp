@@ -57,15 +57,18 @@ bool TBinaryFile::WriteData(const Variant& data) {
 
 void TBinaryFile::ReadData(Variant& data) {
   if (!in_.is_open()) throw EBinaryFileError("Stream read error: file not open for reading");
-  std::error_code ec;
-  const auto size = std::filesystem::file_size(std::filesystem::absolute(file_name_), ec);
-  if (ec) throw EBinaryFileError("Stream read error: " + ec.message());
+  // The size of the file that was opened, not of whatever the name points to now: another
+  // process may have replaced it since.
+  in_.clear();
+  in_.seekg(0, std::ios::end);
+  const std::streamoff size = in_.tellg();
+  if (size < 0) throw EBinaryFileError("Stream read error");
   ByteArray array;
   array.lower_bound = 1;
   array.bytes.resize(static_cast<size_t>(size));
   in_.seekg(0);
   in_.read(reinterpret_cast<char*>(array.bytes.data()), static_cast<std::streamsize>(size));
-  if (static_cast<uintmax_t>(in_.gcount()) != size) throw EBinaryFileError("Stream read error");
+  if (in_.gcount() != size) throw EBinaryFileError("Stream read error");
   data = Variant(std::move(array));
 }
 

@@ -13,12 +13,15 @@ void TConfigurationManager::LoadServerList(const std::string& file_name) {
   if (!std::filesystem::is_regular_file(file_name, ec)) {
     throw EConfigurationError("O arquivo de configurações (" + file_name + ") não foi encontrado.");
   }
+  const std::string unreadable = "Erro na leitura do arquivo de configurações (" + file_name + ").";
+  const auto size = std::filesystem::file_size(file_name, ec);
+  if (ec || size > kMaxServerListFileSize) throw EConfigurationError(unreadable);
   TBinaryFile file(file_name, TBinaryFile::kModeRead);
   Variant data;
   try {
     file.ReadData(data);
   } catch (const std::exception&) {
-    throw EConfigurationError("Erro na leitura do arquivo de configurações (" + file_name + ").");
+    throw EConfigurationError(unreadable);
   }
   server_data_ = std::move(data);
 }

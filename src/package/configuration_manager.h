@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "common/exception.h"
@@ -13,6 +14,10 @@ VORNCOM_EXCEPTION(EConfigurationError);
 // The default name of the client configuration file, in the configuration folder.
 inline constexpr const char* kClientConfigFileName = "zedidodad-Vorn.cfg";
 
+// A server-list file larger than this is refused as unreadable; the largest list a server may
+// hand out is far smaller (rpc::kMaxReplicatedListBytes).
+inline constexpr uintmax_t kMaxServerListFileSize = 16u << 20;
+
 // Moves the client configuration file (the serialized server list) in and out of memory. The
 // bytes are not interpreted here; the server-list codec reads and writes them.
 class TConfigurationManager {
@@ -21,7 +26,8 @@ class TConfigurationManager {
   const Variant& server_data() const { return server_data_; }
 
   // Sets the server data to null, then loads the file. Throws EConfigurationError when the file
-  // does not exist or its bytes cannot be read, EBinaryFileError when it cannot be opened; the
+  // does not exist, is larger than kMaxServerListFileSize or its bytes cannot be read,
+  // EBinaryFileError when it cannot be opened; the
   // server data then stays null.
   void LoadServerList(const std::string& file_name);
 

@@ -32,7 +32,15 @@ std::string ValidationFolderName(const std::string& work_folder, const std::stri
                                  OleDate now) {
   // A name without '.' contributes nothing: the folder is then named by the time alone.
   const size_t dot = package_name.find('.');
-  const std::string stem = dot == std::string::npos ? std::string() : package_name.substr(0, dot);
+  std::string stem = dot == std::string::npos ? std::string() : package_name.substr(0, dot);
+  // The folder's name must fit where the package's own name did (255 bytes) with the time
+  // added; a cut never splits a UTF-8 character.
+  constexpr size_t kMaxStem = 255 - 6;
+  if (stem.size() > kMaxStem) {
+    size_t cut = kMaxStem;
+    while (cut > 0 && (static_cast<unsigned char>(stem[cut]) & 0xC0) == 0x80) --cut;
+    stem.resize(cut);
+  }
   const CivilDateTime c = ToCivil(now);
   char time[16];
   std::snprintf(time, sizeof time, "%02d%02d%02d", c.hour, c.minute, c.second);

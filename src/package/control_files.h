@@ -143,7 +143,7 @@ std::string DecodeLineBreaks(std::string_view text);
 
 // The validation folder of one send: work folder + package file name up to its first '.' +
 // the time "hhnnss" + '/'. "FORM2001.ZIP" at 14:05:09 gives work + "FORM2001140509/"; a name
-// without '.' contributes nothing.
+// without '.' contributes nothing, and a stem longer than 249 bytes is cut there.
 // `work_folder` ends with '/'.
 std::string ValidationFolderName(const std::string& work_folder, const std::string& package_name,
                                  OleDate now);

@@ -36,7 +36,9 @@ Db Open(const std::string& path, int flags) {
   const int rc = sqlite3_open_v2(path.c_str(), &raw, flags, nullptr);
   Db db(raw);
   if (rc != SQLITE_OK) Fail(db.get(), path);
-  sqlite3_busy_timeout(db.get(), 2000);
+  // Every send of every host process sharing the folder updates the table; a commit waits its
+  // turn rather than fail a send whose package is already stamped.
+  sqlite3_busy_timeout(db.get(), 15'000);
   return db;
 }
 

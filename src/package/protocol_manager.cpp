@@ -61,8 +61,6 @@ TVornComProtocolManager::TVornComProtocolManager(std::string work_folder, std::s
     : work_folder_(std::move(work_folder)), config_folder_(std::move(config_folder)) {}
 
 void TVornComProtocolManager::WriteRecord(const std::string& path) {
-  // A copy left over by an earlier run must not lend its values to this record.
-  RemoveQuietly(path);
   record_ = std::make_unique<TConfigurationFile>(path, true);
   for (const ProtocolRecordField& f : kProtocolRecordFields) {
     const std::string text = RecordText(protocol_data_.At(f.element), f.form);
@@ -83,13 +81,16 @@ void TVornComProtocolManager::RecordProtocol(uint8_t operation, uint8_t /*sub_co
   }
   const std::string prefix = "Erro ao protocolar a transmissão do arquivo \"" + file_name + "\". ";
   const std::string work = work_folder_ ? *work_folder_ : env::WorkFolder();
-  const std::string record_path = work + kProtocolFileName;
-
+  // The record is written in a folder of this recording's own, so that other sends sharing the
+  // work folder never read or remove it; the folder goes on every way out.
+  std::unique_ptr<env::PrivateFolder> folder;
+  std::string record_path;
   try {
+    folder = std::make_unique<env::PrivateFolder>(work);
+    record_path = folder->path() + kProtocolFileName;
     WriteRecord(record_path);
   } catch (const std::exception&) {
     record_.reset();
-    RemoveQuietly(record_path);
     throw EProtocolError(prefix + "Problemas ao criar o arquivo com os dados da transmissão!");
   }
 

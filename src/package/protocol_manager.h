@@ -50,7 +50,8 @@ class TVornComProtocolManager : public TProtocolManager {
   //   ao compactar o arquivo com os dados da transmissão!"): the package is unchanged;
   // - the message table cannot be written ("Problemas ao criar o arquivo de mensagem associado à
   //   solicitação! Erro: " and the reason): the package already holds the record.
-  // The work folder's protocolo.rec is gone afterwards in every case.
+  // protocolo.rec is written in a folder of this call's own inside the work folder, which is gone
+  // afterwards in every case.
   void RecordProtocol(uint8_t operation, uint8_t sub_code) override;
 
  private:

@@ -66,7 +66,12 @@ TValidationManager::TValidationManager(std::string work_folder)
 TValidationManager::~TValidationManager() = default;
 
 std::string TValidationManager::ProtocolRecordPath() const {
-  return work_folder_ + kProtocolFileName;
+  return own_folder_ ? own_folder_->path() + kProtocolFileName : std::string();
+}
+
+const std::string& TValidationManager::OwnFolder() {
+  if (!own_folder_) own_folder_ = std::make_unique<env::PrivateFolder>(work_folder_);
+  return own_folder_->path();
 }
 
 bool TValidationManager::FindProtocolRecord() {
@@ -79,20 +84,22 @@ bool TValidationManager::FindProtocolRecord() {
   }
   if (!found) return false;
 
-  std::error_code ec;
-  fs::create_directory(work_folder_, ec);
-  if (!fs::is_directory(work_folder_, ec)) {
+  std::string folder;
+  try {
+    folder = OwnFolder();
+  } catch (const std::exception&) {
     throw ECreateDirectoryError("Erro ao criar o diretório de trabalho.");
   }
 
   const std::string message =
       "Erro ao extrair o arquivo de protocolo de \"" + package_path_ + "\".";
-  // A copy left over by an earlier run must not pass for this package's record.
+  // A copy left by an earlier call on this manager must not pass for this package's record.
   RemoveQuietly(ProtocolRecordPath());
   try {
-    archive::ExtractPackageEntries(SingleNameList(kProtocolFileName), package_path_, work_folder_,
-                                   true);
+    archive::ExtractPackageEntries(SingleNameList(kProtocolFileName), package_path_, folder, true);
   } catch (const std::exception&) {
+    env::DeleteFilesByMask(folder + "*.rec");
+    // Records left in the shared folder itself are only ever leftovers of a crashed run.
     env::DeleteFilesByMask(work_folder_ + "*.rec");
     throw EExpandFileError(message);
   }
@@ -119,7 +126,7 @@ bool TValidationManager::ReadProtocolRecord(Variant& protocol_data) {
 
 void TValidationManager::ExtractHeader() {
   try {
-    validation_folder_ = ValidationFolderName(work_folder_, package_file_name_, Now());
+    validation_folder_ = ValidationFolderName(OwnFolder(), package_file_name_, Now());
     std::error_code ec;
     fs::create_directories(validation_folder_, ec);
     if (!fs::is_directory(validation_folder_, ec)) throw ECreateDirectoryError("");
@@ -154,8 +161,13 @@ void TValidationManager::ExtractHeader() {
 bool TValidationManager::ValidateHeader(uint8_t mode) {
   bool answer = false;
   try {
-    header_ = std::make_unique<TConfigurationFile>(validation_folder_ + kHeaderFileName, false);
-    if (mode == 1) {
+    try {
+      header_ = std::make_unique<TConfigurationFile>(validation_folder_ + kHeaderFileName, false);
+    } catch (const EIniFileError&) {
+      // A header too large or unreadable to open holds no key the check could find.
+      header_.reset();
+    }
+    if (header_ && mode == 1) {
       const std::string stored = header_->ReadString(ini::kDocumento, ini::kOrigemSolicitacao);
       bool passed = OriginTagMatches(stored, package_file_name_);
       for (const IniKey& k : kRequiredHeaderKeys) {

@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "common/environment.h"
 #include "common/exception.h"
 #include "common/variant.h"
 #include "package/configuration_file.h"
@@ -46,13 +47,16 @@ struct HeaderValues {
 // and what does that record say), and is it fit to be sent (its header.cfg's origin tag and
 // required keys). One instance per question; the caller sets the package's file name and path.
 //
-// Control files are extracted into the work folder (protocolo.rec) or a validation folder inside
-// it (header.cfg) and removed again by the operation that reads them, also when it fails.
+// Control files are extracted into a folder of the manager's own inside the work folder
+// (protocolo.rec) or a validation folder inside that one (header.cfg), and removed again by the
+// operation that reads them, also when it fails; the manager's folder goes with the manager. So
+// any number of managers, in any number of processes sharing the work folder, never see each
+// other's files.
 class TValidationManager {
  public:
   // The work folder is the library's ("Trabalho/" under the host's folder).
   TValidationManager();
-  // `work_folder` ends with '/'.
+  // `work_folder` ends with '/'; only its last level is created when missing.
   explicit TValidationManager(std::string work_folder);
   ~TValidationManager();
   TValidationManager(const TValidationManager&) = delete;
@@ -67,9 +71,10 @@ class TValidationManager {
   // entry cannot be extracted (every "*.rec" in the work folder is then deleted).
   bool FindProtocolRecord();
 
-  // Reads the extracted protocolo.rec into elements 1 to 8 and 14 of `protocol_data` (bounds
-  // 1..14; the others keep their values) and deletes the file, whatever the answer. False when
-  // the record cannot be opened or read; elements read before the failure keep their new values.
+  // Reads the protocolo.rec FindProtocolRecord extracted into elements 1 to 8 and 14 of
+  // `protocol_data` (bounds 1..14; the others keep their values) and deletes the file, whatever the
+  // answer. False when the record cannot be opened or read; elements read before the failure keep
+  // their new values.
   bool ReadProtocolRecord(Variant& protocol_data);
 
   // Creates the validation folder and extracts header.cfg into it. Throws ECreateDirectoryError,
@@ -79,7 +84,9 @@ class TValidationManager {
 
   // Mode 1, the sending-side check: the origin tag stored in the header must match the one
   // computed from the package file name (letter case ignored) and every required key must be
-  // present; then the fields are filled. Other modes check nothing and answer false. In every
+  // present; then the fields are filled. A header that cannot be read at all (larger than a
+  // configuration file may be, unreadable) fails the check. Other modes check nothing and
+  // answer false. In every
   // case the validation folder is removed afterwards (read-only files too); a folder that cannot
   // be removed throws EInOutError, unless another exception is already on its way. Throws
   // EConvertError, after the clean-up, when "Data Atualização" is no valid date-time.
@@ -93,12 +100,17 @@ class TValidationManager {
   const HeaderValues& header() const { return header_values_; }
   const std::string& validation_folder() const { return validation_folder_; }
   const std::string& work_folder() const { return work_folder_; }
+  // Where FindProtocolRecord puts protocolo.rec; empty before the manager's folder is made.
+  std::string ProtocolRecordPath() const;
 
  private:
-  std::string ProtocolRecordPath() const;
+  // The manager's own folder inside the work folder, made at first need. Throws what
+  // env::PrivateFolder throws.
+  const std::string& OwnFolder();
   void RemoveValidationFolder();
 
   std::string work_folder_;
+  std::unique_ptr<env::PrivateFolder> own_folder_;
   std::string validation_folder_;
   HeaderValues header_values_;
   std::unique_ptr<TConfigurationFile> header_;

@@ -232,8 +232,12 @@ wire::Frame Connection::ReceiveFrame() {
         std::span<const uint8_t, wire::kHeaderSize>(in_.data() + in_begin_, wire::kHeaderSize),
         options_.max_frame);
     const size_t need = wire::kHeaderSize + size;
-    if (in_.size() - in_begin_ < need) Compact(need);
-    while (in_end_ - in_begin_ < need) Fill(deadline);
+    while (in_end_ - in_begin_ < need) {
+      // Room grows with the bytes that arrived, at most doubling, never with what the header
+      // announces: a peer that names a large frame and sends little costs little.
+      if (in_end_ == in_.size()) Compact(std::min(need, 2 * in_.size()));
+      Fill(deadline);
+    }
     const std::span<const uint8_t> body(in_.data() + in_begin_ + wire::kHeaderSize, size);
     wire::Frame frame = wire::DecodeBody(body);
     in_begin_ += need;

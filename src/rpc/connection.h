@@ -52,6 +52,14 @@ class Connection {
   void Close();
   bool Connected() const { return fd_ >= 0; }
 
+  // The largest packet size a transfer over this connection can use: a data packet call then
+  // fits in one frame each way.
+  size_t MaxPacketSize() const {
+    return options_.max_frame > wire::kPacketCallOverhead
+               ? options_.max_frame - wire::kPacketCallOverhead
+               : 0;
+  }
+
   // Calls `method` with `args`. Values the server writes back replace the matching arguments.
   // Returns the call's result. Throws EServerError when the server reports a failure (the
   // connection stays open), and the transport exceptions of Open otherwise.

@@ -1,6 +1,7 @@
 #include "rpc/server_list.h"
 
 #include <cstring>
+#include <string>
 
 #include "common/cp1252.h"
 
@@ -163,7 +164,7 @@ std::vector<uint8_t> EncodeServerList(const std::vector<ServerItem>& servers) {
   return out;
 }
 
-std::vector<ServerItem> DecodeServerList(std::span<const uint8_t> bytes) {
+std::vector<ServerItem> DecodeServerList(std::span<const uint8_t> bytes, size_t max_servers) {
   Reader in(bytes);
   if (in.Byte() != kCollection) throw EServerListError("Lista de servidores inválida.");
   std::vector<ServerItem> servers;
@@ -175,6 +176,10 @@ std::vector<ServerItem> DecodeServerList(std::span<const uint8_t> bytes) {
       tag = in.Byte();
     }
     if (tag != kItem) throw EServerListError("Lista de servidores inválida.");
+    if (servers.size() == max_servers) {
+      throw EServerListError("Lista de servidores com mais de " + std::to_string(max_servers) +
+                             " servidores.");
+    }
     servers.push_back(ReadItem(in));
   }
   return servers;

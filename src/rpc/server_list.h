@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -32,7 +33,15 @@ VORNCOM_EXCEPTION(EServerListError);
 std::vector<uint8_t> EncodeServerList(const std::vector<ServerItem>& servers);
 
 // Accepts properties in any order and an integer before an item (skipped). Throws EServerListError;
-// never reads past `bytes`. Bytes after the closing tag are ignored.
-std::vector<ServerItem> DecodeServerList(std::span<const uint8_t> bytes);
+// never reads past `bytes`. Bytes after the closing tag are ignored. With `max_servers`, a list
+// of more items is refused as soon as the first item beyond it begins.
+std::vector<ServerItem> DecodeServerList(std::span<const uint8_t> bytes,
+                                         size_t max_servers = SIZE_MAX);
+
+// The largest list a server may hand out for replication, in items and in bytes: a client keeps
+// its old list rather than take a larger one, which no agency needs and which would make every
+// later call try servers without end.
+inline constexpr size_t kMaxReplicatedServers = 1024;
+inline constexpr size_t kMaxReplicatedListBytes = 1u << 20;
 
 }  // namespace vorncom::rpc

@@ -18,6 +18,9 @@ namespace vorncom::rpc::wire {
 constexpr uint32_t kProtocolVersion = 1;
 constexpr size_t kHeaderSize = 4;  // big-endian body length
 constexpr size_t kDefaultMaxFrame = 16u << 20;
+// Room for everything of a packet call but the packet's bytes: a packet size plus this must fit
+// in a frame.
+constexpr size_t kPacketCallOverhead = 1024;
 // Containers nested deeper than this are rejected before they are built.
 constexpr size_t kMaxNesting = 16;
 

@@ -9,11 +9,13 @@
 
 #include "common/atomic_file.h"
 #include "common/environment.h"
+#include "common/exception.h"
 #include "common/message_dialog.h"
 #include "common/messages.h"
 #include "interface/library_state.h"
 #include "interface/operations.h"
 #include "interface/text_argument.h"
+#include "package/control_files.h"
 #include "package/protocol_manager.h"
 #include "package/validation_manager.h"
 #include "rpc/reception_server_proxy.h"
@@ -28,6 +30,14 @@ namespace cc = connect_code;
 std::string FileNamePart(const std::string& path) {
   const size_t slash = path.find_last_of('/');
   return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Blanks and control characters only, as a trim would leave nothing.
+bool IsBlank(const std::string& text) {
+  for (const char c : text) {
+    if (static_cast<unsigned char>(c) > ' ') return false;
+  }
+  return true;
 }
 
 int32_t PacketSize() {
@@ -128,6 +138,19 @@ void TransferSession::ReadClientConfiguration() {
 
 uint8_t TransferSession::Connect(rpc::Operation operation) {
   if (connection_ && connection_->Connected()) return cc::kAvailable;
+  // Each server given up is disabled and the next one tried, in a loop rather than a call per
+  // server: a list may be long. Once one was given up, the outcome is the first status recorded.
+  bool fell_back = false;
+  for (;;) {
+    bool try_next = false;
+    const uint8_t code = ConnectOnce(operation, try_next);
+    if (!try_next) return fell_back ? connect_status_ : code;
+    DisableChosenServer();
+    fell_back = true;
+  }
+}
+
+uint8_t TransferSession::ConnectOnce(rpc::Operation operation, bool& try_next) {
   if (!connection_) {
     connection_ = std::make_unique<rpc::Connection>(rpc::kServerGUID, rpc::kServerName);
     connection_->SetBroker(&broker_);
@@ -186,6 +209,7 @@ uint8_t TransferSession::Connect(rpc::Operation operation) {
         const int32_t server_status = Server().CheckServerStatus(s.packet_size);
         connect_status_ = rpc::MapServerStatus(server_status, connect_status_);
         if (rpc::IsAvailableStatus(server_status)) {
+          if (operation != rpc::Operation::kStatusQuery) CheckPacketSize(s.packet_size);
           connect_status_ = cc::kAvailable;
           s.last_host =
               !connection_->Address().empty() ? connection_->Address() : connection_->Host();
@@ -196,7 +220,8 @@ uint8_t TransferSession::Connect(rpc::Operation operation) {
       }
     }
     if (connection_->GetBroker() != nullptr && broker_.Count() > 1) {
-      return TryNextServer(operation);
+      try_next = true;
+      return connect_status_;
     }
     if (busy) return cc::kCongested;
     if (!accepting) return cc::kNotAccepting;
@@ -207,10 +232,8 @@ uint8_t TransferSession::Connect(rpc::Operation operation) {
     // no enabled server is left does the connection fail.
     if (!opened && connection_ && connection_->GetBroker() != nullptr && broker_.Count() > 1 &&
         !(connection_->Address().empty() && connection_->Host().empty())) {
-      try {
-        return TryNextServer(operation);
-      } catch (const std::exception&) {
-      }
+      try_next = true;
+      return connect_status_;
     }
     if (connect_status_ == 0) connect_status_ = cc::kNoConnection;
     Status(msg::Format(msg::kConnectError, {Institution()}));
@@ -218,7 +241,23 @@ uint8_t TransferSession::Connect(rpc::Operation operation) {
   }
 }
 
-uint8_t TransferSession::TryNextServer(rpc::Operation operation) {
+void TransferSession::CheckPacketSize(const Variant& packet_size) {
+  int64_t size = 0;
+  std::string text;
+  try {
+    text = packet_size.ToString();
+    size = packet_size.ToInteger();
+  } catch (const std::exception&) {
+    size = 0;
+  }
+  const auto limit = static_cast<int64_t>(connection_->MaxPacketSize());
+  if (size >= 1 && size <= limit) return;
+  connection_->Close();
+  throw rpc::EConnectionError("O servidor definiu um tamanho de pacote inválido (" + text +
+                              "); o limite é de " + std::to_string(limit) + " bytes.");
+}
+
+void TransferSession::DisableChosenServer() {
   const std::string address = connection_->Address();
   const std::string host = connection_->Host();
   const int32_t port = connection_->Port();
@@ -227,8 +266,6 @@ uint8_t TransferSession::TryNextServer(rpc::Operation operation) {
   server_.reset();
   connection_.reset();
   first_connect_ = false;
-  Connect(operation);
-  return connect_status_;
 }
 
 void TransferSession::Disconnect() {
@@ -243,7 +280,9 @@ void TransferSession::ReplicateConfiguration() {
   Variant list;
   if (!Server().ReplicateClientCfgFile(list)) return;
   view_.SetStepMaximum(2);
-  broker_.LoadServerData(list.AsBytes().bytes);
+  // A list that cannot be read or is larger than any agency needs is refused; the old one stays,
+  // in the broker and in the file.
+  broker_.LoadReplicatedServerData(list.AsBytes().bytes);
   view_.SetStepPosition(1);
   try {
     const std::string& file = iface::State().config_file;
@@ -444,11 +483,15 @@ void TransferSession::FinishSend() {
   view_.SetStepPosition(1);
 
   iface::LibraryState& state = iface::State();
+  const Variant before = state.protocol_data;
   try {
     Status(msg::Format(msg::kProtocolating, {msg::kRemotamente, msg::kEnvio}));
     Server().Protocolate(state.protocol_data);
+    CheckProtocolData(state.protocol_data, before);
     view_.SetStepPosition(2);
   } catch (const std::exception& e) {
+    // The package is stamped only with a protocol the server really gave.
+    if (!(state.protocol_data == before)) state.protocol_data = before;
     result_code_ = 12;
     const std::string text = msg::Format(msg::kProtocolateFailed, {msg::kRemotamente, msg::kEnvio});
     Status(text);
@@ -485,6 +528,20 @@ void TransferSession::FinishSend() {
   } else {
     ReceiptClick();
   }
+}
+
+void TransferSession::CheckProtocolData(const Variant& data, const Variant& before) {
+  bool numbered = false;
+  try {
+    numbered = data.IsArray() && data.LowerBound() == 1 &&
+               data.UpperBound() == package::pd::kCount &&
+               !IsBlank(data.At(package::pd::kProtocolNumber).ToString());
+  } catch (const std::exception&) {
+    numbered = false;
+  }
+  // Data left as it was is no protocol either, whatever it held before.
+  if (!numbered || data == before)
+    throw Exception("O servidor não devolveu o número de protocolo da transmissão");
 }
 
 uint8_t TransferSession::SendPackage() {
@@ -714,6 +771,12 @@ uint8_t TransferSession::ReceivePackets() {
     transferring_ = false;
     return 7;
   }
+  if (file_size_ < 0) {
+    // No size a file can have: the download cannot begin.
+    Error(msg::Format(msg::kReceiveFailed, {institution, msg::kStartProblems}));
+    transferring_ = false;
+    return 1;
+  }
   bytes_done_ = 0;
   bytes_at_last_tick_ = 0;
   bytes_total_ = file_size_;
@@ -761,6 +824,12 @@ uint8_t TransferSession::ReceivePackets() {
         break;
       }
       if (n < 1) break;
+      if (int64_t{bytes_done_} + n > int64_t{file_size_}) {
+        // More than the server announced is no short read but a broken or hostile server: the
+        // download stops here and nothing of it is kept.
+        code = 11;
+        break;
+      }
       try {
         const std::vector<uint8_t>& bytes = packet.AsBytes().bytes;
         if (static_cast<size_t>(n) > bytes.size()) throw Exception("short packet");
@@ -778,6 +847,12 @@ uint8_t TransferSession::ReceivePackets() {
   if (cancel_requested_) code = 2;
   out.close();
   transferring_ = false;
+  if (code == 11) {
+    Status(msg::Format(msg::kValidatingFile, {msg::kRecebido}));
+    Disconnect();
+    Error(msg::Format(msg::kValidationFailed, {msg::kRecebido, institution}));
+    view_.CloseWindow();
+  }
   if (code == 0) {
     try {
       if (out.fail()) throw Exception("close failed");

@@ -76,6 +76,9 @@ class TransferSession {
   void StartReceive();
   void FinishSend();
   void FinishReceive();
+  // Throws unless `data`, as Protocolate left it, is a new protocol record: a 14-element array
+  // with a protocol number, other than `before`.
+  static void CheckProtocolData(const Variant& data, const Variant& before);
   uint8_t SendPackage();
   uint8_t SendPackets();
   uint8_t ReceiveFile();
@@ -83,7 +86,14 @@ class TransferSession {
   // server is available, else report the refusal; returns the flow's code.
   uint8_t MoveData(uint8_t connect, bool sending);
   uint8_t ReceivePackets();
-  uint8_t TryNextServer(rpc::Operation operation);
+  // One server: sets `try_next` when this one is given up and the next listed one is to be
+  // tried, else returns the connect code.
+  uint8_t ConnectOnce(rpc::Operation operation, bool& try_next);
+  // Disables the server the connection used and drops the connection.
+  void DisableChosenServer();
+  // Closes the connection and throws EConnectionError unless `packet_size` is an integer from 1
+  // to what a frame carries, so that no transfer loop allocates what a server names beyond it.
+  void CheckPacketSize(const Variant& packet_size);
   void AppException(const std::string& message);
 
   void Status(const std::string& text);

@@ -29,6 +29,12 @@ TEST(ControlFilesTest, ValidationFolderName) {
   EXPECT_EQ(ValidationFolderName("/w/", "dados.v2.zip", at), "/w/dados140509/");
   EXPECT_EQ(ValidationFolderName("/w/", "semponto", at), "/w/140509/");
   EXPECT_EQ(ValidationFolderName("/w/", "x.y", FromCivil({2026, 1, 1, 0, 0, 0, 0})), "/w/x000000/");
+  // A stem of a name near the 255-byte limit is cut so the folder's name fits, never inside a
+  // character ("é" is two bytes).
+  EXPECT_EQ(ValidationFolderName("/w/", std::string(250, 'a') + ".zlk", at),
+            "/w/" + std::string(249, 'a') + "140509/");
+  EXPECT_EQ(ValidationFolderName("/w/", std::string(248, 'a') + "é.zlk", at),
+            "/w/" + std::string(248, 'a') + "140509/");
 }
 
 }  // namespace

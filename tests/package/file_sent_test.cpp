@@ -65,7 +65,7 @@ TEST_F(FileSentTest, DamagedRecordEntryGives19AndCleansTheWorkFolder) {
   EXPECT_FALSE(o.sent_state_known);
   EXPECT_EQ(o.message->text, "Erro ao " + std::string(msg::kExtractProtocol) + ".");
   EXPECT_FALSE(std::filesystem::exists(work_ + "stale.rec"));
-  EXPECT_FALSE(std::filesystem::exists(work_ + "protocolo.rec"));
+  EXPECT_TRUE(WorkFolderIsClean());
 }
 
 }  // namespace

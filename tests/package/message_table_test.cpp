@@ -1,9 +1,12 @@
 #include "package/message_table.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 #include <sys/stat.h>
 
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include "support/temp_dir.h"
 
@@ -56,6 +59,27 @@ TEST(MessageTableTest, AnEmptyFileBecomesATableAndAReadOnlyOneIsStillUpdated) {
   chmod(path.c_str(), 0444);
   ASSERT_TRUE(StoreRequestMessage(path, "IR", "1", "now"));
   EXPECT_EQ(LookupRequestMessage(path, "IR", "1"), "now");
+}
+
+// Another host process in the middle of its own update holds the table for a while; a send
+// waits for it rather than fail after stamping its package.
+TEST(MessageTableTest, AnUpdateWaitsForAnotherWritersCommit) {
+  TempDir dir;
+  const std::string path = dir / "t.cds";
+  ASSERT_TRUE(StoreRequestMessage(path, "IR", "1", "first"));
+  sqlite3* other = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &other), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+  std::thread writer([other] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
+    sqlite3_close(other);
+  });
+  bool stored = false;
+  EXPECT_NO_THROW(stored = StoreRequestMessage(path, "IR", "2", "second"));
+  writer.join();
+  EXPECT_TRUE(stored);
+  EXPECT_EQ(LookupRequestMessage(path, "ir", "2"), "second");
 }
 
 }  // namespace

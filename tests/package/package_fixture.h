@@ -91,6 +91,12 @@ class PackageFixture : public ::testing::Test {
     return Utf8ToCp1252(text);
   }
 
+  // Nothing of any operation is left in the work folder.
+  bool WorkFolderIsClean() const {
+    std::error_code ec;
+    return !std::filesystem::exists(work_, ec) || std::filesystem::is_empty(work_, ec);
+  }
+
   testing::TempDir dir_;
   std::string work_ = dir_ / "Trabalho/";
   std::string config_ = dir_ / "Configuracoes/";

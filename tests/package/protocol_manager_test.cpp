@@ -56,7 +56,7 @@ class ProtocolManagerTest : public PackageFixture {
 TEST_F(ProtocolManagerTest, WritesTheFourteenValuesInOrderIntoThePackage) {
   const std::string package = MakePackage("FORM2001.ZIP", {{"dados.dat", "x"}});
   Record(package, ServerData());
-  EXPECT_FALSE(fs::exists(work_ + "protocolo.rec"));
+  EXPECT_TRUE(WorkFolderIsClean());
 
   const std::string out = dir_ / "out/";
   archive::ExtractPackageEntries(SingleNameList("protocolo.rec"), package, out, true);
@@ -108,14 +108,14 @@ TEST_F(ProtocolManagerTest, PackageWithARecordIsRefusedUntouched) {
         ErrorOf(package, ServerData()),
         std::string(kPrefix) + "Problemas ao compactar o arquivo com os dados da transmissão!");
     EXPECT_EQ(ReadAll(package), before);
-    EXPECT_FALSE(fs::exists(work_ + "protocolo.rec"));
+    EXPECT_TRUE(WorkFolderIsClean());
   }
 }
 
 TEST_F(ProtocolManagerTest, MissingPackageAndUnwritableRecord) {
   EXPECT_EQ(ErrorOf(dir_ / "gone.zip", ServerData()),
             std::string(kPrefix) + "O arquivo transmitido não foi encontrado!");
-  EXPECT_FALSE(fs::exists(work_ + "protocolo.rec"));
+  EXPECT_TRUE(WorkFolderIsClean());
 
   const std::string package = MakePackage("FORM2001.ZIP", {{"dados.dat", "x"}});
   Variant bad_date = ServerData();

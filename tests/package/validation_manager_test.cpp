@@ -47,7 +47,9 @@ TEST_F(ValidationManagerTest, RecordIsFoundReadAndDeleted) {
       "Nome Solicitante=José\r\n");
   auto m = Manager(MakePackage("a.pkg", {{"protocolo.rec", record}}));
   ASSERT_TRUE(m->FindProtocolRecord());
-  EXPECT_TRUE(fs::exists(work_ + "protocolo.rec"));
+  const std::string extracted = m->ProtocolRecordPath();
+  EXPECT_EQ(extracted.rfind(work_, 0), 0u) << extracted;
+  EXPECT_TRUE(fs::exists(extracted));
 
   Variant data = NewProtocolData();
   for (int32_t i = 9; i <= 13; ++i) data.At(i) = Variant(i);
@@ -57,7 +59,34 @@ TEST_F(ValidationManagerTest, RecordIsFoundReadAndDeleted) {
   for (int32_t i = 1; i <= 8; ++i) EXPECT_EQ(data.At(i), Variant(expected[i - 1])) << i;
   for (int32_t i = 9; i <= 13; ++i) EXPECT_EQ(data.At(i), Variant(i)) << i;
   EXPECT_EQ(data.At(14), Variant("linha 1\r\nlinha 2"));
-  EXPECT_FALSE(fs::exists(work_ + "protocolo.rec"));
+  EXPECT_FALSE(fs::exists(extracted));
+  m.reset();
+  EXPECT_TRUE(WorkFolderIsClean());
+}
+
+// Managers sharing a work folder, as processes sharing a host folder do, never see each other's
+// control files: each reads its own record, and a check that ends removes only its own folder.
+TEST_F(ValidationManagerTest, InterleavedManagersKeepToTheirOwnFiles) {
+  auto a = Manager(MakePackage("a.pkg", {{"protocolo.rec", "[Documento]\r\nNome Arquivo=a\r\n"}}));
+  auto b = Manager(MakePackage("b.pkg", {{"protocolo.rec", "[Documento]\r\nNome Arquivo=b\r\n"}}));
+  ASSERT_TRUE(a->FindProtocolRecord());
+  ASSERT_TRUE(b->FindProtocolRecord());
+  Variant data_a = NewProtocolData(), data_b = NewProtocolData();
+  ASSERT_TRUE(a->ReadProtocolRecord(data_a));
+  ASSERT_TRUE(b->ReadProtocolRecord(data_b));
+  EXPECT_EQ(data_a.At(1), Variant("a"));
+  EXPECT_EQ(data_b.At(1), Variant("b"));
+
+  // The same package name within the same second.
+  const std::string package = MakePackage("abc.xyz", {{"header.cfg", Header("abc.xyz")}});
+  auto first = Manager(package), second = Manager(package);
+  first->ExtractHeader();
+  second->ExtractHeader();
+  EXPECT_NE(first->validation_folder(), second->validation_folder());
+  EXPECT_TRUE(first->ValidateHeader(1));
+  EXPECT_TRUE(second->ValidateHeader(1));
+  a.reset(), b.reset(), first.reset(), second.reset();
+  EXPECT_TRUE(WorkFolderIsClean());
 }
 
 TEST_F(ValidationManagerTest, RecordWithoutMessageGivesAnEmptyElement14) {

@@ -2,7 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+
+#include <fstream>
+#include <string>
+
 #include "rpc/reception_server.h"
+#include "support/fake_server.h"
 
 namespace vorncom::rpc {
 namespace {
@@ -46,6 +52,39 @@ TEST(ConnectionTest, OpenWithoutAUsableEndpointFailsWithoutConnecting) {
   std::vector<Variant> args;
   EXPECT_THROW(none.Call("CheckFormStatus", args), EConnectionError);
   EXPECT_FALSE(none.Connected());
+}
+
+// The process's peak resident memory in bytes since the last reset (VmHWM).
+size_t PeakResidentBytes() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmHWM:", 0) == 0) return std::stoul(line.substr(6)) * 1024;
+  }
+  return 0;
+}
+
+TEST(ConnectionTest, AnnouncedFrameLengthAllocatesNothingUntilTheBytesCome) {
+  testing::WillingServer willing;
+  // The reply names the largest frame allowed, then one byte comes and the server is gone.
+  testing::FakeServer server(willing, [](int fd, const wire::Request&) {
+    constexpr uint32_t n = wire::kDefaultMaxFrame;
+    const uint8_t bytes[] = {n >> 24, (n >> 16) & 0xFF, (n >> 8) & 0xFF, n & 0xFF, 0x94};
+    testing::WriteAll(fd, bytes);
+    ::shutdown(fd, SHUT_RDWR);
+    return true;
+  });
+  Connection c(kServerGUID, kServerName);
+  c.SetAddress("127.0.0.1");
+  c.SetPort(server.port());
+  c.Open();
+  std::ofstream reset("/proc/self/clear_refs");
+  if (!(reset << "5" << std::flush)) GTEST_SKIP() << "cannot reset the peak (VmHWM)";
+  const size_t before = PeakResidentBytes();
+  std::vector<Variant> args;
+  EXPECT_THROW(c.Call("CheckFormStatus", args), EConnectionError);
+  EXPECT_LT(PeakResidentBytes() - before, size_t{4} << 20);
+  EXPECT_FALSE(c.Connected());
 }
 
 }  // namespace

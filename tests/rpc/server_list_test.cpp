@@ -112,6 +112,43 @@ TEST(BrokerTest, ChoosesOnlyEnabledServersAndFailsWhenNoneLeft) {
   EXPECT_EQ(broker.ChooseServer().computer_name, "c");
   broker.DisableServer("c", 3);
   EXPECT_THROW(broker.ChooseServer(), ENoServerAvailable);
+
+  // Every entry of a name and port goes at once, and the list handed out says so.
+  broker.SetServers({{"a", 1, true}, {"b", 1, true}, {"a", 1, true}, {"b", 2, false}});
+  EXPECT_EQ(broker.DisableServer("a", 1), 2u);
+  for (int i = 0; i < 20; ++i) EXPECT_EQ(broker.ChooseServer().computer_name, "b");
+  EXPECT_EQ(
+      DecodeServerList(broker.ServerData()),
+      (std::vector<ServerItem>{{"a", 1, false}, {"b", 1, true}, {"a", 1, false}, {"b", 2, false}}));
+}
+
+TEST(BrokerTest, ReplicatedListsBeyondTheLimitsLeaveTheListAsItWas) {
+  const struct {
+    const char* what;
+    size_t count;
+    size_t name_length;
+    bool taken;
+  } rows[] = {
+      {"at the entry limit", 1024, 9, true},
+      {"one entry more", 1025, 9, false},
+      {"above 1 MiB", 1000, 1100, false},
+  };
+  for (const auto& row : rows) {
+    Broker broker;
+    broker.SetServers({{"antigo", 211, true}});
+    const auto bytes = EncodeServerList(
+        std::vector<ServerItem>(row.count, {std::string(row.name_length, 's'), 4000, true}));
+    if (row.taken) {
+      broker.LoadReplicatedServerData(bytes);
+      EXPECT_EQ(broker.Count(), row.count) << row.what;
+    } else {
+      EXPECT_THROW(broker.LoadReplicatedServerData(bytes), EServerListError) << row.what;
+      EXPECT_EQ(broker.Servers(), (std::vector<ServerItem>{{"antigo", 211, true}})) << row.what;
+    }
+    // A configured list has no such limit.
+    broker.LoadServerData(bytes);
+    EXPECT_EQ(broker.Count(), row.count) << row.what;
+  }
 }
 
 TEST(BrokerTest, ServerDataRoundTripsAndBadDataKeepsTheList) {

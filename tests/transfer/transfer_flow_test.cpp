@@ -18,14 +18,6 @@ std::string Slurp(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-// A loopback port nobody listens on.
-uint16_t ClosedPort() {
-  TestServer server;
-  const uint16_t port = server.port();
-  server.Stop();
-  return port;
-}
-
 class SendTest : public TransferFixture {};
 
 TEST_F(SendTest, FullSendStampsThePackageAndRefreshesTheServerList) {
@@ -100,15 +92,23 @@ TEST_F(SendTest, AlreadySentPackageNeverConnects) {
 
 TEST_F(SendTest, PackageFailingValidationEndsWith10WithoutMessage) {
   UseFixedServer(ClosedPort());
-  const std::string name = "invalido.zlk";
-  const std::string package =
-      MakePackage(name, {{"header.cfg", Header(name, {{"Documento/Origem Solicitação", "XYZ"}})},
-                         {"dados.dat", "abc"}});
-  RecordingView view;
-  EXPECT_EQ(Send(package, view), 10);
-  EXPECT_TRUE(messages_->shown.empty());
-  EXPECT_TRUE(view.closed);
-  EXPECT_TRUE(view.statuses.empty());
+  // A header too large for a configuration file (16 MiB) holds nothing the check can use.
+  std::string oversized = Header("grande.zlk");
+  while (oversized.size() <= (16u << 20)) oversized += std::string(1022, ';') + "\r\n";
+  const std::pair<std::string, std::string> cases[] = {
+      {"invalido.zlk", Header("invalido.zlk", {{"Documento/Origem Solicitação", "XYZ"}})},
+      {"grande.zlk", oversized},
+  };
+  for (const auto& [name, header] : cases) {
+    SCOPED_TRACE(name);
+    const std::string package = MakePackage(name, {{"header.cfg", header}, {"dados.dat", "abc"}});
+    RecordingView view;
+    EXPECT_EQ(Send(package, view), 10);
+    EXPECT_TRUE(messages_->shown.empty());
+    EXPECT_TRUE(view.closed);
+    EXPECT_TRUE(view.statuses.empty());
+    EXPECT_TRUE(WorkFolderIsClean());
+  }
 }
 
 TEST_F(SendTest, PackageWithoutHeaderEndsWith18) {
@@ -255,30 +255,6 @@ TEST_F(SendTest, CancelDuringTheLoopEndsWith2AfterTheCurrentPacket) {
 
 class ReceiveTest : public TransferFixture {
  protected:
-  static Variant ClientInfo(bool erase) {
-    Variant info = Variant::Array(1, 14);
-    info.At(5) = "DEC";
-    info.At(6) = "Declaração";
-    info.At(7) = "1.0";
-    info.At(9) = "123.456.789-00";
-    info.At(11) = "José da Silva";
-    info.At(14) = erase;
-    return info;
-  }
-
-  uint8_t Receive(const std::string& name, bool erase, RecordingView& view) {
-    TransferSession session(view);
-    iface::TransferRequest request;
-    request.operation = iface::TransferRequest::Operation::kReceive;
-    request.file_name = name;
-    request.client_info = ClientInfo(erase);
-    session.SetRequest(request);
-    cancel_target = &session;
-    session.Start();
-    cancel_target = nullptr;
-    return session.result_code();
-  }
-
   static std::string Downloads(TestServer& server) {
     const std::string folder = server.data_folder() + "/downloads";
     fs::create_directories(folder);

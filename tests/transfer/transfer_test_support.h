@@ -106,6 +106,38 @@ class TransferFixture : public package::PackageFixture {
     return session.result_code();
   }
 
+  static Variant ClientInfo(bool erase) {
+    Variant info = Variant::Array(1, 14);
+    info.At(5) = "DEC";
+    info.At(6) = "Declaração";
+    info.At(7) = "1.0";
+    info.At(9) = "123.456.789-00";
+    info.At(11) = "José da Silva";
+    info.At(14) = erase;
+    return info;
+  }
+
+  uint8_t Receive(const std::string& name, bool erase, RecordingView& view) {
+    TransferSession session(view);
+    iface::TransferRequest request;
+    request.operation = iface::TransferRequest::Operation::kReceive;
+    request.file_name = name;
+    request.client_info = ClientInfo(erase);
+    session.SetRequest(request);
+    cancel_target = &session;
+    session.Start();
+    cancel_target = nullptr;
+    return session.result_code();
+  }
+
+  // A loopback port nobody listens on.
+  static uint16_t ClosedPort() {
+    testing::TestServer server;
+    const uint16_t port = server.port();
+    server.Stop();
+    return port;
+  }
+
   static inline int receipts = 0;
   TransferSession* cancel_target = nullptr;
   testing::ScopedPresenter messages_;
