@@ -25,3 +25,17 @@ function(vorncom_add_test)
     PROPERTIES LABELS "${T_LABELS}" ENVIRONMENT "VORNCOM_UNATTENDED=1"
     DISCOVERY_TIMEOUT 60)
 endfunction()
+
+# vorncom_add_c_host(NAME name SOURCES ...)
+# A host program written in C that loads the client library with dlopen. Under the sanitizers it
+# is linked as C++, so that the runtime's C++ half (which the library's checks call) is there.
+function(vorncom_add_c_host)
+  cmake_parse_arguments(H "" "NAME" "SOURCES" ${ARGN})
+  add_executable(${H_NAME} ${H_SOURCES})
+  target_include_directories(${H_NAME} PRIVATE ${PROJECT_SOURCE_DIR}/include ${PROJECT_SOURCE_DIR}/tests)
+  target_link_libraries(${H_NAME} PRIVATE ${CMAKE_DL_LIBS})
+  add_dependencies(${H_NAME} VornComClient)
+  if(VORNCOM_FUZZ)
+    set_target_properties(${H_NAME} PROPERTIES LINKER_LANGUAGE CXX)
+  endif()
+endfunction()
