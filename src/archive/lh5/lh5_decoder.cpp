@@ -20,6 +20,12 @@ using namespace lh5;
 
 [[noreturn]] void BadTable() { throw ELZHBadDecodeTable("Bad decode table in archive!"); }
 
+// Codes read past the stored data are made of zero bits the data does not hold: a stream that
+// ends early (or is empty) would otherwise decode to its full count. A cancelled run just stops.
+void CheckInput(const BitReader<ByteLayer>& in, const ByteLayer& io) {
+  if (in.PastEnd() && !io.cancelled()) throw ESizeMismatch(kSizeMismatch);
+}
+
 class Lh5Decoder {
  public:
   explicit Lh5Decoder(ByteLayer& io) : io_(io), in_(io) { window_.fill(' '); }
@@ -30,9 +36,10 @@ class Lh5Decoder {
     BitReader<ByteLayer> in = in_;
     uint8_t* const window = window_.data();
     // Decoded bytes wait in the window from `pending` to `pos` and go out in bulk when the
-    // window fills, or when the run ends.
+    // window fills, or when the run ends. Input is checked there and at each block, not per code.
     unsigned pos = 0, pending = 0;
     auto flush = [&] {
+      CheckInput(in, io_);
       io_.WriteBytes(window + pending, pos - pending);
       pending = pos;
     };
@@ -52,6 +59,7 @@ class Lh5Decoder {
         in_ = in;
         ReadBlockHeader();
         in = in_;
+        CheckInput(in, io_);
       }
       --block_left_;
       unsigned length;
