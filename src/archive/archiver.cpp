@@ -248,7 +248,7 @@ void TArchiver::CompressFiles(const std::string& archive_name, std::vector<std::
   const bool update = fs::exists(archive_name, ec);
   // Even a new archive is built under the temporary name, so no half-written archive ever
   // carries the real name.
-  const std::string temp_name = ChangeFileExt(archive_name, ".$$$");
+  const std::string temp_name = UpdateFileName(archive_name);
   const std::string& output_name = update ? temp_name : archive_name;
   std::erase_if(files, [&](const std::string& f) {
     return SameStoredName(f, output_name) || SameStoredName(f, temp_name);
@@ -328,14 +328,18 @@ void TArchiver::ExpandStream(std::ostream& dest, std::istream& source, int32_t l
   const bool locked = lock_flag > 0;
   if (locked && EffectiveKey() == 0) throw EInvalidKey(std::string(messages::kInvalidKey));
 
-  const auto data_start = source.tellg();
-  const int64_t available = StreamRemaining(source);
-  // Stored data cut short cannot hold the entry; refusing it here spares decoding a size the
-  // record may have inflated.
-  if (stored_size > available) {
+  // Damaged stored data fails as its checksum would; for a locked entry a wrong key is the
+  // likely cause.
+  auto damaged = [&]() -> void {
     if (locked) throw EInvalidKey(std::string(messages::kInvalidKey));
     throw EBadChecksum(std::string(messages::kBadChecksum));
-  }
+  };
+  const auto data_start = source.tellg();
+  const int64_t available = StreamRemaining(source);
+  // Stored data cut short cannot hold the entry, nor can plain stored data of another length;
+  // refusing them here spares decoding a size the record may have inflated.
+  if (stored_size > available) damaged();
+  if (method == TCompressMethod::cmNone && stored_size != uncompressed_size) damaged();
 
   uint32_t sum = 0;
   if (method == TCompressMethod::cmCustom) {
@@ -343,12 +347,16 @@ void TArchiver::ExpandStream(std::ostream& dest, std::istream& source, int32_t l
     if (OnExpand) OnExpand(dest, source, stored_size, uncompressed_size, compress_id, custom_sum);
     sum = static_cast<uint32_t>(custom_sum);
   } else {
+    // The record's size bounds the output (the engine never writes past it) and must be met.
     try {
-      ProcessStream(dest, source, lock_flag == kLocked, true, method, uncompressed_size,
-                    stored_size, sum);
+      const int64_t written = ProcessStream(dest, source, lock_flag == kLocked, true, method,
+                                            uncompressed_size, stored_size, sum);
+      if (written != uncompressed_size) damaged();
     } catch (const ELZHBadDecodeTable&) {
       if (locked) throw EInvalidKey(std::string(messages::kInvalidKey));
       throw;
+    } catch (const ESizeMismatch&) {
+      damaged();
     }
   }
   source.clear(source.rdstate() & std::ios::badbit);

@@ -98,7 +98,9 @@ class TArchiver {
   int32_t CompressStream(std::ostream& dest, std::istream& source, int32_t& checksum,
                          std::string& compress_id, TCompressMethod method);
   // Expands one entry whose stored data starts at the current position of `source`, consuming
-  // exactly `stored_size` bytes of it. Throws EInvalidKey, EBadChecksum or the coders' errors.
+  // exactly `stored_size` bytes of it. Stored data that does not expand to exactly
+  // `uncompressed_size` bytes (built-in methods) fails like a bad checksum, and no more than
+  // that many bytes are written. Throws EInvalidKey, EBadChecksum or the coders' errors.
   void ExpandStream(std::ostream& dest, std::istream& source, int32_t lock_flag,
                     const std::string& compress_id, TCompressMethod method, int32_t stored_checksum,
                     int32_t uncompressed_size, int32_t stored_size);

@@ -6,6 +6,8 @@
 #include <ostream>
 #include <thread>
 
+#include "archive/coder_errors.h"
+
 namespace vorncom::archive {
 
 int Percentage(int64_t part, int64_t whole) {
@@ -49,6 +51,11 @@ bool ByteLayer::Refill() {
   std::this_thread::yield();
   at_end_ = false;
   return true;
+}
+
+void ByteLayer::BudgetSpent() const {
+  if (options_.expanding) throw ESizeMismatch(kSizeMismatch);
+  throw EUnableToCompress("Could not compress data, will store instead");
 }
 
 void ByteLayer::WriteFullBuffer() {

@@ -21,8 +21,8 @@ using ProgressHandler = std::function<void(int& percent)>;
 // checksums of the bytes read and written, the key lock (XOR with the four key bytes in turn,
 // the index shared by reads and writes) and the output budget. One instance serves one run.
 //
-// Reading past the input's end yields 0 with AtEnd() true, so decoders fed truncated data still
-// produce their count and the checksum test catches the damage.
+// Reading past the input's end yields 0 with AtEnd() true; overread() counts those made-up bytes,
+// so a decoder can tell codes it read from the data from codes made of what the data lacks.
 class ByteLayer {
  public:
   static constexpr size_t kBufferSize = 8192;
@@ -30,7 +30,9 @@ class ByteLayer {
   struct Options {
     int64_t input_size = 0;      // bytes to read from `input`
     int64_t budget = INT32_MAX;  // bytes that may be written; EUnableToCompress beyond
-    uint32_t key = 0;            // the component's key, little-endian bytes
+    // Expanding: the budget is the entry's size, and passing it is ESizeMismatch.
+    bool expanding = false;
+    uint32_t key = 0;  // the component's key, little-endian bytes
     bool xor_on_read = false;
     bool xor_on_write = false;
     ProgressHandler progress;  // may be empty
@@ -47,8 +49,8 @@ class ByteLayer {
   size_t ReadBytes(uint8_t* into, size_t count);
   bool AtEnd() const { return at_end_; }
 
-  // Throws EUnableToCompress when the budget is spent; stream failures pass through as
-  // std::ios_base::failure.
+  // Throws EUnableToCompress (expanding: ESizeMismatch) when the budget is spent; stream failures
+  // pass through as std::ios_base::failure.
   void WriteByte(uint8_t byte);
   // The same as WriteByte for each of `count` bytes, in bulk.
   void WriteBytes(const uint8_t* bytes, size_t count);
@@ -58,10 +60,12 @@ class ByteLayer {
   uint32_t write_sum() const { return write_sum_; }
   int64_t bytes_written() const { return bytes_written_; }
   int64_t bytes_remaining() const { return remaining_; }
+  int64_t overread() const { return overread_; }
   bool cancelled() const { return cancelled_; }
 
  private:
   bool Refill();
+  [[noreturn]] void BudgetSpent() const;
   void WriteFullBuffer();
   void WriteOut(size_t count);
   uint8_t NextKeyByte() {
@@ -79,6 +83,7 @@ class ByteLayer {
   int64_t remaining_ = 0;
   int64_t bytes_read_ = 0;
   int64_t bytes_written_ = 0;
+  int64_t overread_ = 0;
   uint32_t read_sum_ = 0, write_sum_ = 0;
   std::array<uint8_t, 4> key_bytes_{};
   unsigned key_index_ = 0;
@@ -110,7 +115,10 @@ inline uint32_t ByteSum(const uint8_t* bytes, size_t count) {
 
 // Inline: the coders call these once per byte.
 inline uint8_t ByteLayer::ReadByte() {
-  if (in_pos_ >= in_end_ && !Refill()) return 0;
+  if (in_pos_ >= in_end_ && !Refill()) {
+    ++overread_;
+    return 0;
+  }
   uint8_t b = in_[in_pos_++];
   read_sum_ += b;
   if (options_.xor_on_read) b ^= NextKeyByte();
@@ -137,7 +145,7 @@ inline size_t ByteLayer::ReadBytes(uint8_t* into, size_t count) {
 }
 
 inline void ByteLayer::WriteByte(uint8_t byte) {
-  if (options_.budget <= 0) throw EUnableToCompress("Could not compress data, will store instead");
+  if (options_.budget <= 0) BudgetSpent();
   --options_.budget;
   if (out_pos_ == kBufferSize) WriteFullBuffer();
   if (options_.xor_on_write) byte ^= NextKeyByte();
@@ -152,9 +160,7 @@ inline void ByteLayer::WriteBytes(const uint8_t* bytes, size_t count) {
     return;
   }
   while (count > 0) {
-    if (options_.budget <= 0) {
-      throw EUnableToCompress("Could not compress data, will store instead");
-    }
+    if (options_.budget <= 0) BudgetSpent();
     if (out_pos_ == kBufferSize) WriteFullBuffer();
     size_t chunk = std::min(count, kBufferSize - out_pos_);
     chunk = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(chunk), options_.budget));

@@ -40,7 +40,8 @@ int64_t TCoderState::Process(std::ostream& dest, std::istream& source, const Run
 
   ByteLayer::Options options;
   options.input_size = run.input_size;
-  options.budget = run.expand ? INT32_MAX : run.input_size;
+  options.budget = run.expand ? run.count : run.input_size;
+  options.expanding = run.expand;
   options.key = static_cast<uint32_t>(run.key);
   options.xor_on_write = !run.expand && run.key > 0;
   options.xor_on_read = run.expand && run.locked;

@@ -19,7 +19,8 @@ class TCoderState {
     bool expand = false;
     bool locked = false;  // expanding an entry whose lock flag is 2: XOR what is read
     TCompressMethod method = TCompressMethod::cmNone;
-    int64_t count = 0;       // expanding cmLZH/cmLH5: the uncompressed size
+    // Expanding: the uncompressed size. The LZ decoders stop there; no method writes more.
+    int64_t count = 0;
     int64_t input_size = 0;  // compressing: source size; expanding: stored size
     int32_t key = 0;         // positive keys lock what is written
     ProgressHandler progress;
@@ -29,6 +30,7 @@ class TCoderState {
   // `checksum` to the byte sum of the uncompressed side. cmCustom and unknown methods code
   // nothing. A progress handler answering -1 to the first call ends the run before either stream
   // is touched. Throws EUnableToCompress when compressed output would outgrow the input,
+  // ESizeMismatch when expanded output would pass `count` or a decoder runs out of input,
   // ELZHBadDecodeTable from the LH5 decoder and std::ios_base::failure on write errors; the
   // buffers are released on every exit.
   int64_t Process(std::ostream& dest, std::istream& source, const Run& run, uint32_t& checksum);

@@ -8,7 +8,10 @@ namespace vorncom::archive {
 
 // The coders of the entry methods. Each reads its input and writes its output one byte at a time
 // through `io`; encoders read until io.AtEnd(); decoders of the LZ methods stop once they have
-// produced `count` bytes (a final match may run past it and is still copied whole).
+// produced `count` bytes (a final match may run past it and is still copied whole: the byte
+// layer's budget bounds what is written). A decoder that runs out of input, stored bytes or a
+// code's bits, throws ESizeMismatch at once (within a block or 8 KiB of output) unless the run
+// was cancelled.
 
 void EncodeStored(ByteLayer& io);
 void DecodeStored(ByteLayer& io);

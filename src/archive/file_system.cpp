@@ -13,6 +13,7 @@
 #include <system_error>
 
 #include "archive/format.h"
+#include "common/atomic_file.h"
 
 namespace vorncom::archive {
 namespace fs = std::filesystem;
@@ -121,6 +122,13 @@ std::string ChangeFileExt(const std::string& path, const std::string& ext) {
   const size_t name_start = slash == std::string::npos ? 0 : slash + 1;
   if (dot == std::string::npos || dot < name_start) return path + ext;
   return path.substr(0, dot) + ext;
+}
+
+std::string UpdateFileName(const std::string& archive) {
+  std::string name = ChangeFileExt(archive, ".$$$");
+  const auto slash = name.find_last_of('/');
+  const size_t length = slash == std::string::npos ? name.size() : name.size() - slash - 1;
+  return length <= NAME_MAX ? name : CreateUniqueFileBeside(archive);
 }
 
 void ThrowFileOpenError(const std::string& path) {

@@ -42,6 +42,11 @@ void CreateDirectories(const std::string& directory);
 // `path` with its file name's extension replaced by `ext` (appended when there is none).
 std::string ChangeFileExt(const std::string& path, const std::string& ext);
 
+// The temporary file an update of `archive` is written to: the archive's name with the extension
+// ".$$$", or, where that name would be too long for the file system, a new file of a short unique
+// name in the same folder (created here). Throws vorncom::Exception when that cannot be created.
+std::string UpdateFileName(const std::string& archive);
+
 // The run-time error for a file that cannot be opened or created: std::system_error with errno.
 [[noreturn]] void ThrowFileOpenError(const std::string& path);
 

@@ -1,3 +1,4 @@
+#include "archive/coder_errors.h"
 #include "archive/coders.h"
 
 namespace vorncom::archive {
@@ -64,6 +65,11 @@ void DecodeRle(ByteLayer& io) {
     if (io.AtEnd()) return;
     if (x == kMarker) {
       const uint8_t n = io.ReadByte();
+      // The coder never ends on a marker: the count was cut off.
+      if (io.AtEnd()) {
+        if (io.cancelled()) return;
+        throw ESizeMismatch(kSizeMismatch);
+      }
       if (n == 0) {
         io.WriteByte(kMarker);
       } else {

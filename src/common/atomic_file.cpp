@@ -5,23 +5,15 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <filesystem>
+#include <random>
 
 #include "common/exception.h"
 
 namespace vorncom {
 namespace {
-
-std::string MakeTempPath(const std::string& path) {
-  std::string templ = path + ".XXXXXX";
-  const int fd = mkstemp(templ.data());
-  if (fd < 0) {
-    throw Exception("Cannot create a temporary file beside " + path + ": " + std::strerror(errno));
-  }
-  close(fd);
-  return templ;
-}
 
 void SyncPath(const std::string& path) {
   const int fd = open(path.c_str(), O_RDONLY);
@@ -32,8 +24,34 @@ void SyncPath(const std::string& path) {
 
 }  // namespace
 
+std::string CreateUniqueFileBeside(const std::string& path) {
+  static constexpr char kLetters[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  static constexpr size_t kRandom = 6;
+  thread_local std::mt19937_64 rng(std::random_device{}() ^
+                                   (static_cast<uint64_t>(getpid()) << 32));
+  const size_t slash = path.rfind('/');
+  const size_t name_length = slash == std::string::npos ? path.size() : path.size() - slash - 1;
+  const std::string stem =
+      name_length + 1 + kRandom <= NAME_MAX
+          ? path + "."
+          : path.substr(0, slash == std::string::npos ? 0 : slash + 1) + ".vc-";
+  int err = EEXIST;
+  for (int attempt = 0; attempt < 100 && err == EEXIST; ++attempt) {
+    std::string name = stem;
+    for (size_t i = 0; i < kRandom; ++i) name += kLetters[rng() % (sizeof kLetters - 1)];
+    const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      close(fd);
+      return name;
+    }
+    err = errno;
+  }
+  throw Exception("Cannot create a temporary file beside " + path + ": " + std::strerror(err));
+}
+
 AtomicFile::AtomicFile(std::string path)
-    : path_(std::move(path)), temp_path_(MakeTempPath(path_)) {}
+    : path_(std::move(path)), temp_path_(CreateUniqueFileBeside(path_)) {}
 
 AtomicFile::~AtomicFile() {
   if (!committed_) unlink(temp_path_.c_str());
@@ -41,15 +59,9 @@ AtomicFile::~AtomicFile() {
 
 void AtomicFile::Commit() {
   SyncPath(temp_path_);
-  // Keep the permissions of the file being replaced (mkstemp creates 0600).
+  // Keep the permissions of the file being replaced; a new one keeps those it was created with.
   struct stat st {};
-  if (stat(path_.c_str(), &st) == 0) {
-    chmod(temp_path_.c_str(), st.st_mode & 07777);
-  } else {
-    const mode_t mask = umask(0);
-    umask(mask);
-    chmod(temp_path_.c_str(), 0666 & ~mask);
-  }
+  if (stat(path_.c_str(), &st) == 0) chmod(temp_path_.c_str(), st.st_mode & 07777);
   if (std::rename(temp_path_.c_str(), path_.c_str()) != 0) {
     throw Exception("Cannot replace " + path_ + ": " + std::strerror(errno));
   }

@@ -5,6 +5,12 @@
 
 namespace vorncom {
 
+// Creates a new empty file in the folder of `path` that no one else has, with the permissions
+// of any new file (0666 less the umask), and returns its name: `path` + ".XXXXXX" (six random
+// letters and digits) where the file name leaves room for it, else the short ".vc-XXXXXX".
+// Throws vorncom::Exception when no file can be created.
+std::string CreateUniqueFileBeside(const std::string& path);
+
 // Replaces `path` with `contents` so that either the old or the new file exists at every moment:
 // the bytes go to a temporary file in the same folder, are flushed to disk, and the temporary
 // file is renamed over the original. Throws vorncom::Exception on failure, leaving the original

@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "archive/archive_io.h"
+#include "archive/archiver.h"
 #include "archive/coder_state.h"
 #include "archive/errors.h"
 #include "test_support.h"
@@ -123,6 +124,79 @@ TEST(ArchiveCheck, CapturesOneEntryInMemoryWithinItsBound) {
   EXPECT_THROW(Check(archive, options), EExpansionLimit);
   options.capture_limit = 3000;
   EXPECT_EQ(Check(archive, options).captured, testing::ToString(data));
+}
+
+// Counts what is written and keeps nothing.
+class CountingBuf : public std::streambuf {
+ public:
+  int64_t count = 0;
+
+ protected:
+  std::streamsize xsputn(const char*, std::streamsize n) override {
+    count += n;
+    return n;
+  }
+  int_type overflow(int_type c) override {
+    ++count;
+    return traits_type::not_eof(c);
+  }
+};
+
+// A record whose size is not what its data expands to fails like a bad checksum in every
+// method, writes no more than the record says, and stops at once when the data runs out.
+TEST(EntrySize, DataThatDoesNotExpandToTheRecordedSizeFailsInEveryMethod) {
+  std::string text;
+  for (int i = 0; i < 400; ++i) text += "linha " + std::to_string(i % 23) + " do formulario\n";
+  Bytes data(text.begin(), text.end());
+  data.insert(data.end(), 300, 'z');  // ends on a long match in the LZ methods
+  const auto size = static_cast<int32_t>(data.size());
+  const int32_t huge = 100 << 20;
+  struct Lie {
+    const char* what;
+    bool empty_data;
+    int32_t size;
+  } lies[] = {
+      {"exact", false, size},
+      {"one byte less", false, size - 1},
+      {"one byte more", false, size + 1},
+      {"twice", false, 2 * size},
+      {"none at all", false, 0},
+      {"no stored bytes, 100 MiB", true, huge},
+  };
+  for (TCompressMethod method : {TCompressMethod::cmNone, TCompressMethod::cmRLE,
+                                 TCompressMethod::cmLZH, TCompressMethod::cmLH5}) {
+    const Bytes stored = Code(method, data);
+    for (const Lie& lie : lies) {
+      for (int32_t key : {0, 77}) {
+        SCOPED_TRACE(std::string(lie.what) + ", method " + std::to_string(int(method)) + ", key " +
+                     std::to_string(key));
+        Bytes in_archive = lie.empty_data ? Bytes() : stored;
+        if (key != 0)  // the lock: XOR with the key's bytes (77, 0, 0, 0)
+          for (size_t i = 0; i < in_archive.size(); i += 4) in_archive[i] ^= 77;
+        std::istringstream in(testing::ToString(in_archive));
+        CountingBuf sink;
+        std::ostream out(&sink);
+        TArchiver archiver;
+        archiver.Key = key;
+        const uint32_t checksum = (lie.empty_data ? 0 : Sum(data)) + static_cast<uint32_t>(key);
+        auto expand = [&] {
+          archiver.ExpandStream(out, in, key ? kLocked : 0, "LH5", method,
+                                static_cast<int32_t>(checksum), lie.size,
+                                static_cast<int32_t>(in_archive.size()));
+        };
+        if (lie.size == size && !lie.empty_data) {
+          EXPECT_NO_THROW(expand());
+          EXPECT_EQ(sink.count, size);
+        } else if (key == 0) {
+          EXPECT_THROW(expand(), EBadChecksum);
+        } else {
+          EXPECT_THROW(expand(), EInvalidKey);
+        }
+        EXPECT_LE(sink.count, lie.size);
+        EXPECT_LT(sink.count, 1 << 20);
+      }
+    }
+  }
 }
 
 // What the readers pass over quietly, a check reports.

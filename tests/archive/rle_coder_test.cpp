@@ -25,6 +25,7 @@ Coded Code(TCompressMethod method, bool expand, const Bytes& input, size_t chunk
   run.method = method;
   run.expand = expand;
   run.input_size = static_cast<int64_t>(input.size());
+  run.count = expand ? INT32_MAX : 0;  // a bound only: the cases compare the output itself
   run.key = key;
   run.locked = locked;
   Coded c;

@@ -2,6 +2,7 @@
 
 #include <sstream>
 
+#include "archive/archive_io.h"
 #include "package/protocol_manager.h"
 #include "package_fixture.h"
 
@@ -88,6 +89,40 @@ TEST_F(PackageCommandsTest, HeaderCheckFailures) {
   std::filesystem::rename(package, dir_ / "renamed.zip");
   EXPECT_EQ(Run({"header", dir_ / "renamed.zip"}), 1);
   EXPECT_EQ(Run({"header", dir_.Write("no.zip", package::kPlainText)}), 1);
+}
+
+TEST_F(PackageCommandsTest, CreateTakesEveryLegalNameLengthAndLeavesNoTemporaryFile) {
+  const std::string description = Description();
+  for (const std::string& name : {std::string(251, 'F') + ".ZIP", std::string(255, 'G')}) {
+    const std::string package = Create(name, description);
+    EXPECT_TRUE(archive::PackageHasEntry(package, "header.cfg")) << name.size();
+  }
+  for (const auto& e : std::filesystem::directory_iterator(dir_ / "")) {
+    EXPECT_NE(e.path().filename().string().front(), '.') << e.path();  // no building folder left
+  }
+}
+
+// header.cfg is read into memory: one that claims more than a configuration file may hold is
+// refused from its record, before it is expanded anywhere.
+TEST_F(PackageCommandsTest, HeaderRefusesAHugeHeaderCfgBeforeReadingIt) {
+  archive::ArchiveHeader h;
+  h.method_id = "LH5";
+  h.total_size = 256 << 20;
+  archive::EntryRecord r;
+  const std::string name = "header.cfg";
+  r.name_length = static_cast<int16_t>(name.size());
+  r.size = 256 << 20;
+  r.stored_size = 64;
+  r.method = static_cast<uint8_t>(archive::TCompressMethod::cmLH5);
+  const auto hb = archive::EncodeHeader(h);
+  const auto rb = archive::EncodeRecord(r);
+  const std::string bytes = std::string(hb.begin(), hb.end()) + std::string(rb.begin(), rb.end()) +
+                            name + std::string(64, '\0');
+  const std::string package = dir_.Write("huge.zip", bytes);
+  EXPECT_EQ(Run({"header", package}), 1);
+  EXPECT_NE(err_.find("header.cfg is 268435456 bytes, too large for a configuration file"),
+            std::string::npos)
+      << err_;
 }
 
 TEST_F(PackageCommandsTest, CreateRefusesBadInputAndLeavesNothing) {

@@ -64,6 +64,24 @@ TEST_F(VornpkgTest, AddListTestExtractRoundTrip) {
   EXPECT_EQ(testing::ToString(testing::ReadFile(dir_ / "out/dados.txt")), text);
 }
 
+// An update's temporary name must fit where the archive's does: ".$$$" does not replace a
+// missing extension within 255 bytes.
+TEST_F(VornpkgTest, LegalLongNamesWorkForAddAndUpdate) {
+  testing::WriteFile(dir_ / "a.txt", std::string(100, 'a'));
+  testing::WriteFile(dir_ / "b.txt", std::string(100, 'b'));
+  for (const std::string& name : {std::string(255, 'p'), std::string(251, 'q') + ".vcp"}) {
+    ASSERT_EQ(Vornpkg("add " + Q(name) + " " + Q("a.txt")).status, 0) << name.size();
+    const Result r = Vornpkg("add " + Q(name) + " " + Q("b.txt"));
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(Vornpkg("list " + Q(name)).out, "b.txt\na.txt\n");
+    EXPECT_EQ(Vornpkg("test " + Q(name)).status, 0);
+    std::filesystem::remove(dir_ / name);
+  }
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.str()),
+                          std::filesystem::directory_iterator()),
+            2);  // nothing left behind
+}
+
 TEST_F(VornpkgTest, DamageAndBadCommandLinesHaveTheirExitStatus) {
   testing::WriteFile(dir_ / "f", std::string(2000, 'z') + "end");
   ASSERT_EQ(Vornpkg("add " + Q("p.vcp") + " " + Q("f") + " --method rle").status, 0);

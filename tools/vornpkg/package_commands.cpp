@@ -11,7 +11,9 @@
 #include <set>
 #include <sstream>
 
+#include "archive/archiver.h"
 #include "archive/package_routines.h"
+#include "archive/stored_names.h"
 #include "common/cp1252.h"
 #include "common/variant.h"
 #include "package/configuration_file.h"
@@ -38,12 +40,16 @@ struct CommandError {
   bool usage = false;
 };
 
-// A private folder under the system's temporary folder, removed with its content.
+// A private folder, removed with its content: under the system's temporary folder, or in
+// `parent` (so that what is built there can be renamed out of it).
 class ScratchFolder {
  public:
-  ScratchFolder() {
-    std::string templ = (fs::temp_directory_path() / "vornpkg-XXXXXX").string();
-    if (!mkdtemp(templ.data())) throw CommandError{"cannot create a temporary folder"};
+  explicit ScratchFolder(const fs::path& parent = fs::temp_directory_path()) {
+    std::string templ = ((parent.empty() ? fs::path(".") : parent) / ".vornpkg-XXXXXX").string();
+    if (!mkdtemp(templ.data())) {
+      throw CommandError{"cannot create a temporary folder in " +
+                         templ.substr(0, templ.rfind('/'))};
+    }
     path_ = templ + "/";
   }
   ~ScratchFolder() {
@@ -58,7 +64,17 @@ class ScratchFolder {
   std::string path_;
 };
 
+std::string TooLarge(const std::string& what, uintmax_t size) {
+  return what + " is " + std::to_string(size) +
+         " bytes, too large for a configuration file (at most " +
+         std::to_string(TConfigurationFile::kMaxFileSize) + ")";
+}
+
+// Configuration files only: larger ones are refused before anything is read.
 std::string ReadFile(const std::string& path) {
+  std::error_code ec;
+  const uintmax_t size = fs::file_size(path, ec);
+  if (!ec && size > TConfigurationFile::kMaxFileSize) throw CommandError{TooLarge(path, size)};
   std::ifstream in(path, std::ios::binary);
   if (!in) throw CommandError{"cannot read " + path};
   std::ostringstream s;
@@ -140,11 +156,10 @@ int Create(const std::vector<std::string>& args, std::ostream& out) {
                        " cannot be stored (it would hold a NUL character)"};
   }
 
-  // Built beside the target and renamed when complete, so no half-made package is ever seen.
-  const fs::path target(package);
-  const std::string partial =
-      (target.parent_path() / ("." + target.filename().string() + ".partial")).string();
-  fs::remove(partial, ec);
+  // Built in a private folder beside the target (its short name fits whatever the target's
+  // does) and renamed when complete, so no half-made package is ever seen.
+  const ScratchFolder building(fs::path(package).parent_path());
+  const std::string partial = building.path() + "package";
   // Each file added goes in front of the entries already there: header.cfg, added last,
   // comes first.
   Variant names = Variant::Array(0, data_files.size() + 1);
@@ -152,13 +167,10 @@ int Create(const std::vector<std::string>& args, std::ostream& out) {
     names.At(static_cast<int32_t>(i)) = Variant(fs::absolute(data_files[i]).string());
   }
   names.At(static_cast<int32_t>(data_files.size())) = Variant(header_path);
-  try {
-    archive::AddFilesToPackage(names, scratch.path(), partial, true);
-    fs::rename(partial, package);
-  } catch (...) {
-    fs::remove(partial, ec);
-    throw;
-  }
+  archive::AddFilesToPackage(names, scratch.path(), partial, true);
+  // A package made meanwhile by someone else is not replaced.
+  if (fs::exists(package, ec)) throw CommandError{package + " already exists"};
+  fs::rename(partial, package);
   out << "created " << package << " with " << data_files.size() + 1 << " entries\n";
   return kYes;
 }
@@ -169,6 +181,17 @@ int Header(const std::vector<std::string>& args, std::ostream& out) {
   if (args.size() != 2) throw CommandError{"usage: header PACKAGE", true};
   const std::string package = args[1];
   const std::string name = FileNameOf(package);
+
+  // The records say how large header.cfg expands (expansion never passes that): a huge one is
+  // refused before it is written anywhere.
+  std::vector<archive::ScannedEntry> entries;
+  archive::TArchiver().ScanArchiveFile(package, entries);
+  for (const archive::ScannedEntry& e : entries) {
+    if (archive::SameStoredName(e.name, kHeaderFileName) &&
+        static_cast<uintmax_t>(e.info.size) > TConfigurationFile::kMaxFileSize) {
+      throw CommandError{TooLarge(package + ": " + e.name, static_cast<uintmax_t>(e.info.size))};
+    }
+  }
 
   ScratchFolder scratch;
   TValidationManager manager(scratch.path());

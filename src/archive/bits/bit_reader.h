@@ -6,8 +6,9 @@ namespace vorncom::archive {
 
 // Reads codes most significant bit first from bytes supplied by `Source::ReadByte()`. At least
 // 32 bits are always buffered ahead; once the source is exhausted it yields zero bytes, so a
-// truncated stream reads as zero bits and never stops the caller. Copies share the source and
-// each carry their own buffered bits, so a hot loop can work on a local copy and hand it back.
+// truncated stream reads as zero bits and never stops the caller; PastEnd() tells when it has.
+// Copies share the source and each carry their own buffered bits, so a hot loop can work on a local
+// copy and hand it back.
 template <class Source>
 class BitReader {
  public:
@@ -15,6 +16,10 @@ class BitReader {
 
   // The next `count` bits (1..32) without consuming them.
   uint32_t Peek(unsigned count) const { return static_cast<uint32_t>(buf_ >> (64 - count)); }
+
+  // True once bits beyond the source's real bytes have been consumed (the source counts the zero
+  // bytes it made up in `overread()`). Only those are buffered after the last real byte.
+  bool PastEnd() const { return static_cast<uint64_t>(source_->overread()) * 8 > fill_; }
 
   // Consumes `count` bits (0..32).
   void Skip(unsigned count) {

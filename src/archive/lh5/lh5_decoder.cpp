@@ -20,6 +20,12 @@ using namespace lh5;
 
 [[noreturn]] void BadTable() { throw ELZHBadDecodeTable("Bad decode table in archive!"); }
 
+// Codes read past the stored data are made of zero bits the data does not hold: a stream that
+// ends early (or is empty) would otherwise decode to its full count. A cancelled run just stops.
+void CheckInput(const BitReader<ByteLayer>& in, const ByteLayer& io) {
+  if (in.PastEnd() && !io.cancelled()) throw ESizeMismatch(kSizeMismatch);
+}
+
 class Lh5Decoder {
  public:
   explicit Lh5Decoder(ByteLayer& io) : io_(io), in_(io) { window_.fill(' '); }
@@ -45,57 +51,68 @@ class Lh5Decoder {
     int64_t written = 0;
     const DecodeTable::View chars = char_table_.view();
     const DecodeTable::View positions = position_table_.view();
+    // Input is checked at each block and after every window of output, not per code: the inner
+    // loop ends at the nearer of the count and the next check.
     while (written < count) {
-      if (block_left_ == 0) {
-        // A cancelled run reads only zeros from here on; stop instead of decoding them.
-        if (io_.cancelled()) break;
-        in_ = in;
-        ReadBlockHeader();
-        in = in_;
-      }
-      --block_left_;
-      unsigned length;
-      const unsigned code = chars.Lookup<kCharCodes, kCharTableBits>(in.Peek(32), length);
-      in.Skip(length);
-      if (code < 256) {
-        window[pos] = static_cast<uint8_t>(code);
-        advance();
-        ++written;
-        continue;
-      }
-      const unsigned match = code - (256 - kThreshold);
-      // The position value (distance - 1): its bit count, then the bits below the top one.
-      const unsigned width = positions.Lookup<kPositionCodes, kSmallTableBits>(in.Peek(32), length);
-      in.Skip(length);
-      const unsigned value = width <= 1 ? width : (1u << (width - 1)) + in.Read(width - 1);
-      unsigned from = (pos - value - 1) & (kWindowSize - 1);
-      written += match;
-      if (pos + match < kWindowSize && from + match <= kWindowSize) {
-        // Nothing wraps and the window does not fill: copy in one go. A source at least the
-        // length behind (or a window earlier, read before it is overwritten) is a memmove; a
-        // nearer one repeats bytes being written and goes forward one byte at a time.
-        if (value + 1 >= match) {
-          std::memmove(window + pos, window + from, match);
-        } else {
-          // The bytes repeat with the distance as period: each copy takes everything written
-          // so far since the source, which doubles the step and never overlaps itself.
-          const uint8_t* source = window + from;
-          uint8_t* to = window + pos;
-          for (unsigned left = match; left > 0;) {
-            const unsigned n = std::min(left, static_cast<unsigned>(to - source));
-            std::memcpy(to, source, n);
-            to += n;
-            left -= n;
+      const int64_t stop = std::min<int64_t>(count, written + kWindowSize);
+      while (written < stop) {
+        if (block_left_ == 0) {
+          // A cancelled run reads only zeros from here on; stop instead of decoding them.
+          if (io_.cancelled()) {
+            count = written;
+            break;
           }
+          in_ = in;
+          ReadBlockHeader();
+          in = in_;
+          CheckInput(in, io_);
         }
-        pos += match;
-        continue;
+        --block_left_;
+        unsigned length;
+        const unsigned code = chars.Lookup<kCharCodes, kCharTableBits>(in.Peek(32), length);
+        in.Skip(length);
+        if (code < 256) {
+          window[pos] = static_cast<uint8_t>(code);
+          advance();
+          ++written;
+          continue;
+        }
+        const unsigned match = code - (256 - kThreshold);
+        // The position value (distance - 1): its bit count, then the bits below the top one.
+        const unsigned width =
+            positions.Lookup<kPositionCodes, kSmallTableBits>(in.Peek(32), length);
+        in.Skip(length);
+        const unsigned value = width <= 1 ? width : (1u << (width - 1)) + in.Read(width - 1);
+        unsigned from = (pos - value - 1) & (kWindowSize - 1);
+        written += match;
+        if (pos + match < kWindowSize && from + match <= kWindowSize) {
+          // Nothing wraps and the window does not fill: copy in one go. A source at least the
+          // length behind (or a window earlier, read before it is overwritten) is a memmove; a
+          // nearer one repeats bytes being written and goes forward one byte at a time.
+          if (value + 1 >= match) {
+            std::memmove(window + pos, window + from, match);
+          } else {
+            // The bytes repeat with the distance as period: each copy takes everything written
+            // so far since the source, which doubles the step and never overlaps itself.
+            const uint8_t* source = window + from;
+            uint8_t* to = window + pos;
+            for (unsigned left = match; left > 0;) {
+              const unsigned n = std::min(left, static_cast<unsigned>(to - source));
+              std::memcpy(to, source, n);
+              to += n;
+              left -= n;
+            }
+          }
+          pos += match;
+          continue;
+        }
+        for (unsigned k = 0; k < match; ++k) {
+          window[pos] = window[from];
+          from = (from + 1) & (kWindowSize - 1);
+          advance();
+        }
       }
-      for (unsigned k = 0; k < match; ++k) {
-        window[pos] = window[from];
-        from = (from + 1) & (kWindowSize - 1);
-        advance();
-      }
+      CheckInput(in, io_);
     }
     flush();
   }

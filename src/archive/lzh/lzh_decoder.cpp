@@ -4,6 +4,7 @@
 
 #include "archive/bits/bit_reader.h"
 #include "archive/bits/ring_window.h"
+#include "archive/coder_errors.h"
 #include "archive/coders.h"
 #include "archive/lzh/adaptive_huffman.h"
 
@@ -24,8 +25,12 @@ class LzhDecoder {
     int64_t written = 0;
     uint32_t symbols = 0;
     while (written < count) {
-      // A cancelled run reads only zeros from here on; stop instead of decoding them.
-      if ((++symbols & 0xFFF) == 0 && io_.cancelled()) return;
+      // A cancelled run reads only zeros from here on; stop instead of decoding them. Input that
+      // ran out is checked here and at the end, not per symbol.
+      if ((++symbols & 0xFFF) == 0) {
+        if (io_.cancelled()) return;
+        CheckInput();
+      }
       const unsigned symbol = DecodeSymbol();
       if (symbol < 256) {
         window_.PutLiteral(static_cast<uint8_t>(symbol), io_);
@@ -37,9 +42,15 @@ class LzhDecoder {
         written += length;
       }
     }
+    CheckInput();
   }
 
  private:
+  // Symbols read past the stored data are made of zero bits the data does not hold.
+  void CheckInput() const {
+    if (in_.PastEnd() && !io_.cancelled()) throw ESizeMismatch(kSizeMismatch);
+  }
+
   unsigned DecodeSymbol() {
     // Walk the tree over 32 peeked bits at a time; codes are rarely longer than 20.
     uint32_t bits = in_.Peek(32);
