@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <new>
@@ -140,6 +141,9 @@ uint8_t TransferSession::Connect(rpc::Operation operation) {
   if (connection_ && connection_->Connected()) return cc::kAvailable;
   // Each server given up is disabled and the next one tried, in a loop rather than a call per
   // server: a list may be long. Once one was given up, the outcome is the first status recorded.
+  // A list of servers that never answer would otherwise hold the window for ten seconds each,
+  // so falling back stops once the budget is spent, as if the list had run out.
+  const auto deadline = std::chrono::steady_clock::now() + fall_back_budget_;
   bool fell_back = false;
   for (;;) {
     bool try_next = false;
@@ -147,7 +151,14 @@ uint8_t TransferSession::Connect(rpc::Operation operation) {
     if (!try_next) return fell_back ? connect_status_ : code;
     DisableChosenServer();
     fell_back = true;
+    if (std::chrono::steady_clock::now() >= deadline) return GiveUpConnecting();
   }
+}
+
+uint8_t TransferSession::GiveUpConnecting() {
+  if (connect_status_ == 0) connect_status_ = cc::kNoConnection;
+  Status(msg::Format(msg::kConnectError, {Institution()}));
+  return connect_status_ == cc::kNoConnection ? cc::kNoConnection : cc::kAvailable;
 }
 
 uint8_t TransferSession::ConnectOnce(rpc::Operation operation, bool& try_next) {
@@ -235,9 +246,7 @@ uint8_t TransferSession::ConnectOnce(rpc::Operation operation, bool& try_next) {
       try_next = true;
       return connect_status_;
     }
-    if (connect_status_ == 0) connect_status_ = cc::kNoConnection;
-    Status(msg::Format(msg::kConnectError, {Institution()}));
-    return connect_status_ == cc::kNoConnection ? cc::kNoConnection : cc::kAvailable;
+    return GiveUpConnecting();
   }
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -30,6 +31,9 @@ inline constexpr uint8_t kStatus11 = 14;
 inline constexpr uint8_t kStatus12 = 15;
 }  // namespace connect_code
 
+// How long one connect may go on falling back to the next listed server by default.
+inline constexpr std::chrono::milliseconds kFallBackBudget{120'000};
+
 // The work of one transfer window: connecting through the broker, the send, receive and status
 // flows, progress, cancellation. Everything runs on the calling thread; the view's
 // ProcessMessages lets the window's events in between packets and status texts. Failures of the
@@ -43,6 +47,8 @@ class TransferSession {
 
   // The operation and its inputs, as the export gives them.
   void SetRequest(const iface::TransferRequest& request);
+  // Once a connect has spent this long falling back, it stops as if the list had run out.
+  void SetFallBackBudget(std::chrono::milliseconds budget) { fall_back_budget_ = budget; }
   iface::TransferRequest::Operation operation() const { return operation_; }
 
   // Runs the send or receive flow (what the posted start message does) and turns a failure that
@@ -91,6 +97,9 @@ class TransferSession {
   uint8_t ConnectOnce(rpc::Operation operation, bool& try_next);
   // Disables the server the connection used and drops the connection.
   void DisableChosenServer();
+  // The outcome when no server of the list could be reached: the first status recorded, or no
+  // connection.
+  uint8_t GiveUpConnecting();
   // Closes the connection and throws EConnectionError unless `packet_size` is an integer from 1
   // to what a frame carries, so that no transfer loop allocates what a server names beyond it.
   void CheckPacketSize(const Variant& packet_size);
@@ -118,6 +127,7 @@ class TransferSession {
   std::unique_ptr<rpc::ReceptionServer> server_;
   bool first_connect_ = true;
   uint8_t connect_status_ = 0;
+  std::chrono::milliseconds fall_back_budget_ = kFallBackBudget;
   bool server_list_loaded_ = false;
   package::TConfigurationManager config_manager_;
   std::string local_address_;

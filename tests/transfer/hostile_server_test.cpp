@@ -153,6 +153,21 @@ TEST_F(HostileServerTest, ThirtyThousandUnreachableServersAreAllTriedAndGive8) {
             30'001);
 }
 
+TEST_F(HostileServerTest, FallingBackStopsOnceItsBudgetIsSpent) {
+  const uint16_t closed = ClosedPort();
+  std::vector<rpc::ServerItem> servers;
+  for (int i = 1; i <= 50; ++i) servers.push_back({"127.0.1." + std::to_string(i), closed, true});
+  UseServerList(servers);
+  fall_back_budget = std::chrono::milliseconds(0);
+  RecordingView view;
+
+  EXPECT_EQ(Send(SendablePackage("longe.zlk", 10), view), 8);
+  ExpectOneMessage("Ocorreu um erro no estabelecimento da conexão com o computador do Vorn.");
+  EXPECT_EQ(std::count(view.statuses.begin(), view.statuses.end(),
+                       "Conectando com o computador do Vorn. Aguarde..."),
+            1);
+}
+
 // Announces `announced` bytes and hands out packets of the sizes in `packets`, the last size
 // again and again.
 class DownloadServer : public WillingServer {

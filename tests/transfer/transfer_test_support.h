@@ -90,6 +90,7 @@ class TransferFixture : public package::PackageFixture {
 
   uint8_t Send(const std::string& package, RecordingView& view, bool close_after_send = true) {
     TransferSession session(view);
+    session.SetFallBackBudget(fall_back_budget);
     iface::TransferRequest request;
     request.operation = iface::TransferRequest::Operation::kSend;
     request.file_name = package;
@@ -140,6 +141,7 @@ class TransferFixture : public package::PackageFixture {
 
   static inline int receipts = 0;
   TransferSession* cancel_target = nullptr;
+  std::chrono::milliseconds fall_back_budget = kFallBackBudget;
   testing::ScopedPresenter messages_;
 };
 
