@@ -306,10 +306,9 @@ VORNCOM_API uint8_t VORNCOM_CALL GetFile(const unsigned char* file_name, VARIANT
 /* 4. Asks whether the server takes the form type and version now; writes the form's status byte
    to `*status` on the outcomes that define one. 27 and 29 come without a message. */
 VORNCOM_API uint8_t VORNCOM_CALL GetFormStatus(const unsigned char* form_type,
-                                               const unsigned char* form_version,
-                                               uint8_t* status);
+                                               const unsigned char* form_version, uint8_t* status);
 
-/* 5. Host name (text buffer of `capacity` characters) and port of the last successful connection. */
+/* 5. Host name (text buffer of `capacity` characters) and port of the last connection made. */
 VORNCOM_API void VORNCOM_CALL GetComLastConnectionInfo(unsigned char* host, int32_t capacity,
                                                        int32_t* port);
 

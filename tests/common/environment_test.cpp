@@ -132,7 +132,8 @@ TEST(EnvironmentTest, LibraryFoldersComeFromTheBaseFolder) {
   EXPECT_EQ(ConfigFolder(), env.dir().path() + "/Configuracoes/");
   unsetenv("VORNCOM_BASE_DIR");
   InitializeFolders();
-  EXPECT_EQ(BaseFolder(), std::filesystem::read_symlink("/proc/self/exe").parent_path().string() + "/");
+  EXPECT_EQ(BaseFolder(),
+            std::filesystem::read_symlink("/proc/self/exe").parent_path().string() + "/");
 }
 
 TEST(EnvironmentTest, OsDescriptionIsUndefinedAndCut) {

@@ -42,15 +42,15 @@ TEST(MessageRoutinesTest, DontShowAgainIsStoredPerCleanedText) {
   IsolatedEnvironment env;
   ScopedPresenter p;
   p->answers.push_back({results::kOk, /*dont_show_again_checked=*/true});
-  EXPECT_EQ(MostrarMensagemPos("Atenção: arquivo, enviado.", MessageKind::kWarning, buttons::kOk,
-                               0, -1, -1, "", true, "", false),
+  EXPECT_EQ(MostrarMensagemPos("Atenção: arquivo, enviado.", MessageKind::kWarning, buttons::kOk, 0,
+                               -1, -1, "", true, "", false),
             results::kOk);
   // Same text but for accents and punctuation outside the kept set: suppressed, returns Cancel.
   EXPECT_EQ(MostrarMensagemPos("Atençao; arquivo! enviado", MessageKind::kWarning, buttons::kOk, 0,
                                -1, -1, "", true, "", false),
             results::kOk);  // '!' is kept, so this one is a different text
-  EXPECT_EQ(MostrarMensagemPos("Atenção. arquivo  enviado:", MessageKind::kWarning, buttons::kOk,
-                               0, -1, -1, "", true, "", false),
+  EXPECT_EQ(MostrarMensagemPos("Atenção. arquivo  enviado:", MessageKind::kWarning, buttons::kOk, 0,
+                               -1, -1, "", true, "", false),
             results::kCancel);
   EXPECT_EQ(p->shown.size(), 2u);
   EXPECT_FALSE(DSAIdentsGetState("", "Atenção: arquivo, enviado."));

@@ -148,13 +148,13 @@ int main(int argc, char** argv) {
   VornComVariantSetDate(VornComVariantArrayAt(&v, 4), 37020.5);
   DefineComProtocolData_(v);
   VornComVariantClear(&v);
-  DefineComProtocolData_(v);     /* empty: ignored */
+  DefineComProtocolData_(v); /* empty: ignored */
   VornComVariantSetNull(&v);
-  DefineComReceiptFooter_(v);    /* Null: default lines */
+  DefineComReceiptFooter_(v); /* Null: default lines */
   VornComVariantSetArray(&v, 1, 6);
-  DefineComReceiptFooter_(v);    /* short: partial copy */
+  DefineComReceiptFooter_(v); /* short: partial copy */
   VornComVariantClear(&v);
-  v.vt = VT_ARRAY | VT_VARIANT;  /* array type with no array behind it */
+  v.vt = VT_ARRAY | VT_VARIANT; /* array type with no array behind it */
   v.parray = NULL;
   DefineComReceiptFooter_(v);
   DefineComProtocolData_(v);

@@ -167,7 +167,8 @@ TEST_F(OperationsTest, ProtocolDataCopiesOnlyTheFirstEightElements) {
   Variant data = Variant::Array(1, 14);
   for (int i = 1; i <= 14; ++i) data.At(i) = "v" + std::to_string(i);
   DefineComProtocolDataOperation(data);
-  for (int i = 1; i <= 8; ++i) EXPECT_EQ(State().protocol_data.At(i).ToString(), data.At(i).ToString());
+  for (int i = 1; i <= 8; ++i)
+    EXPECT_EQ(State().protocol_data.At(i).ToString(), data.At(i).ToString());
   for (int i = 9; i <= 14; ++i) EXPECT_TRUE(State().protocol_data.At(i).IsEmpty()) << i;
 
   Variant shorter = Variant::Array(1, 5);

@@ -23,10 +23,10 @@ class PackageStateTest : public package::PackageFixture {
   void TearDown() override { SetReceiptRunner(nullptr); }
 
   std::string SentPackage(const std::string& name) {
-    return MakePackage(name, {{"dados.dat", "conteúdo"},
-                              {"protocolo.rec",
-                               Utf8ToCp1252("[Documento]\r\nNome Arquivo=" + name +
-                                            "\r\nNúmero Protocolo=2024000123\r\n")}});
+    return MakePackage(name,
+                       {{"dados.dat", "conteúdo"},
+                        {"protocolo.rec", Utf8ToCp1252("[Documento]\r\nNome Arquivo=" + name +
+                                                       "\r\nNúmero Protocolo=2024000123\r\n")}});
   }
 
   static inline int receipts = 0;
