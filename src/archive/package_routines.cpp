@@ -1,5 +1,6 @@
 #include "archive/package_routines.h"
 
+#include <algorithm>
 #include <fstream>
 #include <vector>
 
@@ -45,6 +46,16 @@ bool PackageHasEntry(const std::string& archive, const std::string& entry) {
   for (const auto& e : entries)
     if (e.name == entry) return true;
   return false;
+}
+
+int64_t PackageEntrySize(const std::string& archive, const std::string& entry) {
+  TArchiver archiver;
+  std::vector<ScannedEntry> entries;
+  archiver.ScanArchiveFile(archive, entries);
+  int64_t size = 0;
+  for (const auto& e : entries)
+    if (e.name == entry) size = std::max<int64_t>(size, e.info.size);
+  return size;
 }
 
 void ExtractPackageEntries(const Variant& names, const std::string& archive,

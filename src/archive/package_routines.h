@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "common/variant.h"
@@ -23,6 +24,10 @@ Variant ListPackageEntries(const std::string& archive);
 
 // Exact, case-sensitive match of a stored name.
 bool PackageHasEntry(const std::string& archive, const std::string& entry);
+
+// The largest uncompressed size recorded for entries of exactly that name (what extracting it
+// may write); 0 when there is none.
+int64_t PackageEntrySize(const std::string& archive, const std::string& entry);
 
 // Does nothing when `names` is not an array.
 void ExtractPackageEntries(const Variant& names, const std::string& archive,

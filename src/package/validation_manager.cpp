@@ -135,7 +135,14 @@ void TValidationManager::ExtractHeader() {
   }
 
   const std::string header_path = validation_folder_ + kHeaderFileName;
+  header_too_large_ = false;
   try {
+    // A header no check could open is refused from its record, not written out first.
+    if (archive::PackageEntrySize(package_path_, kHeaderFileName) >
+        static_cast<int64_t>(TConfigurationFile::kMaxFileSize)) {
+      header_too_large_ = true;
+      return;
+    }
     archive::ExtractPackageEntries(SingleNameList(kHeaderFileName), package_path_,
                                    validation_folder_, true);
   } catch (const std::exception& e) {
@@ -162,7 +169,8 @@ bool TValidationManager::ValidateHeader(uint8_t mode) {
   bool answer = false;
   try {
     try {
-      header_ = std::make_unique<TConfigurationFile>(validation_folder_ + kHeaderFileName, false);
+      if (!header_too_large_)
+        header_ = std::make_unique<TConfigurationFile>(validation_folder_ + kHeaderFileName, false);
     } catch (const EIniFileError&) {
       // A header too large or unreadable to open holds no key the check could find.
       header_.reset();

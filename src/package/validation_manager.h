@@ -112,6 +112,7 @@ class TValidationManager {
   std::string work_folder_;
   std::unique_ptr<env::PrivateFolder> own_folder_;
   std::string validation_folder_;
+  bool header_too_large_ = false;  // ExtractHeader refused it from its record
   HeaderValues header_values_;
   std::unique_ptr<TConfigurationFile> header_;
   std::string package_file_name_;

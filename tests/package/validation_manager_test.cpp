@@ -202,6 +202,17 @@ TEST_F(ValidationManagerTest, ReadOnlyFilesGoWithTheValidationFolder) {
   EXPECT_FALSE(fs::exists(m->validation_folder()));
 }
 
+TEST_F(ValidationManagerTest, HeaderTooLargeToOpenIsRefusedWithoutBeingWritten) {
+  std::string oversized = Header("grande.zlk");
+  while (oversized.size() <= TConfigurationFile::kMaxFileSize)
+    oversized += std::string(4094, ';') + "\r\n";
+  auto m = Manager(MakePackage("grande.zlk", {{"header.cfg", oversized}}));
+  m->ExtractHeader();
+  EXPECT_FALSE(fs::exists(m->validation_folder() + "header.cfg"));
+  EXPECT_FALSE(m->ValidateHeader(1));
+  EXPECT_FALSE(fs::exists(m->validation_folder()));
+}
+
 TEST_F(ValidationManagerTest, ExistingValidationFolderIsReused) {
   auto m = Manager(MakePackage("abc.xyz", {{"header.cfg", Header("abc.xyz")}}));
   m->ExtractHeader();
