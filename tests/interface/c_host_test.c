@@ -48,11 +48,7 @@ int main(int argc, char** argv) {
     setenv("VORNCOM_UNATTENDED", "1", 1);
   }
 
-  lib = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
-  if (!lib) {
-    fprintf(stderr, "dlopen: %s\n", dlerror());
-    return 2;
-  }
+  lib = OpenLibrary(argv[1]);
   SendFileFn SendFile_ = (SendFileFn)Load(lib, "SendFile");
   FileSentFn FileSent_ = (FileSentFn)Load(lib, "FileSent");
   GetFileFn GetFile_ = (GetFileFn)Load(lib, "GetFile");

@@ -1,5 +1,6 @@
 /* What the C host tests share: the export signatures, a check counter that ends in
- * "N passed, N failed", length-prefixed texts and symbol lookup. Header-only, for C. */
+ * "N passed, N failed", length-prefixed texts, loading the library and its symbols.
+ * Header-only, for C. */
 #ifndef VORNCOM_TESTS_C_HOST_H
 #define VORNCOM_TESTS_C_HOST_H
 
@@ -42,6 +43,16 @@ static unsigned char* Text(const char* cp1252) {
   t[0] = (unsigned char)n;
   memcpy(t + 1, cp1252, n);
   return t;
+}
+
+/* The library at `path`, loaded as a desktop host loads it; ends the test when it cannot be. */
+static void* OpenLibrary(const char* path) {
+  void* lib = dlopen(path, RTLD_NOW | RTLD_LOCAL);
+  if (!lib) {
+    fprintf(stderr, "dlopen: %s\n", dlerror());
+    exit(2);
+  }
+  return lib;
 }
 
 /* The export `name` of `lib`; ends the test when it is missing. */

@@ -18,11 +18,7 @@ int main(int argc, char** argv) {
     fprintf(stderr, "usage: c_concurrent_send LIBRARY CFGFILE PACKAGE [PACKAGE...]\n");
     return 2;
   }
-  void* lib = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
-  if (!lib) {
-    fprintf(stderr, "dlopen: %s\n", dlerror());
-    return 2;
-  }
+  void* lib = OpenLibrary(argv[1]);
   SendFileFn SendFile_ = (SendFileFn)Load(lib, "SendFile");
   FileSentFn FileSent_ = (FileSentFn)Load(lib, "FileSent");
   DefineTextFn DefineComCfgFile_ = (DefineTextFn)Load(lib, "DefineComCfgFile");

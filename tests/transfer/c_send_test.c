@@ -32,11 +32,7 @@ int main(int argc, char** argv) {
   setenv("VORNCOM_UNATTENDED", "1", 1);
   unsetenv("QT_QPA_PLATFORM");
 
-  void* lib = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
-  if (!lib) {
-    fprintf(stderr, "dlopen: %s\n", dlerror());
-    return 2;
-  }
+  void* lib = OpenLibrary(argv[1]);
   SendFileFn SendFile_ = (SendFileFn)Load(lib, "SendFile");
   FileSentFn FileSent_ = (FileSentFn)Load(lib, "FileSent");
   GetFileFn GetFile_ = (GetFileFn)Load(lib, "GetFile");
