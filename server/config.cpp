@@ -10,18 +10,16 @@
 #include <cstring>
 #include <sstream>
 
+#include "common/text.h"
+
 namespace vorncom::server {
 
 namespace {
 
 constexpr off_t kMaxConfigSize = 1 << 20;
 
-std::string Trim(std::string_view s) {
-  size_t b = 0, e = s.size();
-  while (b < e && (s[b] == ' ' || s[b] == '\t' || s[b] == '\r')) ++b;
-  while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t' || s[e - 1] == '\r')) --e;
-  return std::string(s.substr(b, e - b));
-}
+// The configuration file may have been written with CR LF line ends.
+std::string Trim(std::string_view s) { return std::string(TrimBlanks(s, kLineBlanks)); }
 
 std::vector<std::string> Split(const std::string& s, char sep) {
   std::vector<std::string> parts;

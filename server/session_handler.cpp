@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "common/exception.h"
+#include "common/file_names.h"
 
 namespace vorncom::server {
 
@@ -37,13 +38,6 @@ std::string TextOf(const Variant& v) {
 }
 
 }  // namespace
-
-bool IsBareFileName(const std::string& name) {
-  if (name.empty() || name.size() > 255 || name == "." || name == "..") return false;
-  for (const char c : name)
-    if (c == '/' || c == '\\' || c == '\0' || c == ':') return false;
-  return true;
-}
 
 SessionHandler::SessionHandler(ServerContext& context, uint64_t id, std::string local_address,
                                std::string peer_address)

@@ -102,7 +102,4 @@ class SessionHandler : public rpc::ReceptionServer {
   bool download_started_ = false;
 };
 
-// True for a name without folders that stays inside any folder it is joined to.
-bool IsBareFileName(const std::string& name);
-
 }  // namespace vorncom::server

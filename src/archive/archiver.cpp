@@ -387,9 +387,13 @@ void TArchiver::ExpandFiles(std::istream& source, std::vector<std::string>* name
         sum += rec.size;
         continue;
       }
+      // The hook sees the name as it always has (absolute names as they are) and may skip or
+      // re-map it. A path it leaves alone must stay under the target folder: an absolute name is
+      // put under it, a name that climbs out of it is refused.
       const std::string stored = ToDiskSeparators(entry->name);
       std::string target =
           (!stored.empty() && stored.front() == '/') ? stored : target_path_ + stored;
+      const std::string offered = target;
       if (OnCheckFile) {
         OnCheckFile(target, TCProcessMode::pmExpand);
         if (target.empty()) {
@@ -397,6 +401,11 @@ void TArchiver::ExpandFiles(std::istream& source, std::vector<std::string>* name
           continue;
         }
         if (target == "*") break;
+      }
+      if (target == offered) {
+        const auto inside = PathInsideFolder(stored);
+        if (!inside) throw EInvalidHeader(std::string(messages::kNameLeavesFolder) + entry->name);
+        target = target_path_ + *inside;
       }
       if (CheckSpaceBeforeExpand && SpaceForTarget(target) < rec.size)
         throw EInsufficientDiskSpace(std::string(messages::kNoSpaceToExpand) + target);

@@ -60,8 +60,9 @@ class TArchiver {
   TArchiver& operator=(const TArchiver&) = delete;
 
   // Compressing: a leading part of a path equal to it (A-Z case ignored) is left out of the
-  // stored name. Expanding: put in front of stored names that do not begin with '\'. A
-  // non-empty value gets a trailing '/'.
+  // stored name. Expanding: put in front of every stored name, whose leading '\' is dropped; a
+  // stored name with a ".." component is refused (EInvalidHeader) unless OnCheckFile skips or
+  // re-maps it. A non-empty value gets a trailing '/'.
   const std::string& TargetPath() const { return target_path_; }
   void SetTargetPath(std::string path);
 

@@ -32,6 +32,7 @@ inline constexpr std::string_view kInvalidHeader = "Can't recognize compressed f
 inline constexpr std::string_view kBadChecksum =
     "Bad checksum during expansion -- data may be invalid";
 inline constexpr std::string_view kInvalidKey = "File locked -- valid key required";
+inline constexpr std::string_view kNameLeavesFolder = "Stored name leaves the target folder: ";
 }  // namespace messages
 
 // "Unrecognized compression method: "<id>" in header"

@@ -1,6 +1,5 @@
 #include "archive/qev_compress.h"
 
-#include <sstream>
 #include <vector>
 
 #include "archive/stored_names.h"
@@ -21,20 +20,6 @@ std::string DropDrivePart(const std::string& name) {
   return name;
 }
 
-// The components of a stored path, or nothing when one of them climbs out.
-bool SafeRelativePath(const std::string& path, std::string& relative) {
-  relative.clear();
-  std::string part;
-  std::istringstream in(ToDiskSeparators(path));
-  while (std::getline(in, part, '/')) {
-    if (part.empty() || part == ".") continue;
-    if (part == "..") return false;
-    if (!relative.empty()) relative += '/';
-    relative += part;
-  }
-  return !relative.empty();
-}
-
 std::string DirectoryPrefix(std::string directory) {
   while (directory.size() > 1 && directory.back() == '/') directory.pop_back();
   return directory.empty() ? std::string() : directory + "/";
@@ -46,13 +31,13 @@ void TqevCompress::CheckFile(std::string& filepath, TCProcessMode mode) const {
   if (mode == TCProcessMode::pmCompress) {
     filepath = names_only ? FileNamePart(filepath) : DropDrivePart(filepath);
   } else {
-    std::string relative;
     const std::string source = names_only ? FileNamePart(filepath) : DropDrivePart(filepath);
-    if (!SafeRelativePath(source, relative) || (names_only && relative != source)) {
+    const auto relative = PathInsideFolder(source);
+    if (!relative || relative->empty() || (names_only && *relative != source)) {
       filepath.clear();
       return;
     }
-    filepath = DirectoryPrefix(directory) + relative;
+    filepath = DirectoryPrefix(directory) + *relative;
   }
   if (progress) progress->ShowFile(FileNamePart(filepath));
 }

@@ -36,4 +36,21 @@ std::string FileNamePart(std::string_view name) {
   return std::string(cut == std::string_view::npos ? name : name.substr(cut + 1));
 }
 
+std::optional<std::string> PathInsideFolder(std::string_view path) {
+  std::string relative;
+  const std::string disk = ToDiskSeparators(path);
+  size_t start = 0;
+  while (start <= disk.size()) {
+    size_t end = disk.find('/', start);
+    if (end == std::string::npos) end = disk.size();
+    const std::string_view part = std::string_view(disk).substr(start, end - start);
+    start = end + 1;
+    if (part.empty() || part == ".") continue;
+    if (part == "..") return std::nullopt;
+    if (!relative.empty()) relative += '/';
+    relative += part;
+  }
+  return relative;
+}
+
 }  // namespace vorncom::archive

@@ -264,6 +264,11 @@ PrivateFolder::~PrivateFolder() {
   std::filesystem::remove_all(path_, ec);
 }
 
+bool UnattendedRequested() {
+  const char* v = std::getenv("VORNCOM_UNATTENDED");
+  return v != nullptr && *v != '\0' && std::strcmp(v, "0") != 0;
+}
+
 std::string DatePart(const std::string& text) {
   const size_t blank = text.find(' ');
   return blank == std::string::npos ? std::string() : text.substr(0, blank);

@@ -80,6 +80,10 @@ class PrivateFolder {
   std::string path_;
 };
 
+// True when VORNCOM_UNATTENDED is set to anything but "" or "0": then no window is shown, messages
+// go to standard error and receipts are printed without a preview.
+bool UnattendedRequested();
+
 // Parts of a "dd/mm/yyyy hh:nn:ss" text: before the first blank; the 8 characters after it.
 std::string DatePart(const std::string& text);
 std::string TimePart(const std::string& text);

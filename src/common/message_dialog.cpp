@@ -1,10 +1,10 @@
 #include "common/message_dialog.h"
 
 #include <cstdlib>
-#include <cstring>
 #include <iostream>
 #include <mutex>
 
+#include "common/environment.h"
 #include "common/registry.h"
 
 extern char* program_invocation_short_name;
@@ -23,16 +23,11 @@ PresenterState& Presenters() {
   return state;
 }
 
-bool UnattendedRequested() {
-  const char* v = std::getenv("VORNCOM_UNATTENDED");
-  return v && *v && std::strcmp(v, "0") != 0;
-}
-
 std::shared_ptr<MessagePresenter> CurrentPresenter() {
   PresenterState& s = Presenters();
   std::lock_guard lock(s.mutex);
   if (s.installed) return s.installed;
-  if (!UnattendedRequested() && s.graphical) {
+  if (!env::UnattendedRequested() && s.graphical) {
     if (auto graphical = s.graphical()) return graphical;
   }
   static auto unattended = std::make_shared<UnattendedPresenter>();

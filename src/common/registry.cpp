@@ -8,16 +8,13 @@
 
 #include "common/atomic_file.h"
 #include "common/cp1252.h"
+#include "common/text.h"
 
 namespace vorncom {
 namespace {
 
-std::string Trim(const std::string& s) {
-  size_t b = 0, e = s.size();
-  while (b < e && (s[b] == ' ' || s[b] == '\t' || s[b] == '\r')) ++b;
-  while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t' || s[e - 1] == '\r')) --e;
-  return s.substr(b, e - b);
-}
+// The registry file is a text file that may have been written with CR LF line ends.
+std::string Trim(std::string_view s) { return std::string(TrimBlanks(s, kLineBlanks)); }
 
 // Registry names compare without regard to case; surrounding and doubled backslashes in key
 // paths do not matter.

@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "common/cp1252.h"
+#include "common/text.h"
 
 namespace vorncom {
 
@@ -45,12 +46,7 @@ namespace {
 
 [[noreturn]] void Fail(const char* what) { throw EVariantError(what); }
 
-std::string Trim(std::string_view s) {
-  size_t b = 0, e = s.size();
-  while (b < e && (s[b] == ' ' || s[b] == '\t')) ++b;
-  while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t')) --e;
-  return std::string(s.substr(b, e - b));
-}
+std::string Trim(std::string_view s) { return std::string(TrimBlanks(s)); }
 
 double ParseNumber(const std::string& text) {
   std::string s = Trim(text);

@@ -5,6 +5,7 @@
 #include "common/environment.h"
 #include "common/message_dialog.h"
 #include "common/messages.h"
+#include "common/text.h"
 #include "interface/library_state.h"
 #include "interface/text_argument.h"
 #include "interface/transfer_gateway.h"
@@ -15,14 +16,6 @@ namespace {
 bool FileExists(const std::string& path) {
   struct stat st {};
   return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
-// Blanks and control characters at both ends go, as the host's own trimming does.
-std::string TrimBlanks(const std::string& s) {
-  size_t b = 0, e = s.size();
-  while (b < e && static_cast<unsigned char>(s[b]) <= ' ') ++b;
-  while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ') --e;
-  return s.substr(b, e - b);
 }
 
 constexpr int64_t kMinFreeBytes = 1024;
@@ -91,7 +84,8 @@ uint8_t GetFileOperation(const std::string& file_name, const Variant* client_inf
 uint8_t GetFormStatusOperation(const std::string& form_type, const std::string& form_version,
                                uint8_t* status) {
   if (!ServerDefinitionUsable()) return 27;
-  if (TrimBlanks(form_type).empty() || TrimBlanks(form_version).empty()) return 29;
+  // Blank as the host trims it: blanks and control characters.
+  if (TrimControls(form_type).empty() || TrimControls(form_version).empty()) return 29;
   TransferRequest request;
   request.operation = TransferRequest::Operation::kStatus;
   request.form_type = form_type;
@@ -102,7 +96,8 @@ uint8_t GetFormStatusOperation(const std::string& form_type, const std::string& 
 
 void PrintComReceiptOperation(const std::string& package_path) {
   LibraryState& s = State();
-  if (!TrimBlanks(package_path).empty()) {
+  // Blank as the host trims it: blanks and control characters.
+  if (!TrimControls(package_path).empty()) {
     if (!s.sent_state_known) FileSentOperation(package_path);
     if (!s.package_sent) return;
   }

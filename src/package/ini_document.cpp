@@ -1,18 +1,13 @@
 #include "package/ini_document.h"
 
 #include "common/cp1252.h"
+#include "common/text.h"
 
 namespace vorncom::package {
 namespace {
 
-constexpr std::string_view kBlanks = " \t";
-
-std::string_view Trim(std::string_view s) {
-  const size_t first = s.find_first_not_of(kBlanks);
-  if (first == std::string_view::npos) return {};
-  const size_t last = s.find_last_not_of(kBlanks);
-  return s.substr(first, last - first + 1);
-}
+// Line ends are split off before a line is read, so only space and tab pad a key or value.
+std::string_view Trim(std::string_view s) { return TrimBlanks(s); }
 
 // The section name of a header line, or nullopt when the line is no section header.
 std::optional<std::string_view> SectionName(std::string_view line) {

@@ -6,6 +6,7 @@
 #include "common/date_time.h"
 #include "common/environment.h"
 #include "common/messages.h"
+#include "common/text.h"
 #include "report/paper.h"
 #include "report/units.h"
 
@@ -26,14 +27,6 @@ QString Q(std::string_view text) {
 
 QString Element(const Variant& array, int32_t index) {
   return QString::fromStdString(array.At(index).ToString());
-}
-
-// Blanks and control characters at both ends, as the host's trimming removes them.
-QString TrimBlanks(const QString& text) {
-  qsizetype begin = 0, end = text.size();
-  while (begin < end && text[begin].unicode() <= 0x20) ++begin;
-  while (end > begin && text[end - 1].unicode() <= 0x20) --end;
-  return text.mid(begin, end - begin);
 }
 
 // Resolution of the bitmap's own canvas: the screen's, as bitmaps are drawn for it.
@@ -164,7 +157,8 @@ void ReceiptReport::rptReciboPrint() {
   c.NewLine();
 
   const QString identification = Element(data, 7);
-  if (!TrimBlanks(identification).isEmpty()) {
+  // The host's own trimming decides whether it sent an identification at all.
+  if (!TrimControls(identification.toStdString()).empty()) {
     c.SetBold(true);
     c.PrintTab(Q(msg::kReceiptIdentificationLabel));
     c.SetBold(false);

@@ -7,10 +7,10 @@
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <string>
 
+#include "common/environment.h"
 #include "common/message_dialog.h"
 #include "common/messages.h"
 #include "common/ui/qt_host.h"
@@ -25,11 +25,6 @@ namespace {
 std::function<void(TfqevRelPreviewForm&)>& PreviewObserver() {
   static std::function<void(TfqevRelPreviewForm&)> observer;
   return observer;
-}
-
-bool UnattendedRequested() {
-  const char* v = std::getenv("VORNCOM_UNATTENDED");
-  return v && *v && std::strcmp(v, "0") != 0;
 }
 
 // Text layout needs a GUI application (fonts). Without a display one is made on the offscreen
@@ -129,7 +124,7 @@ void PrintComReceipt(const ReceiptData& data) {
   std::shared_ptr<ReceiptReport> receipt = window ? ActiveWindowReport() : nullptr;
   if (!receipt) receipt = std::make_shared<ReceiptReport>();  // for this call only
 
-  const bool interactive = !UnattendedRequested() && ui::QtUsable();
+  const bool interactive = !env::UnattendedRequested() && ui::QtUsable();
   report::ReportDevice& device = receipt->Job().Device();
   // Printers and fonts are only reachable through an application.
   if (interactive) {

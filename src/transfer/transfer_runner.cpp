@@ -1,9 +1,9 @@
 #include "transfer/transfer_runner.h"
 
 #include <cstdlib>
-#include <cstring>
 #include <memory>
 
+#include "common/environment.h"
 #include "common/ui/qt_host.h"
 #include "interface/library_state.h"
 #include "transfer/client_window.h"
@@ -16,11 +16,6 @@ namespace {
 bool EnvSet(const char* name) {
   const char* value = std::getenv(name);
   return value != nullptr && *value != '\0';
-}
-
-bool Unattended() {
-  const char* value = std::getenv("VORNCOM_UNATTENDED");
-  return value != nullptr && std::strcmp(value, "1") == 0;
 }
 
 // Clears the one-window flag on every way out.
@@ -43,7 +38,7 @@ uint8_t RunHidden(const iface::TransferRequest& request) {
 }  // namespace
 
 bool WindowShown() {
-  if (Unattended() && !EnvSet("QT_QPA_PLATFORM")) return false;
+  if (env::UnattendedRequested() && !EnvSet("QT_QPA_PLATFORM")) return false;
   return ui::QtUsable();
 }
 
@@ -64,7 +59,7 @@ uint8_t RunTransfer(const iface::TransferRequest& request) {
   }
   auto window = std::make_unique<TfVornComClient>();
   window->SetRequest(request);
-  window->SetEndWithFlow(Unattended());
+  window->SetEndWithFlow(env::UnattendedRequested());
   window->exec();
   return window->FResultCode();
 }

@@ -11,6 +11,7 @@
 #include "common/atomic_file.h"
 #include "common/environment.h"
 #include "common/exception.h"
+#include "common/file_names.h"
 #include "common/message_dialog.h"
 #include "common/messages.h"
 #include "interface/library_state.h"
@@ -60,14 +61,6 @@ Variant AllocatePacket(int32_t size) {
 }
 
 }  // namespace
-
-bool SafeLocalFileName(const std::string& name) {
-  if (name.empty() || name == "." || name == ".." || name.size() > 255) return false;
-  for (char c : name) {
-    if (c == '/' || c == '\\' || c == ':' || c == '\0') return false;
-  }
-  return true;
-}
 
 TransferSession::TransferSession(TransferView& view) : view_(view) {
   local_address_ = env::GetLocalIPAddress();
@@ -792,7 +785,7 @@ uint8_t TransferSession::ReceivePackets() {
   view_.SetProgress(0, bytes_total_, 0);
 
   // The server names the local file; a name that would leave the base folder is refused.
-  if (!SafeLocalFileName(file_name_)) {
+  if (!IsBareFileName(file_name_)) {
     Error(msg::Format(msg::kReceiveFailed, {institution, msg::kSaveProblems}));
     transferring_ = false;
     return 1;

@@ -139,7 +139,4 @@ class TransferSession {
   bool cancel_requested_ = false;
 };
 
-// A file name a server may hand back for a download: a bare name that stays in the base folder.
-bool SafeLocalFileName(const std::string& name);
-
 }  // namespace vorncom::transfer

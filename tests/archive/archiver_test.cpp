@@ -320,6 +320,48 @@ TEST_F(ArchiverTest, CheckFileStarEndsTheOperationEmptySkips) {
   EXPECT_EQ(names, (std::vector<std::string>{dir_ / "out/2"}));
 }
 
+TEST_F(ArchiverTest, ExpandingNeverWritesOutsideTheTargetFolder) {
+  const struct {
+    std::string stored, written;  // written: under the target folder; "" when refused
+  } cases[] = {
+      {"../x", ""},        {"a/../../x", ""},   {"a\\..\\..\\x", ""},
+      {"/abs/x", "abs/x"}, {"dir\\f", "dir/f"},
+  };
+  for (const auto& c : cases) {
+    Bytes raw;
+    ArchiveHeader h;
+    h.total_size = 1;
+    const auto hb = EncodeHeader(h);
+    raw.insert(raw.end(), hb.begin(), hb.end());
+    EntryRecord r;
+    r.name_length = static_cast<int16_t>(c.stored.size());
+    r.size = r.stored_size = 1;
+    r.checksum = 'x';
+    const auto rb = EncodeRecord(r);
+    raw.insert(raw.end(), rb.begin(), rb.end());
+    raw.insert(raw.end(), c.stored.begin(), c.stored.end());
+    raw.push_back('x');
+    testing::WriteFile(dir_ / "raw", raw);
+
+    const std::string target = dir_ / "t/u";
+    fs::remove_all(dir_ / "t");
+    TArchiver a;
+    a.SetTargetPath(target);
+    a.MakeDirectories = true;
+    std::ifstream in(dir_ / "raw", std::ios::binary);
+    std::vector<std::string> names{c.stored};
+    if (c.written.empty()) {
+      EXPECT_THROW(a.ExpandFiles(in, &names), EInvalidHeader) << c.stored;
+    } else {
+      a.ExpandFiles(in, &names);
+      EXPECT_EQ(names, (std::vector<std::string>{target + "/" + c.written})) << c.stored;
+    }
+    EXPECT_FALSE(fs::exists(dir_ / "x")) << c.stored;
+    EXPECT_FALSE(fs::exists(dir_ / "t/x")) << c.stored;
+    EXPECT_FALSE(fs::exists("/abs/x")) << c.stored;
+  }
+}
+
 TEST_F(ArchiverTest, CustomMethodGoesThroughTheEvents) {
   Make("f", "hello");
   TArchiver a;

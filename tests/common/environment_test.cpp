@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <string>
 
 #include "common/registry.h"
 #include "support/temp_dir.h"
@@ -181,6 +183,29 @@ TEST(EnvironmentTest, LocalAddressIsDottedOrEmpty) {
   if (!ip.empty()) {
     in_addr addr{};
     EXPECT_EQ(inet_pton(AF_INET, ip.c_str(), &addr), 1) << ip;
+  }
+}
+
+TEST(EnvironmentTest, UnattendedIsAnyValueButEmptyOrZero) {
+  const char* saved = std::getenv("VORNCOM_UNATTENDED");
+  const std::string restore = saved ? saved : "";
+  const struct {
+    const char* value;  // nullptr: not set
+    bool unattended;
+  } cases[] = {{nullptr, false}, {"", false},    {"0", false},
+               {"1", true},      {"true", true}, {"yes", true}};
+  for (const auto& c : cases) {
+    if (c.value) {
+      setenv("VORNCOM_UNATTENDED", c.value, 1);
+    } else {
+      unsetenv("VORNCOM_UNATTENDED");
+    }
+    EXPECT_EQ(UnattendedRequested(), c.unattended) << (c.value ? c.value : "(unset)");
+  }
+  if (saved) {
+    setenv("VORNCOM_UNATTENDED", restore.c_str(), 1);
+  } else {
+    unsetenv("VORNCOM_UNATTENDED");
   }
 }
 

@@ -15,6 +15,7 @@
 #include "archive/package_routines.h"
 #include "archive/stored_names.h"
 #include "common/cp1252.h"
+#include "common/text.h"
 #include "common/variant.h"
 #include "package/configuration_file.h"
 #include "package/configuration_manager.h"
@@ -94,11 +95,8 @@ std::string AsPrintable(const std::string& cp1252) {
   return out;
 }
 
-std::string Trim(const std::string& s) {
-  const size_t first = s.find_first_not_of(" \t\r");
-  if (first == std::string::npos) return {};
-  return s.substr(first, s.find_last_not_of(" \t\r") - first + 1);
-}
+// The settings file may have been written with CR LF line ends.
+std::string Trim(std::string_view s) { return std::string(TrimBlanks(s, kLineBlanks)); }
 
 // ---- create -------------------------------------------------------------------------------
 
