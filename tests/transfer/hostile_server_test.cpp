@@ -275,15 +275,8 @@ TEST_F(HostileServerTest, PacketSizeBeyondTheFrameIsRefusedBeforeAllocating) {
   UseFixedServer(server.port());
   RecordingView view;
   EXPECT_EQ(Receive("x.zlk", false, view), 8);
-  HiddenView hidden;
-  TransferSession session(hidden);
-  iface::TransferRequest request;
-  request.operation = iface::TransferRequest::Operation::kStatus;
-  request.form_type = "DEC";
-  request.form_version = "1.0";
-  session.SetRequest(request);
   uint8_t status = 99;
-  EXPECT_EQ(session.RunStatusQuery(&status), 0);
+  EXPECT_EQ(Query(status), 0);
   EXPECT_EQ(status, 1);
 }
 

@@ -334,19 +334,7 @@ TEST_F(ReceiveTest, ServerNotSendingGives5) {
             "O computador do Vorn não está enviando arquivos no momento.");
 }
 
-class StatusTest : public TransferFixture {
- protected:
-  uint8_t Query(uint8_t& status) {
-    HiddenView view;
-    TransferSession session(view);
-    iface::TransferRequest request;
-    request.operation = iface::TransferRequest::Operation::kStatus;
-    request.form_type = "DEC";
-    request.form_version = "1.0";
-    session.SetRequest(request);
-    return session.RunStatusQuery(&status);
-  }
-};
+class StatusTest : public TransferFixture {};
 
 TEST_F(StatusTest, StatusByteByServerAnswer) {
   const struct {

@@ -107,6 +107,18 @@ class TransferFixture : public package::PackageFixture {
     return session.result_code();
   }
 
+  // The status query of form DEC 1.0, as GetFormStatus runs it: without showing the window.
+  uint8_t Query(uint8_t& status) {
+    HiddenView view;
+    TransferSession session(view);
+    iface::TransferRequest request;
+    request.operation = iface::TransferRequest::Operation::kStatus;
+    request.form_type = "DEC";
+    request.form_version = "1.0";
+    session.SetRequest(request);
+    return session.RunStatusQuery(&status);
+  }
+
   static Variant ClientInfo(bool erase) {
     Variant info = Variant::Array(1, 14);
     info.At(5) = "DEC";
