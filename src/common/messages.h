@@ -170,4 +170,12 @@ inline constexpr std::string_view kNoMemoryToReceive =
 inline constexpr std::string_view kReceiveProblems = "Problemas na recepção dos dados";
 inline constexpr std::string_view kSaveProblems = "Problemas ao salvar os dados localmente";
 
+// The transfer flows' failures that reach the user in the details of an interrupted transfer.
+inline constexpr std::string_view kInvalidPacketSize =
+    "O servidor definiu um tamanho de pacote inválido (%s); o limite é de %s bytes.";
+inline constexpr std::string_view kNoProtocolNumber =
+    "O servidor não devolveu o número de protocolo da transmissão";
+inline constexpr std::string_view kCannotOpenFile = "Não foi possível abrir o arquivo \"%s\".";
+inline constexpr std::string_view kUnknownError = "Erro desconhecido";
+
 }  // namespace vorncom::msg

@@ -6,10 +6,7 @@
 
 #include "common/environment.h"
 #include "common/ui/qt_message_presenter.h"
-#include "interface/receipt_link.h"
 #include "interface/text_argument.h"
-#include "interface/transfer_gateway.h"
-#include "transfer/transfer_runner.h"
 
 namespace vorncom::iface {
 
@@ -64,8 +61,6 @@ void Startup() {
   s.window_active = false;
   // Only registers the dialog; Qt itself starts at the first message that needs a window.
   ui::RegisterQtPresenter();
-  SetReceiptRunner(&RunLibraryReceipt);
-  transfer::RegisterTransferWindow();
 }
 
 }  // namespace vorncom::iface

@@ -7,8 +7,9 @@
 #include "common/messages.h"
 #include "common/text.h"
 #include "interface/library_state.h"
+#include "interface/receipt_link.h"
 #include "interface/text_argument.h"
-#include "interface/transfer_gateway.h"
+#include "interface/transfer_call.h"
 
 namespace vorncom::iface {
 namespace {
@@ -47,14 +48,14 @@ uint8_t SendFileOperation(const std::string& package_path, bool close_after_send
         msg::Format(msg::kNoFreeSpace, {env::MountPointOf(package_path), msg::kWriteReceipt}));
     return 24;
   }
-  TransferRequest request;
-  request.operation = TransferRequest::Operation::kSend;
+  transfer::TransferRequest request;
+  request.operation = transfer::TransferRequest::Operation::kSend;
   request.file_name = package_path;
   request.close_after_send = close_after_send;
   uint8_t code = 25;
   LibraryState& s = State();
   try {
-    code = RunTransferWindow(request);
+    code = RunTransferCall(request);
   } catch (...) {
     s.sent_state_known = false;
     s.package_sent = false;
@@ -74,11 +75,11 @@ uint8_t GetFileOperation(const std::string& file_name, const Variant* client_inf
     ShowError(std::string(msg::kClientInfoIncorrect));
     return 28;
   }
-  TransferRequest request;
-  request.operation = TransferRequest::Operation::kReceive;
+  transfer::TransferRequest request;
+  request.operation = transfer::TransferRequest::Operation::kReceive;
   request.file_name = file_name;
   request.client_info = *client_info;
-  return RunTransferWindow(request);
+  return RunTransferCall(request);
 }
 
 uint8_t GetFormStatusOperation(const std::string& form_type, const std::string& form_version,
@@ -86,12 +87,12 @@ uint8_t GetFormStatusOperation(const std::string& form_type, const std::string& 
   if (!ServerDefinitionUsable()) return 27;
   // Blank as the host trims it: blanks and control characters.
   if (TrimControls(form_type).empty() || TrimControls(form_version).empty()) return 29;
-  TransferRequest request;
-  request.operation = TransferRequest::Operation::kStatus;
+  transfer::TransferRequest request;
+  request.operation = transfer::TransferRequest::Operation::kStatus;
   request.form_type = form_type;
   request.form_version = form_version;
   request.status = status;
-  return RunTransferWindow(request);
+  return RunTransferCall(request);
 }
 
 void PrintComReceiptOperation(const std::string& package_path) {
@@ -101,7 +102,7 @@ void PrintComReceiptOperation(const std::string& package_path) {
     if (!s.sent_state_known) FileSentOperation(package_path);
     if (!s.package_sent) return;
   }
-  RunReceipt();
+  RunLibraryReceipt();
 }
 
 void DefineComServerOperation(const std::string& server, int32_t port, bool fixed) {

@@ -6,6 +6,24 @@
 #include "receipt/receipt_window.h"
 
 namespace vorncom::iface {
+namespace {
+
+ReceiptPresenter& Presenter() {
+  static ReceiptPresenter presenter;
+  return presenter;
+}
+
+void Present(const receipt::ReceiptData& data) {
+  if (Presenter()) {
+    Presenter()(data);
+  } else {
+    receipt::PrintComReceipt(data);
+  }
+}
+
+}  // namespace
+
+void SetReceiptPresenter(ReceiptPresenter presenter) { Presenter() = std::move(presenter); }
 
 void RunLibraryReceipt() {
   LibraryState& s = State();
@@ -18,7 +36,7 @@ void RunLibraryReceipt() {
 
   const bool window_alive = s.window_active || receipt::ActiveReceiptWindow() != nullptr;
   if (window_alive) {
-    receipt::PrintComReceipt(data);
+    Present(data);
     return;
   }
   // The call stands in for a window of its own, which ends with the call, also on failure.
@@ -27,7 +45,7 @@ void RunLibraryReceipt() {
     explicit CallWindow(LibraryState& s) : state(s) { state.window_active = true; }
     ~CallWindow() { state.window_active = false; }
   } call_window(s);
-  receipt::PrintComReceipt(data);
+  Present(data);
 }
 
 }  // namespace vorncom::iface

@@ -25,7 +25,7 @@ class ReceptionServer {
   virtual bool AcceptingConnections(Variant& busy) = 0;
   // `packet`: the control packet of BuildControlPacket.
   virtual void SendControlPacket(const Variant& packet) = 0;
-  // A status code (see MapServerStatus); `packet_size` becomes the packet size of every
+  // A status code (see IsAvailableStatus); `packet_size` becomes the packet size of every
   // transfer loop.
   virtual int32_t CheckServerStatus(Variant& packet_size) = 0;
   // True when `server_list` now holds a new list as server-list bytes (lower bound 1).
@@ -54,15 +54,9 @@ Variant BuildControlPacket(const std::string& form_type, const std::string& form
                            const std::string& file_name, double file_size, Operation operation,
                            const std::string& local_address);
 
-// Internal connect codes of the transfer window that a server status decides.
-inline constexpr uint8_t kConnectAvailable = 0;
-
-// The connect code a CheckServerStatus result gives: 5, 6, 9 available (0); 1 → 4 (not receiving
-// files); 2 → 3 (not sending files); 7, 8 → 6 (form not taken or given); 10, 11, 12 → 13, 14,
-// 15; any other status leaves `current` unchanged.
-uint8_t MapServerStatus(int32_t status, uint8_t current);
-
-// True for the statuses that mean the server will serve the operation (5, 6, 9).
+// True for the CheckServerStatus results that mean the server will serve the operation (5, 6, 9
+// for sending, receiving and a status query). The other statuses are refusals: 1 takes no files,
+// 2 sends no files, 7 and 8 do not take or give the form, 10 to 12 other refusals.
 bool IsAvailableStatus(int32_t status);
 
 }  // namespace vorncom::rpc

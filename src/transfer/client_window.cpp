@@ -19,7 +19,6 @@
 #include "common/message_dialog.h"
 #include "common/messages.h"
 #include "common/ui/qev_button.h"
-#include "interface/library_state.h"
 
 namespace vorncom::transfer {
 namespace {
@@ -124,7 +123,8 @@ QPixmap BuiltInLogo() {
 
 void TfVornComClient::SetObserver(Observer observer) { ObserverSlot() = std::move(observer); }
 
-TfVornComClient::TfVornComClient(QWidget* parent) : QDialog(parent), session_(*this) {
+TfVornComClient::TfVornComClient(TransferContext& context, QWidget* parent)
+    : QDialog(parent), settings_(context.settings), session_(*this, context) {
   setObjectName(QStringLiteral("fVornComClient"));
   setWindowTitle(QStringLiteral("VornCom - Recepção e Envio de Formulários"));
   setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowSystemMenuHint |
@@ -135,7 +135,7 @@ TfVornComClient::TfVornComClient(QWidget* parent) : QDialog(parent), session_(*t
   if (const QScreen* screen = QGuiApplication::primaryScreen()) {
     move(screen->availableGeometry().center() - rect().center());
   }
-  const std::string& help = iface::State().help_file;
+  const std::string& help = settings_.help_file;
   if (!help.empty() && QFileInfo(Q(help)).isFile()) help_file_ = Q(help);
 }
 
@@ -246,7 +246,7 @@ void TfVornComClient::BuildLayout() {
 }
 
 void TfVornComClient::ChooseLogo() {
-  const std::string& name = iface::State().institution_name;
+  const std::string& name = settings_.institution_name;
   const size_t blank = name.find(' ');
   const QString word = Q(blank == std::string::npos ? name : name.substr(blank + 1));
   if (word.toUpper() == QStringLiteral("VORN")) return;

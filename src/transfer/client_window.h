@@ -3,8 +3,8 @@
 #include <QDialog>
 #include <functional>
 
-#include "interface/transfer_gateway.h"
 #include "receipt/receipt_window.h"
+#include "transfer/transfer_context.h"
 #include "transfer/transfer_session.h"
 #include "transfer/transfer_view.h"
 
@@ -28,10 +28,11 @@ class TfVornComClient : public QDialog, public TransferView, public receipt::Rec
   Q_OBJECT
 
  public:
-  explicit TfVornComClient(QWidget* parent = nullptr);
+  // `context` must outlive the window.
+  explicit TfVornComClient(TransferContext& context, QWidget* parent = nullptr);
   ~TfVornComClient() override;
 
-  void SetRequest(const iface::TransferRequest& request) { session_.SetRequest(request); }
+  void SetRequest(const TransferRequest& request) { session_.SetRequest(request); }
   TransferSession& session() { return session_; }
   uint8_t FResultCode() const { return session_.result_code(); }
 
@@ -85,6 +86,7 @@ class TfVornComClient : public QDialog, public TransferView, public receipt::Rec
   void RunFlow();
   bool ConfirmClose();
 
+  const TransferSettings& settings_;
   TransferSession session_;
   QLabel* imgLogo_ = nullptr;
   QLabel* sttNomeSolicitante_ = nullptr;

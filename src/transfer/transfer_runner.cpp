@@ -5,7 +5,6 @@
 
 #include "common/environment.h"
 #include "common/ui/qt_host.h"
-#include "interface/library_state.h"
 #include "transfer/client_window.h"
 #include "transfer/transfer_session.h"
 #include "transfer/transfer_view.h"
@@ -18,19 +17,13 @@ bool EnvSet(const char* name) {
   return value != nullptr && *value != '\0';
 }
 
-// Clears the one-window flag on every way out.
-class ActiveWindowScope {
- public:
-  ActiveWindowScope() { iface::State().window_active = true; }
-  ~ActiveWindowScope() { iface::State().window_active = false; }
-  ActiveWindowScope(const ActiveWindowScope&) = delete;
-  ActiveWindowScope& operator=(const ActiveWindowScope&) = delete;
-};
-
-uint8_t RunHidden(const iface::TransferRequest& request) {
+uint8_t RunHidden(const TransferRequest& request, TransferContext& context) {
   HiddenView view;
-  TransferSession session(view);
+  TransferSession session(view, context);
   session.SetRequest(request);
+  if (request.operation == TransferRequest::Operation::kStatus) {
+    return session.RunStatusQuery(request.status);
+  }
   session.Start();
   return session.result_code();
 }
@@ -42,28 +35,20 @@ bool WindowShown() {
   return ui::QtUsable();
 }
 
-uint8_t RunTransfer(const iface::TransferRequest& request) {
-  if (iface::State().window_active) return 25;
-  ActiveWindowScope active;
-  if (request.operation == iface::TransferRequest::Operation::kStatus) {
-    HiddenView view;
-    TransferSession session(view);
-    session.SetRequest(request);
-    return session.RunStatusQuery(request.status);
+uint8_t RunTransfer(const TransferRequest& request, TransferContext& context) {
+  if (request.operation == TransferRequest::Operation::kStatus || !WindowShown()) {
+    return RunHidden(request, context);
   }
-  if (!WindowShown()) return RunHidden(request);
   try {
     ui::EnsureApplication();
   } catch (const ui::EQtHostError&) {
-    return RunHidden(request);
+    return RunHidden(request, context);
   }
-  auto window = std::make_unique<TfVornComClient>();
+  auto window = std::make_unique<TfVornComClient>(context);
   window->SetRequest(request);
   window->SetEndWithFlow(env::UnattendedRequested());
   window->exec();
   return window->FResultCode();
 }
-
-void RegisterTransferWindow() { iface::SetTransferRunner(&RunTransfer); }
 
 }  // namespace vorncom::transfer

@@ -2,19 +2,16 @@
 
 #include <cstdint>
 
-#include "interface/transfer_gateway.h"
+#include "transfer/transfer_context.h"
 
 namespace vorncom::transfer {
 
-// Runs one export's operation in a transfer window and returns its result code. A send or
-// receive shows the window modally when a display can be used; without one (or with
-// VORNCOM_UNATTENDED=1 and no QT_QPA_PLATFORM) the window is never shown, the flow runs
-// directly and closing it ends the call. The status query never shows the window. At most one
-// window lives at a time: a call while one is alive returns 25.
-uint8_t RunTransfer(const iface::TransferRequest& request);
-
-// Makes RunTransfer the library's transfer runner (called once at library start-up).
-void RegisterTransferWindow();
+// Runs one export's operation with `context` and returns its result code. A send or receive shows
+// the transfer window modally when a display can be used; without one (or unattended with no
+// QT_QPA_PLATFORM) the window is never shown, the flow runs directly and closing it ends the
+// call. The status query never shows the window. The caller sees to it that one window lives at
+// a time.
+uint8_t RunTransfer(const TransferRequest& request, TransferContext& context);
 
 // Whether the flows would show the window now.
 bool WindowShown();

@@ -6,7 +6,6 @@
 #include "common/messages.h"
 #include "interface/library_state.h"
 #include "interface/text_argument.h"
-#include "interface/transfer_gateway.h"
 #include "support/scripted_presenter.h"
 #include "support/temp_dir.h"
 
@@ -14,15 +13,12 @@ namespace vorncom::iface {
 namespace {
 
 using vorncom::testing::IsolatedEnvironment;
+using vorncom::testing::ScopedEnv;
 using vorncom::testing::ScopedPresenter;
 
 class OperationsTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    Startup();
-    SetTransferRunner(nullptr);
-  }
-  void TearDown() override { SetTransferRunner(nullptr); }
+  void SetUp() override { Startup(); }
 
   std::string Package(const std::string& name = "pacote.zlk") {
     return env_.dir().Write(name, "ZELK\x1A");
@@ -75,9 +71,9 @@ TEST_F(OperationsTest, SendFileChecksInOrderAndShowsEachMessage) {
   EXPECT_EQ(SendFileOperation("/nao/existe.zlk", false), 7);
   EXPECT_EQ(messages_->shown.back().text, "O arquivo a ser enviado (/nao/existe.zlk) não existe.");
 
-  // Every check passed: the transfer window takes over; without one the call ends with 25.
-  EXPECT_EQ(SendFileOperation(Package(), false), 25);
-  EXPECT_EQ(messages_->shown.size(), 2u);
+  // Every check passed: the transfer takes over, and refuses a package without a header.
+  EXPECT_EQ(SendFileOperation(Package(), false), 18);
+  EXPECT_EQ(messages_->shown.size(), 3u);
 }
 
 TEST_F(OperationsTest, ServerDefinitionNeedsNameAndPortOrAConfigurationFile) {
@@ -91,22 +87,28 @@ TEST_F(OperationsTest, ServerDefinitionNeedsNameAndPortOrAConfigurationFile) {
   EXPECT_FALSE(ServerDefinitionUsable());
 }
 
-TEST_F(OperationsTest, SendFileHandsTheWindowItsRequestAndClearsTheSentState) {
-  static TransferRequest seen;
-  SetTransferRunner([](const TransferRequest& r) -> uint8_t {
-    seen = r;
-    return 3;
-  });
-  DefineComServerOperation("servidor", 211, false);
+// A send that runs (here to a server nobody answers on, without a window) forgets what FileSent
+// knew, whatever its outcome.
+TEST_F(OperationsTest, SendFileRunsTheTransferAndClearsTheSentState) {
+  ScopedEnv unattended("VORNCOM_UNATTENDED", "1");
+  ScopedEnv no_platform("QT_QPA_PLATFORM", nullptr);
+  DefineComServerOperation("127.0.0.1", 1, true);
   State().sent_state_known = true;
   State().package_sent = true;
-  const std::string package = Package();
-  EXPECT_EQ(SendFileOperation(package, true), 3);
-  EXPECT_EQ(seen.operation, TransferRequest::Operation::kSend);
-  EXPECT_EQ(seen.file_name, package);
-  EXPECT_TRUE(seen.close_after_send);
+  EXPECT_EQ(SendFileOperation(Package(), true), 18);  // no header: refused before connecting
   EXPECT_FALSE(State().sent_state_known);
   EXPECT_FALSE(State().package_sent);
+  EXPECT_FALSE(State().window_active);
+}
+
+TEST_F(OperationsTest, OneLiveTransferWindowAtATime) {
+  DefineComServerOperation("servidor", 211, false);
+  State().window_active = true;
+  uint8_t status = 99;
+  EXPECT_EQ(GetFormStatusOperation("DEC", "1.0", &status), 25);
+  EXPECT_EQ(SendFileOperation(Package(), true), 25);
+  EXPECT_EQ(status, 99);
+  State().window_active = false;
 }
 
 TEST_F(OperationsTest, FreeSpaceOfAReadOnlyFileSystemCountsAsFull) {
@@ -134,10 +136,12 @@ TEST_F(OperationsTest, GetFileChecksServerThenClientInformation) {
   EXPECT_EQ(GetFileOperation("arquivo", nullptr), 28);
   EXPECT_EQ(messages_->shown.back().text,
             "As informações do cliente que deseja fazer o download estão incorretas.");
-  // Lower bound 0 with upper bound 14 passes the check as written.
+  // Lower bound 0 with upper bound 14 passes the check as written: the transfer runs, and finds
+  // nobody listening.
+  DefineComServerOperation("127.0.0.1", 1, true);
   Variant zero_based = Variant::Array(0, 15);
-  EXPECT_EQ(GetFileOperation("arquivo", &zero_based), 25);
-  EXPECT_EQ(GetFileOperation("arquivo", &info), 25);
+  EXPECT_EQ(GetFileOperation("arquivo", &zero_based), 8);
+  EXPECT_EQ(GetFileOperation("arquivo", &info), 8);
 }
 
 TEST_F(OperationsTest, GetFormStatusFailsSilently) {

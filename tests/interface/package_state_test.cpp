@@ -5,7 +5,7 @@
 #include "common/messages.h"
 #include "interface/library_state.h"
 #include "interface/operations.h"
-#include "interface/transfer_gateway.h"
+#include "interface/receipt_link.h"
 #include "package/message_table.h"
 #include "package/package_fixture.h"
 #include "support/scripted_presenter.h"
@@ -17,10 +17,10 @@ class PackageStateTest : public package::PackageFixture {
  protected:
   void SetUp() override {
     Startup();
-    SetReceiptRunner([] { ++receipts; });
+    SetReceiptPresenter([](const receipt::ReceiptData&) { ++receipts; });
     receipts = 0;
   }
-  void TearDown() override { SetReceiptRunner(nullptr); }
+  void TearDown() override { SetReceiptPresenter(nullptr); }
 
   std::string SentPackage(const std::string& name) {
     return MakePackage(name,
@@ -60,8 +60,7 @@ TEST_F(PackageStateTest, ReceiptOfAPackageAsksFileSentOnlyOnce) {
   PrintComReceiptOperation(SentPackage("enviado.zlk"));
   EXPECT_EQ(receipts, 0);
 
-  Startup();  // registers the library's own receipt runner again
-  SetReceiptRunner([] { ++receipts; });
+  Startup();  // forgets the answer
   PrintComReceiptOperation(SentPackage("outro.zlk"));
   EXPECT_EQ(receipts, 1);
   EXPECT_EQ(State().protocol_data.At(1).ToString(), "outro.zlk");

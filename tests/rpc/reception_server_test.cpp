@@ -7,13 +7,6 @@
 namespace vorncom::rpc {
 namespace {
 
-TEST(ReceptionServerTest, ServerStatusMapsToConnectCodes) {
-  const std::pair<int32_t, uint8_t> rows[] = {{5, 0},  {6, 0},  {9, 0},   {1, 4},   {2, 3},
-                                              {7, 6},  {8, 6},  {10, 13}, {11, 14}, {12, 15},
-                                              {0, 42}, {3, 42}, {4, 42},  {13, 42}, {-1, 42}};
-  for (const auto& [status, code] : rows) EXPECT_EQ(MapServerStatus(status, 42), code) << status;
-}
-
 TEST(ReceptionServerTest, ControlPacketHasSixElementsFromOne) {
   const Variant p =
       BuildControlPacket("IRPF", "2.0", "dados.zip", 4096, Operation::kSend, "10.0.0.5");

@@ -70,8 +70,8 @@ TEST_F(HostileServerTest, ProtocolWithoutANumberFailsWith12AndLeavesThePackage) 
     FakeServer server(lying);
     UseFixedServer(server.port());
     // A number the host defined is not one the server gave.
-    iface::State().protocol_data.At(3) = "anterior";
-    const Variant before = iface::State().protocol_data;
+    context.results.protocol_data.At(3) = "anterior";
+    const Variant before = context.results.protocol_data;
     const std::string package = SendablePackage("sem-numero" + std::to_string(i++) + ".zlk", 1500);
     const std::string bytes = Slurp(package);
     messages_->shown.clear();
@@ -79,7 +79,7 @@ TEST_F(HostileServerTest, ProtocolWithoutANumberFailsWith12AndLeavesThePackage) 
 
     EXPECT_EQ(Send(package, view), 12);
     EXPECT_EQ(Slurp(package), bytes);
-    EXPECT_EQ(iface::State().protocol_data, before);
+    EXPECT_EQ(context.results.protocol_data, before);
     ASSERT_NO_FATAL_FAILURE(ExpectOneMessage("Erro ao protocolar remotamente o envio do arquivo."));
     EXPECT_EQ(messages_->shown[0].details,
               "Ocorreu o seguinte erro: O servidor não devolveu o número de protocolo da "
@@ -264,7 +264,7 @@ TEST_F(HostileServerTest, PacketSizeBeyondTheFrameIsRefusedBeforeAllocating) {
       ExpectOneMessage("Ocorreu um erro no estabelecimento da conexão com o computador do Vorn.");
       EXPECT_EQ(view.status, "Erro ao conectar com o computador do Vorn.");
       EXPECT_EQ(lying.uploaded.load(), 0);
-      EXPECT_TRUE(iface::State().last_host.empty());
+      EXPECT_TRUE(context.results.last_host.empty());
     }
   }
 

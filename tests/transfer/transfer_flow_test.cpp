@@ -36,15 +36,15 @@ TEST_F(SendTest, FullSendStampsThePackageAndRefreshesTheServerList) {
   ASSERT_EQ(server.StoredFiles().size(), 1u);
   EXPECT_EQ(Slurp(server.StoredFiles()[0].string()), sent_bytes);  // the upload is the package
   // The package now holds the server's protocol record.
-  const iface::LibraryState& s = iface::State();
+  const TransferResults& s = context.results;
   EXPECT_EQ(s.last_host, "127.0.0.1");
   EXPECT_EQ(s.last_port, server.port());
   const std::string protocol = s.protocol_data.At(3).ToString();
   EXPECT_FALSE(protocol.empty());
   EXPECT_TRUE(archive::PackageHasEntry(package, "protocolo.rec"));
-  iface::State().protocol_data = Variant::Array(1, 14);
-  EXPECT_EQ(iface::FileSentOperation(package), 3);
-  EXPECT_EQ(iface::State().protocol_data.At(3).ToString(), protocol);
+  context.results.protocol_data = Variant::Array(1, 14);
+  EXPECT_EQ(FileSent(package), 3);
+  EXPECT_EQ(context.results.protocol_data.At(3).ToString(), protocol);
   // Packets of the server's size, progress after each.
   EXPECT_EQ(view.progress, (std::vector<int32_t>{1000, 2000, 3000, 4000, 5000,
                                                  static_cast<int32_t>(sent_bytes.size())}));
@@ -154,7 +154,7 @@ TEST_F(SendTest, ServerRefusalsTable) {
     EXPECT_EQ(messages_->shown[0].text, c.message);
     EXPECT_TRUE(view.progress.empty());
     EXPECT_TRUE(server.StoredFiles().empty());
-    EXPECT_TRUE(iface::State().last_host.empty());
+    EXPECT_TRUE(context.results.last_host.empty());
   }
 }
 
@@ -209,8 +209,8 @@ TEST_F(SendTest, UnreachableServerGives8) {
   EXPECT_EQ(messages_->shown[0].text,
             "Ocorreu um erro no estabelecimento da conexão com o computador do Vorn.");
   EXPECT_EQ(view.status, "Erro ao conectar com o computador do Vorn.");
-  EXPECT_TRUE(iface::State().last_host.empty());
-  EXPECT_EQ(iface::State().last_port, 0);
+  EXPECT_TRUE(context.results.last_host.empty());
+  EXPECT_EQ(context.results.last_port, 0);
 }
 
 TEST_F(SendTest, FallsBackAcrossListedServersWhenOneIsDownAndOneRefuses) {
@@ -227,7 +227,7 @@ TEST_F(SendTest, FallsBackAcrossListedServersWhenOneIsDownAndOneRefuses) {
     EXPECT_TRUE(messages_->shown.empty());
     EXPECT_EQ(good.StoredFiles().size(), 1u);
     EXPECT_TRUE(refusing.StoredFiles().empty());
-    EXPECT_EQ(iface::State().last_port, good.port());
+    EXPECT_EQ(context.results.last_port, good.port());
   }
 }
 
@@ -235,8 +235,14 @@ TEST_F(SendTest, EveryListedServerRefusingGivesTheFirstStatus) {
   TestServer a("status_send = 1\n");
   TestServer b("status_send = 1\n");
   UseServerList({{"127.0.0.1", a.port(), true}, {"127.0.0.1", b.port(), true}});
-  RecordingView view;
-  EXPECT_EQ(Send(SendablePackage("todos.zlk", 100), view), 6);
+  // Also when the fall-back budget runs out after the first refusal: the refusal is the answer,
+  // not a server to send to.
+  for (const auto budget : {kFallBackBudget, std::chrono::milliseconds(0)}) {
+    fall_back_budget = budget;
+    RecordingView view;
+    EXPECT_EQ(Send(SendablePackage("todos" + std::to_string(budget.count()) + ".zlk", 100), view),
+              6);
+  }
 }
 
 TEST_F(SendTest, CancelDuringTheLoopEndsWith2AfterTheCurrentPacket) {
@@ -366,7 +372,7 @@ TEST_F(StatusTest, FailuresAreReported) {
   uint8_t status = 99;
   UseFixedServer(ClosedPort());
   EXPECT_EQ(Query(status), 8);
-  iface::State().server_name.clear();  // a fixed server without a name
+  context.settings.server_name.clear();  // a fixed server without a name
   EXPECT_EQ(Query(status), 22);
   EXPECT_EQ(status, 99);
 }

@@ -9,12 +9,13 @@
 #include <string>
 
 #include "common/environment.h"
-#include "interface/library_state.h"
-#include "interface/transfer_gateway.h"
+#include "common/message_dialog.h"
+#include "package/file_sent.h"
 #include "package/package_fixture.h"
 #include "rpc/server_list.h"
 #include "server/server_fixture.h"
 #include "support/scripted_presenter.h"
+#include "transfer/transfer_context.h"
 #include "transfer/transfer_session.h"
 #include "transfer/transfer_view.h"
 
@@ -40,18 +41,30 @@ class RecordingView : public HiddenView {
   std::function<void()> on_packet;
 };
 
-// Library state over a temporary host folder, real packages, and reception servers in process.
+// A transfer context over a temporary host folder, real packages, and reception servers in
+// process. FileSent is the package layer's own check; receipts are counted.
 class TransferFixture : public package::PackageFixture {
  protected:
   void SetUp() override {
     setenv("VORNCOM_BASE_DIR", dir_.path().c_str(), 1);
     setenv("VORNCOM_REGISTRY", (dir_ / "registry").c_str(), 1);
-    iface::Startup();
+    env::InitializeFolders();
+    std::filesystem::create_directories(env::ConfigFolder());
+    context = TransferContext{};
+    context.settings.institution_name = "o Vorn";
+    context.settings.config_file = env::ConfigFolder() + "zedidodad-Vorn.cfg";
+    context.results.protocol_data = Variant::Array(1, 14);
+    context.file_sent = [](const std::string& package, Variant& protocol_data) {
+      package::FileSentOutcome outcome = package::CheckFileSent(package, protocol_data);
+      if (outcome.protocol_data) protocol_data = std::move(*outcome.protocol_data);
+      if (outcome.message)
+        MostrarMensagem(outcome.message->text, outcome.message->kind, buttons::kOk);
+      return outcome.result_code;
+    };
     receipts = 0;
-    iface::SetReceiptRunner([] { ++receipts; });
+    context.show_receipt = [](const Variant&) { ++receipts; };
   }
   void TearDown() override {
-    iface::SetReceiptRunner(nullptr);
     unsetenv("VORNCOM_BASE_DIR");
     unsetenv("VORNCOM_REGISTRY");
     env::InitializeFolders();
@@ -69,8 +82,8 @@ class TransferFixture : public package::PackageFixture {
     return MakePackage(name, {{"header.cfg", Header(name)}, {"dados.dat", RandomBytes(data_size)}});
   }
 
-  static void UseFixedServer(uint16_t port) {
-    iface::LibraryState& s = iface::State();
+  void UseFixedServer(uint16_t port) {
+    TransferSettings& s = context.settings;
     s.server_name = "127.0.0.1";
     s.server_port = port;
     s.fixed_server = true;
@@ -80,7 +93,7 @@ class TransferFixture : public package::PackageFixture {
   std::string UseServerList(const std::vector<rpc::ServerItem>& servers) {
     const std::vector<uint8_t> bytes = rpc::EncodeServerList(servers);
     const std::string path = dir_.Write("servidores.cfg", std::string(bytes.begin(), bytes.end()));
-    iface::LibraryState& s = iface::State();
+    TransferSettings& s = context.settings;
     s.config_file = path;
     s.fixed_server = false;
     s.server_name.clear();
@@ -89,10 +102,10 @@ class TransferFixture : public package::PackageFixture {
   }
 
   uint8_t Send(const std::string& package, RecordingView& view, bool close_after_send = true) {
-    TransferSession session(view);
+    TransferSession session(view, context, server_factory);
     session.SetFallBackBudget(fall_back_budget);
-    iface::TransferRequest request;
-    request.operation = iface::TransferRequest::Operation::kSend;
+    TransferRequest request;
+    request.operation = TransferRequest::Operation::kSend;
     request.file_name = package;
     request.close_after_send = close_after_send;
     session.SetRequest(request);
@@ -110,9 +123,9 @@ class TransferFixture : public package::PackageFixture {
   // The status query of form DEC 1.0, as GetFormStatus runs it: without showing the window.
   uint8_t Query(uint8_t& status) {
     HiddenView view;
-    TransferSession session(view);
-    iface::TransferRequest request;
-    request.operation = iface::TransferRequest::Operation::kStatus;
+    TransferSession session(view, context, server_factory);
+    TransferRequest request;
+    request.operation = TransferRequest::Operation::kStatus;
     request.form_type = "DEC";
     request.form_version = "1.0";
     session.SetRequest(request);
@@ -131,9 +144,9 @@ class TransferFixture : public package::PackageFixture {
   }
 
   uint8_t Receive(const std::string& name, bool erase, RecordingView& view) {
-    TransferSession session(view);
-    iface::TransferRequest request;
-    request.operation = iface::TransferRequest::Operation::kReceive;
+    TransferSession session(view, context, server_factory);
+    TransferRequest request;
+    request.operation = TransferRequest::Operation::kReceive;
     request.file_name = name;
     request.client_info = ClientInfo(erase);
     session.SetRequest(request);
@@ -151,6 +164,14 @@ class TransferFixture : public package::PackageFixture {
     return port;
   }
 
+  // FileSent as the send runs it, on the protocol data the context holds.
+  uint8_t FileSent(const std::string& package) {
+    return context.file_sent(package, context.results.protocol_data);
+  }
+
+  TransferContext context;
+  // Makes the server of each connection; tests wrap the real one to fail at a chosen call.
+  ServerFactory server_factory = RemoteServerFactory();
   static inline int receipts = 0;
   TransferSession* cancel_target = nullptr;
   std::chrono::milliseconds fall_back_budget = kFallBackBudget;

@@ -36,7 +36,7 @@ class TransferWindowTest : public TransferFixture {
 };
 
 TEST_F(TransferWindowTest, LayoutAsDesigned) {
-  TfVornComClient window;
+  TfVornComClient window(context);
   EXPECT_EQ(window.windowTitle(), QStringLiteral("VornCom - Recepção e Envio de Formulários"));
   EXPECT_EQ(window.size(), QSize(366, 316));
   EXPECT_EQ(TextOf(window, "lblSistema"), QStringLiteral("VornCom"));
@@ -58,7 +58,7 @@ TEST_F(TransferWindowTest, LayoutAsDesigned) {
 }
 
 TEST_F(TransferWindowTest, ProgressAndTimerTexts) {
-  TfVornComClient window;
+  TfVornComClient window(context);
   window.SetProgress(2048, 4096, 50);
   window.session().ShowProgress(0);  // counters only move through the session
   EXPECT_EQ(TextOf(window, "lblBytesEnviados"), QStringLiteral("0 de 0"));
@@ -78,7 +78,7 @@ TEST_F(TransferWindowTest, ProgressAndTimerTexts) {
 TEST_F(TransferWindowTest, SendInTheShownWindow) {
   TestServer server("packet_size = 2048\n");
   UseFixedServer(server.port());
-  iface::State().institution_name = "o Vorn";
+  context.settings.institution_name = "o Vorn";
   const std::string package = SendablePackage("Declaração.zlk", 40'000);
   const std::string png = std::string(VORNCOM_BUILD_DIR) + "/transfer-window.png";
   std::filesystem::remove(png);
@@ -93,8 +93,8 @@ TEST_F(TransferWindowTest, SendInTheShownWindow) {
       grabbed = w.grab().save(QString::fromStdString(png));
     }
   });
-  TfVornComClient window;
-  iface::TransferRequest request;
+  TfVornComClient window(context);
+  TransferRequest request;
   request.file_name = package;
   request.close_after_send = true;
   window.SetRequest(request);
@@ -115,7 +115,7 @@ uint8_t RunShown(const std::string& package, std::function<void(TfVornComClient&
   TfVornComClient::SetObserver([on_progress](TfVornComClient& w, bool ended) {
     if (!ended && w.session().transferring()) on_progress(w);  // after a packet
   });
-  iface::TransferRequest request;
+  TransferRequest request;
   request.file_name = package;
   request.close_after_send = false;
   window.SetRequest(request);
@@ -128,7 +128,7 @@ TEST_F(TransferWindowTest, CloseDuringTheTransferAsksAndLetsTheFlowEnd) {
   TestServer server("packet_size = 1024\n");
   UseFixedServer(server.port());
   int packets = 0;
-  TfVornComClient window;
+  TfVornComClient window(context);
   const uint8_t code = RunShown(
       SendablePackage("fechar.zlk", 6000),
       [&](TfVornComClient& w) {
@@ -156,7 +156,7 @@ TEST_F(TransferWindowTest, CancelButtonStopsThePacketLoop) {
   TestServer server("packet_size = 1024\n");
   UseFixedServer(server.port());
   int packets = 0;
-  TfVornComClient window;
+  TfVornComClient window(context);
   const uint8_t code = RunShown(
       SendablePackage("cancelar.zlk", 9000),
       [&](TfVornComClient& w) {
@@ -176,8 +176,8 @@ TEST_F(TransferWindowTest, LogoFollowsTheInstitutionsWord) {
   UseFixedServer(server.port());
   for (const char* institution : {"o Vorn", "a Agência"}) {
     SCOPED_TRACE(institution);
-    iface::State().institution_name = institution;
-    TfVornComClient window;
+    context.settings.institution_name = institution;
+    TfVornComClient window(context);
     bool has_logo = false;
     RunShown(
         SendablePackage(std::string("logo-") + (institution[0] == 'o' ? "a" : "b") + ".zlk", 10),
@@ -199,19 +199,10 @@ TEST_F(TransferWindowTest, RunnerEndsAWindowLeftOpenWhenUnattended) {
   TestServer server("status_send = 2\n");  // nothing to send, ValidFile fails: window stays open
   UseFixedServer(server.port());
   ASSERT_TRUE(WindowShown());
-  iface::TransferRequest request;
+  TransferRequest request;
   request.file_name = SendablePackage("aberta.zlk", 100);
-  const uint8_t code = RunTransfer(request);
+  const uint8_t code = RunTransfer(request, context);
   EXPECT_NE(code, 0);
-  EXPECT_FALSE(iface::State().window_active);
-}
-
-TEST_F(TransferWindowTest, OneLiveWindowAtATime) {
-  iface::State().window_active = true;
-  iface::TransferRequest request;
-  request.operation = iface::TransferRequest::Operation::kStatus;
-  EXPECT_EQ(RunTransfer(request), 25);
-  iface::State().window_active = false;
 }
 
 }  // namespace

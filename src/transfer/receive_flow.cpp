@@ -1,0 +1,186 @@
+#include "transfer/receive_flow.h"
+
+#include <fstream>
+#include <memory>
+#include <new>
+#include <vector>
+
+#include "common/atomic_file.h"
+#include "common/environment.h"
+#include "common/exception.h"
+#include "common/file_names.h"
+#include "common/messages.h"
+
+namespace vorncom::transfer {
+
+void ReceiveFlow::Run() {
+  auto element = [this](int32_t i) {
+    try {
+      return run_.client_info.At(i).ToString();
+    } catch (const std::exception&) {
+      return std::string();
+    }
+  };
+  run_.requester_name = element(11);
+  run_.requester_id = element(9);
+  run_.form_name = element(6);
+  run_.form_type = element(5);
+  run_.form_version = element(7);
+  run_.view.SetRequester(run_.requester_name, run_.requester_id, run_.form_name);
+  run_.view.SetTimerEnabled(true);
+  run_.cancel_requested = false;
+  run_.result_code = run_.ConnectAndMove(Flow::kReceive, [this] { return ReceivePackets(); });
+  run_.view.SetTimerEnabled(false);
+  switch (run_.result_code) {
+    case 0:
+      Finish();
+      break;
+    case 1:
+    case 7:  // nothing to fetch
+      run_.Abandon();
+      break;
+    default:
+      break;  // the refusal closed the window already, or it stays open for the user
+  }
+}
+
+void ReceiveFlow::ValidationFailed() {
+  run_.Status(msg::Format(msg::kValidatingFile, {msg::kRecebido}));
+  run_.Disconnect();
+  run_.transferring = false;
+  run_.Error(msg::Format(msg::kValidationFailed, {msg::kRecebido, run_.Institution()}));
+  run_.view.CloseWindow();
+}
+
+void ReceiveFlow::Finish() {
+  TransferView& view = run_.view;
+  view.SetStepMaximum(2);
+  run_.Status(msg::Format(msg::kValidatingFile, {msg::kRecebido}));
+  if (env::GetFileSize(run_.LocalFilePath()) != run_.file_size) {
+    run_.result_code = 11;
+    ValidationFailed();
+    return;
+  }
+  view.SetStepPosition(1);
+  rpc::ReceptionServer& server = run_.connector.Server();
+  try {
+    run_.Status(msg::Format(msg::kProtocolating, {msg::kRemotamente, msg::kDownload}));
+    server.Protocolate(run_.client_info);
+    view.SetStepPosition(2);
+  } catch (const std::exception& e) {
+    run_.result_code = 12;
+    const std::string text =
+        msg::Format(msg::kProtocolateFailed, {msg::kRemotamente, msg::kDownload});
+    run_.Status(text);
+    run_.Disconnect();
+    run_.transferring = false;
+    run_.ErrorWithDetails(text, msg::Format(msg::kProtocolateFailedDetails, {e.what()}));
+    return;
+  }
+  try {
+    if (run_.EraseRequested()) {
+      Variant name(run_.file_name);
+      server.EraseFile(name);
+    }
+  } catch (const std::exception&) {
+    // The file is here and protocolated; a copy left on the server is the server's to clean.
+  }
+  run_.Disconnect();
+  view.CloseWindow();
+}
+
+uint8_t ReceiveFlow::ReceivePackets() {
+  const std::string& institution = run_.Institution();
+  auto failed = [&](std::string_view why) {
+    run_.Error(msg::Format(msg::kReceiveFailed, {institution, why}));
+    run_.transferring = false;
+    return uint8_t{1};
+  };
+  run_.Status(std::string(msg::kStartingTransmission));
+  try {
+    Variant name(run_.file_name);
+    run_.file_size = run_.connector.Server().GetFile(name, run_.client_info);
+    run_.file_name = name.ToString();
+  } catch (const std::exception&) {
+    return failed(msg::kStartProblems);
+  }
+  if (run_.file_size == 0) {
+    run_.transferring = false;
+    return 7;
+  }
+  // No size a file can have: the download cannot begin.
+  if (run_.file_size < 0) return failed(msg::kStartProblems);
+  run_.StartProgress(run_.file_size);
+
+  // The server names the local file; a name that would leave the base folder is refused.
+  if (!IsBareFileName(run_.file_name)) return failed(msg::kSaveProblems);
+  // The download goes to a file beside the target and replaces it only once complete, so a
+  // failed or cancelled download leaves an earlier file of that name as it was.
+  std::unique_ptr<AtomicFile> target;
+  std::ofstream out;
+  try {
+    target = std::make_unique<AtomicFile>(run_.LocalFilePath());
+    out.open(target->temp_path(), std::ios::binary | std::ios::trunc);
+    if (!out) throw Exception("cannot create");
+  } catch (const std::exception&) {
+    run_.transferring = false;
+    return 1;
+  }
+  uint8_t code = CopyPackets(out);
+  if (run_.cancel_requested) code = 2;
+  out.close();
+  run_.transferring = false;
+  if (code == 11) ValidationFailed();
+  if (code == 0) {
+    try {
+      if (out.fail()) throw Exception("close failed");
+      target->Commit();
+    } catch (const std::exception&) {
+      run_.Error(msg::Format(msg::kReceiveFailed, {institution, msg::kSaveProblems}));
+      code = 1;
+    }
+  }
+  return code;
+}
+
+uint8_t ReceiveFlow::CopyPackets(std::ofstream& out) {
+  const std::string& institution = run_.Institution();
+  const int32_t packet_size = run_.connector.PacketSize();
+  Variant packet;
+  try {
+    packet = AllocatePacket(packet_size);
+  } catch (const std::bad_alloc&) {
+    run_.Error(msg::Format(msg::kReceiveFailed, {institution, msg::kNoMemoryToReceive}));
+    return 1;
+  }
+  rpc::ReceptionServer& server = run_.connector.Server();
+  run_.Status(std::string(msg::kReceivingData));
+  bool short_packet = false;
+  while (!short_packet && !run_.cancel_requested) {
+    int32_t n = 0;
+    try {
+      n = server.GetDataPacket(packet);
+    } catch (const std::exception&) {
+      run_.Error(msg::Format(msg::kReceiveFailed, {institution, msg::kReceiveProblems}));
+      return 1;
+    }
+    if (n < 1) break;
+    // More than the server announced is no short read but a broken or hostile server: the
+    // download stops here and nothing of it is kept.
+    if (int64_t{run_.bytes_done} + n > int64_t{run_.file_size}) return 11;
+    try {
+      const std::vector<uint8_t>& bytes = packet.AsBytes().bytes;
+      if (static_cast<size_t>(n) > bytes.size()) throw Exception("short packet");
+      out.write(reinterpret_cast<const char*>(bytes.data()), n);
+      if (!out) throw Exception("write failed");
+      run_.ShowProgress(run_.bytes_done + n);
+    } catch (const std::exception&) {
+      run_.Error(msg::Format(msg::kReceiveFailed, {institution, msg::kSaveProblems}));
+      return 1;
+    }
+    short_packet = n < packet_size;
+  }
+  return 0;
+}
+
+}  // namespace vorncom::transfer

@@ -1,0 +1,79 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "common/variant.h"
+#include "transfer/connect_outcome.h"
+#include "transfer/server_connector.h"
+#include "transfer/transfer_context.h"
+#include "transfer/transfer_view.h"
+
+namespace vorncom::transfer {
+
+// What the send, receive and status flows of one transfer window share: the request, the way to
+// the server, the progress counters, and the window they report to. The window's events (cancel,
+// timer) reach the flows through it between packets.
+class TransferRun {
+ public:
+  TransferRun(TransferView& view, TransferContext& context, ServerFactory factory);
+
+  TransferView& view;
+  TransferContext& context;
+  ServerConnector connector;
+
+  // The request, as the flows fill it in: a receive learns the local name from the server, a
+  // send its form from the package header.
+  TransferRequest::Operation operation = TransferRequest::Operation::kSend;
+  std::string file_name;
+  bool close_after_send = false;
+  Variant client_info;
+  std::string form_type, form_version, form_name, requester_name, requester_id;
+
+  uint8_t result_code = 0;
+  int32_t file_size = 0;
+  int32_t bytes_done = 0, bytes_total = 0, bytes_at_last_tick = 0;
+  bool transferring = false;
+  bool cancel_requested = false;
+
+  // Status panel 0, then lets the window's events in.
+  void Status(const std::string& text);
+  void Warning(const std::string& text);
+  void Error(const std::string& text);
+  // The protocolation and validation failures show their cause in the details.
+  void ErrorWithDetails(const std::string& text, const std::string& details);
+  const std::string& Institution() const { return context.settings.institution_name; }
+  // "name (version)" of the form.
+  std::string FormLabel() const { return form_name + " (" + form_version + ")"; }
+
+  // The control packet's description of this request.
+  ConnectRequest MakeConnectRequest(rpc::Operation operation) const;
+  // Applies the rule for a connect that did not find the server available: the notice, the
+  // disconnect and the close the table gives; returns the flow's result code.
+  uint8_t Refuse(ConnectOutcome outcome, Flow flow, const std::string& form_label);
+  // Connects for `flow`. An available server has the client configuration replicated and then
+  // `move` run with the Cancel button enabled; any other outcome gets its rule. Returns the
+  // flow's result code.
+  uint8_t ConnectAndMove(Flow flow, const std::function<uint8_t()>& move);
+  // Drops the connection; the window may then be closed.
+  void Disconnect() { connector.Disconnect(); }
+  // Disconnects, ends the transfer and asks the window to close.
+  void Abandon();
+
+  void StartProgress(int32_t total);
+  void ShowProgress(int32_t done);
+  // Element 14 of the client information: erase the server's copy once received.
+  bool EraseRequested() const;
+  // Where a received file goes: the host folder.
+  std::string LocalFilePath() const;
+};
+
+// A packet buffer of the server's size with lower bound 1; throws std::bad_alloc for a size no
+// buffer can have.
+Variant AllocatePacket(int32_t size);
+
+// The file name without its folder.
+std::string FileNamePart(const std::string& path);
+
+}  // namespace vorncom::transfer
