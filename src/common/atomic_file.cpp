@@ -56,7 +56,9 @@ std::string CreateUniqueFileBeside(const std::string& path) {
 }
 
 void FlushFile(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // A file its owner may write but not read (the mode of the file it replaces) is flushed so.
+  if (fd < 0 && errno == EACCES) fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
   if (fd < 0) Fail(Step::kFlush, errno, "Cannot flush " + path);
   const int rc = FsyncRetrying(fd);
   const int err = errno;
