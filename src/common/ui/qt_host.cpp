@@ -117,11 +117,16 @@ struct OwnedApplication {
   }
 };
 
+OwnedApplication& Owned() {
+  static OwnedApplication owned;
+  return owned;
+}
+
 // The one place the library creates an application: `App` with `options` after the program
 // name. Creating it resets the C locale from the environment; the host's stays.
 template <typename App>
 App& CreateApplication(const std::vector<std::string>& options) {
-  static OwnedApplication owned;
+  OwnedApplication& owned = Owned();
   owned.arguments = std::make_unique<Arguments>(options);
   const char* current = std::setlocale(LC_ALL, nullptr);
   const std::string saved = current ? current : "C";
