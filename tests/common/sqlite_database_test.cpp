@@ -4,7 +4,6 @@
 #include <sqlite3.h>
 
 #include <functional>
-#include <optional>
 #include <string>
 
 #include "support/temp_dir.h"
@@ -70,22 +69,6 @@ TEST(SqliteDatabase, FailuresCarryTheEnginesCodeAndMessage) {
           << row.what << ": " << e.what();
     }
   }
-}
-
-TEST(SqliteDatabase, ATransactionNotCommittedLeavesNoTrace) {
-  testing::TempDir dir;
-  Database db(dir / "t.db", Access::kReadWriteCreate, milliseconds(0));
-  db.Exec("CREATE TABLE t (a TEXT)");
-  auto insert = [&](std::string_view text, bool commit) {
-    Transaction transaction(db);
-    Statement(db, "INSERT INTO t (a) VALUES (?1)").Bind(1, text).Run();
-    if (commit) transaction.Commit();
-  };
-  insert("kept", true);
-  insert("dropped", false);
-  Statement query(db, "SELECT group_concat(a) FROM t");
-  ASSERT_TRUE(query.Step());
-  EXPECT_EQ(query.ColumnText(0), "kept");
 }
 
 }  // namespace
