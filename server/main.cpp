@@ -6,6 +6,7 @@
 #include <iostream>
 #include <string>
 
+#include "common/atomic_file.h"
 #include "server/config.h"
 #include "server/reception_service.h"
 #include "server/server_context.h"
@@ -88,10 +89,9 @@ int main(int argc, char** argv) {
     std::cerr << "vorncom-server: escutando em " << context.config.listen_address << ":" << bound
               << std::endl;
     if (!port_file.empty()) {
-      const std::string temp = port_file + ".tmp";
-      FILE* f = std::fopen(temp.c_str(), "w");
-      if (f == nullptr || std::fprintf(f, "%u\n", bound) < 0 || std::fclose(f) != 0 ||
-          std::rename(temp.c_str(), port_file.c_str()) != 0) {
+      try {
+        vorncom::WriteFileAtomically(port_file, std::to_string(bound) + "\n");
+      } catch (const vorncom::EFileReplaceError&) {
         std::cerr << "vorncom-server: não foi possível gravar " << port_file << "\n";
         return 1;
       }

@@ -1,88 +1,81 @@
 #include "server/registry.h"
 
-#include <sqlite3.h>
-
+#include <chrono>
 #include <cstdio>
-#include <memory>
+#include <utility>
 
 namespace vorncom::server {
 
 namespace {
 
-struct StatementDeleter {
-  void operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
-};
-using Statement = std::unique_ptr<sqlite3_stmt, StatementDeleter>;
+constexpr std::chrono::milliseconds kBusyTimeout{10'000};
+
+constexpr const char* kDatabaseError = "Erro no banco de registros";
+constexpr const char* kQueryError = "Erro ao consultar o banco";
+
+// Runs `step`, raising its database failure as ERegistryError "<what>: <engine's message>.".
+template <typename Step>
+decltype(auto) Checked(const char* what, Step&& step) {
+  try {
+    return step();
+  } catch (const sqlite::ESqliteError& e) {
+    throw ERegistryError(std::string(what) + ": " + e.what() + ".");
+  }
+}
+
+sqlite::Database OpenDatabase(const std::string& path) {
+  try {
+    return sqlite::Database(path, sqlite::Access::kReadWriteCreate, kBusyTimeout);
+  } catch (const sqlite::ESqliteError& e) {
+    throw ERegistryError("Não foi possível abrir o banco " + path + ": " + e.what() + ".");
+  }
+}
 
 }  // namespace
 
 Registry::Registry(const std::string& path, std::string protocol_prefix)
-    : prefix_(std::move(protocol_prefix)) {
-  if (sqlite3_open_v2(path.c_str(), &db_,
-                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
-                      nullptr) != SQLITE_OK) {
-    const std::string message = db_ ? sqlite3_errmsg(db_) : "sem memória";
-    sqlite3_close(db_);
-    db_ = nullptr;
-    throw ERegistryError("Não foi possível abrir o banco " + path + ": " + message + ".");
-  }
-  sqlite3_busy_timeout(db_, 10'000);
-  Exec("PRAGMA journal_mode=WAL");
-  Exec("PRAGMA synchronous=FULL");
-  Exec(
-      "CREATE TABLE IF NOT EXISTS registrations ("
-      " id INTEGER PRIMARY KEY AUTOINCREMENT,"
-      " number TEXT UNIQUE, operation INTEGER NOT NULL, file_name TEXT NOT NULL,"
-      " stored_path TEXT, size INTEGER NOT NULL, form_type TEXT, form_name TEXT,"
-      " form_version TEXT, requester_id TEXT, requester_name TEXT, agency_id TEXT,"
-      " client_address TEXT, started TEXT, finished TEXT, stored_name TEXT)");
+    : db_(OpenDatabase(path)), prefix_(std::move(protocol_prefix)) {
+  Checked(kDatabaseError, [&] {
+    db_.Exec("PRAGMA journal_mode=WAL");
+    db_.Exec("PRAGMA synchronous=FULL");
+    db_.Exec(
+        "CREATE TABLE IF NOT EXISTS registrations ("
+        " id INTEGER PRIMARY KEY AUTOINCREMENT,"
+        " number TEXT UNIQUE, operation INTEGER NOT NULL, file_name TEXT NOT NULL,"
+        " stored_path TEXT, size INTEGER NOT NULL, form_type TEXT, form_name TEXT,"
+        " form_version TEXT, requester_id TEXT, requester_name TEXT, agency_id TEXT,"
+        " client_address TEXT, started TEXT, finished TEXT, stored_name TEXT)");
+  });
   Migrate();
 }
 
+Registry::~Registry() = default;
+
 bool Registry::HasColumn(const char* table, const char* column) {
-  sqlite3_stmt* raw = nullptr;
   const std::string sql =
       std::string("SELECT 1 FROM pragma_table_info('") + table + "') WHERE name = ?";
-  if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &raw, nullptr) != SQLITE_OK)
-    Fail("Erro ao consultar o banco");
-  Statement query(raw);
-  sqlite3_bind_text(raw, 1, column, -1, SQLITE_STATIC);
-  return sqlite3_step(raw) == SQLITE_ROW;
+  return Checked(kQueryError, [&] {
+    sqlite::Statement query(db_, sql.c_str());
+    return query.Bind(1, column).Step();
+  });
 }
 
 // Databases from before uploads were stored under their serial lack stored_name; their files
 // keep the names they were stored under (NUMBER_FILENAME), which the column then records.
 void Registry::Migrate() {
-  Exec("BEGIN IMMEDIATE");
-  try {
-    if (!HasColumn("registrations", "stored_name")) {
-      Exec("ALTER TABLE registrations ADD COLUMN stored_name TEXT");
+  sqlite::Transaction transaction =
+      Checked(kDatabaseError, [&] { return sqlite::Transaction(db_); });
+  if (!HasColumn("registrations", "stored_name")) {
+    Checked(kDatabaseError, [&] {
+      db_.Exec("ALTER TABLE registrations ADD COLUMN stored_name TEXT");
       // The text after the last '/': rtrim strips every character but '/' from the end.
-      Exec(
+      db_.Exec(
           "UPDATE registrations SET stored_name = substr(stored_path,"
           " length(rtrim(stored_path, replace(stored_path, '/', ''))) + 1)"
           " WHERE stored_path IS NOT NULL AND stored_path <> ''");
-    }
-    Exec("COMMIT");
-  } catch (...) {
-    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-    throw;
+    });
   }
-}
-
-Registry::~Registry() { sqlite3_close(db_); }
-
-void Registry::Fail(const std::string& what) {
-  throw ERegistryError(what + ": " + sqlite3_errmsg(db_) + ".");
-}
-
-void Registry::Exec(const char* sql) {
-  char* error = nullptr;
-  if (sqlite3_exec(db_, sql, nullptr, nullptr, &error) != SQLITE_OK) {
-    const std::string message = error ? error : "erro desconhecido";
-    sqlite3_free(error);
-    throw ERegistryError("Erro no banco de registros: " + message + ".");
-  }
+  Checked(kDatabaseError, [&] { transaction.Commit(); });
 }
 
 std::string Registry::Record(
@@ -90,83 +83,65 @@ std::string Registry::Record(
     const std::function<void(const std::string& number, const std::string& serial)>& commit_files,
     const std::function<void()>& undo_files) {
   std::lock_guard lock(mutex_);
-  Exec("BEGIN IMMEDIATE");
-  try {
-    sqlite3_stmt* raw = nullptr;
-    if (sqlite3_prepare_v2(db_,
-                           "INSERT INTO registrations (operation, file_name, size, form_type,"
-                           " form_name, form_version, requester_id, requester_name, agency_id,"
-                           " client_address, started, finished)"
-                           " VALUES (?,?,?,?,?,?,?,?,?,?,?,?)",
-                           -1, &raw, nullptr) != SQLITE_OK)
-      Fail("Erro ao preparar o registro");
-    Statement insert(raw);
-    int i = 1;
-    sqlite3_bind_int(raw, i++, e.operation);
-    for (const std::string* text : {&e.file_name})
-      sqlite3_bind_text(raw, i++, text->c_str(), -1, SQLITE_TRANSIENT);
-    sqlite3_bind_int64(raw, i++, e.size);
-    for (const std::string* text :
-         {&e.form_type, &e.form_name, &e.form_version, &e.requester_id, &e.requester_name,
-          &e.agency_id, &e.client_address, &e.started, &e.finished})
-      sqlite3_bind_text(raw, i++, text->c_str(), -1, SQLITE_TRANSIENT);
-    if (sqlite3_step(raw) != SQLITE_DONE) Fail("Erro ao gravar o registro");
-
-    const sqlite3_int64 id = sqlite3_last_insert_rowid(db_);
-    char digits[32];
-    std::snprintf(digits, sizeof digits, "%010lld", static_cast<long long>(id));
-    const std::string number = prefix_ + digits;
-
-    commit_files(number, digits);
-    if (sqlite3_prepare_v2(
-            db_,
-            "UPDATE registrations SET number = ?, stored_path = ?, stored_name = ? WHERE id = ?",
-            -1, &raw, nullptr) != SQLITE_OK)
-      Fail("Erro ao preparar o registro");
-    Statement update(raw);
-    sqlite3_bind_text(raw, 1, number.c_str(), -1, SQLITE_TRANSIENT);
-    sqlite3_bind_text(raw, 2, e.stored_path.c_str(), -1, SQLITE_TRANSIENT);
-    sqlite3_bind_text(raw, 3, e.stored_name.c_str(), -1, SQLITE_TRANSIENT);
-    sqlite3_bind_int64(raw, 4, id);
-    if (sqlite3_step(raw) != SQLITE_DONE) {
-      undo_files();
-      Fail("Erro ao gravar o registro");
-    }
-    if (sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
-      undo_files();
-      Fail("Erro ao confirmar o registro");
-    }
-    return number;
-  } catch (...) {
-    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-    throw;
+  sqlite::Transaction transaction =
+      Checked(kDatabaseError, [&] { return sqlite::Transaction(db_); });
+  int64_t id = 0;
+  {
+    sqlite::Statement insert = Checked("Erro ao preparar o registro", [&] {
+      return sqlite::Statement(db_,
+                               "INSERT INTO registrations (operation, file_name, size, form_type,"
+                               " form_name, form_version, requester_id, requester_name, agency_id,"
+                               " client_address, started, finished)"
+                               " VALUES (?,?,?,?,?,?,?,?,?,?,?,?)");
+    });
+    id = Checked("Erro ao gravar o registro", [&] {
+      insert.Bind(1, int64_t{e.operation}).Bind(2, e.file_name).Bind(3, e.size);
+      int i = 4;
+      for (const std::string* text :
+           {&e.form_type, &e.form_name, &e.form_version, &e.requester_id, &e.requester_name,
+            &e.agency_id, &e.client_address, &e.started, &e.finished})
+        insert.Bind(i++, *text);
+      insert.Run();
+      return db_.LastInsertRowId();
+    });
   }
+
+  char digits[32];
+  std::snprintf(digits, sizeof digits, "%010lld", static_cast<long long>(id));
+  const std::string number = prefix_ + digits;
+
+  commit_files(number, digits);
+  // From here on a failure takes the files back: nothing may stay stored without its record.
+  const char* what = "Erro ao preparar o registro";
+  try {
+    sqlite::Statement update(
+        db_, "UPDATE registrations SET number = ?, stored_path = ?, stored_name = ? WHERE id = ?");
+    what = "Erro ao gravar o registro";
+    update.Bind(1, number).Bind(2, e.stored_path).Bind(3, e.stored_name).Bind(4, id).Run();
+    what = "Erro ao confirmar o registro";
+    transaction.Commit();
+  } catch (const sqlite::ESqliteError& error) {
+    undo_files();
+    throw ERegistryError(std::string(what) + ": " + error.what() + ".");
+  }
+  return number;
 }
 
 int64_t Registry::Count() {
   std::lock_guard lock(mutex_);
-  sqlite3_stmt* raw = nullptr;
-  if (sqlite3_prepare_v2(db_, "SELECT COUNT(*) FROM registrations WHERE number IS NOT NULL", -1,
-                         &raw, nullptr) != SQLITE_OK)
-    Fail("Erro ao consultar o banco");
-  Statement query(raw);
-  return sqlite3_step(raw) == SQLITE_ROW ? sqlite3_column_int64(raw, 0) : 0;
+  return Checked(kQueryError, [&] {
+    sqlite::Statement query(db_, "SELECT COUNT(*) FROM registrations WHERE number IS NOT NULL");
+    return query.Step() ? query.ColumnInt64(0) : int64_t{0};
+  });
 }
-
-}  // namespace vorncom::server
-
-namespace vorncom::server {
 
 bool Registry::HasStoredName(const std::string& name) {
   std::lock_guard lock(mutex_);
-  sqlite3_stmt* raw = nullptr;
-  if (sqlite3_prepare_v2(db_,
-                         "SELECT 1 FROM registrations WHERE number IS NOT NULL AND stored_name = ?",
-                         -1, &raw, nullptr) != SQLITE_OK)
-    Fail("Erro ao consultar o banco");
-  Statement query(raw);
-  sqlite3_bind_text(raw, 1, name.c_str(), -1, SQLITE_TRANSIENT);
-  return sqlite3_step(raw) == SQLITE_ROW;
+  return Checked(kQueryError, [&] {
+    sqlite::Statement query(
+        db_, "SELECT 1 FROM registrations WHERE number IS NOT NULL AND stored_name = ?");
+    return query.Bind(1, name).Step();
+  });
 }
 
 }  // namespace vorncom::server

@@ -1,12 +1,12 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <string>
 
 #include "common/exception.h"
-
-struct sqlite3;
+#include "common/sqlite/database.h"
 
 namespace vorncom::server {
 
@@ -52,13 +52,11 @@ class Registry {
   bool HasStoredName(const std::string& name);
 
  private:
-  void Exec(const char* sql);
   bool HasColumn(const char* table, const char* column);
   void Migrate();
-  [[noreturn]] void Fail(const std::string& what);
 
   std::mutex mutex_;
-  sqlite3* db_ = nullptr;
+  sqlite::Database db_;
   std::string prefix_;
 };
 

@@ -8,6 +8,7 @@
 #include <thread>
 #include <utility>
 
+#include "common/atomic_file.h"
 #include "common/exception.h"
 #include "common/file_names.h"
 
@@ -20,14 +21,6 @@ namespace {
 VORNCOM_EXCEPTION(ESessionError);
 
 constexpr char kStoredSuffix[] = ".pkg";
-
-// Flushes a file's data and, for the store, the folder entry of a rename.
-void SyncPath(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return;
-  ::fsync(fd);
-  ::close(fd);
-}
 
 std::string TextOf(const Variant& v) {
   try {
@@ -192,8 +185,13 @@ bool SessionHandler::ValidFile(const Variant&) {
   WritePending();
   ReportWriteFailure();
   if (!upload_) throw ESessionError("Nenhum envio de arquivo em andamento.");
-  const bool flushed = std::fflush(upload_.get()) == 0 && ::fsync(::fileno(upload_.get())) == 0;
+  bool flushed = std::fflush(upload_.get()) == 0;
   upload_.reset();
+  try {
+    if (flushed) FlushFile(upload_path_);
+  } catch (const EFileReplaceError&) {
+    flushed = false;
+  }
   std::string reason;
   if (!flushed) {
     reason = "erro ao gravar o arquivo";
@@ -251,9 +249,14 @@ void SessionHandler::ProtocolateUpload(Variant& data) {
         entry.stored_name = serial + kStoredSuffix;
         stored = context_.store_folder + "/" + entry.stored_name;
         entry.stored_path = stored;
-        if (std::rename(upload_path_.c_str(), stored.c_str()) != 0)
+        try {
+          MoveFileIntoPlace(upload_path_, stored);
+        } catch (const EFileReplaceError& e) {
+          // Not recorded, so not stored: a rename that could not be made durable is taken back.
+          if (e.step() == EFileReplaceError::Step::kFlushFolder)
+            std::rename(stored.c_str(), upload_path_.c_str());
           throw ESessionError("Erro ao armazenar o arquivo recebido.");
-        SyncPath(context_.store_folder);
+        }
       },
       [&] { std::rename(stored.c_str(), upload_path_.c_str()); });
   upload_path_.clear();

@@ -9,15 +9,27 @@
 #include <ios>
 #include <istream>
 #include <ostream>
+#include <string_view>
+#include <system_error>
 
 #include "archive/file_system.h"
 #include "archive/stored_names.h"
+#include "common/atomic_file.h"
 #include "common/cp1252.h"
 
 namespace vorncom::archive {
 namespace fs = std::filesystem;
 
 namespace {
+
+// The temporary file an archive is built in; one that cannot be created fails like the archive.
+AtomicFile CreateOutputBeside(const std::string& archive_name) {
+  try {
+    return AtomicFile(archive_name);
+  } catch (const EFileReplaceError& e) {
+    throw std::system_error(e.error(), std::generic_category(), "Cannot open file " + archive_name);
+  }
+}
 
 constexpr size_t kLongestStrippedName = 9999;
 constexpr int64_t kLongestName = INT16_MAX;
@@ -246,9 +258,10 @@ void TArchiver::CompressFiles(const std::string& archive_name, std::vector<std::
                               TCompressMethod method) {
   std::error_code ec;
   const bool update = fs::exists(archive_name, ec);
-  // Even a new archive is built under the temporary name, so no half-written archive ever
-  // carries the real name.
-  const std::string temp_name = UpdateFileName(archive_name);
+  // Even a new archive is built under a temporary name of its own, so no half-written archive
+  // ever carries the real name and two processes updating one archive never share a file.
+  AtomicFile output = CreateOutputBeside(archive_name);
+  const std::string& temp_name = output.temp_path();
   const std::string& output_name = update ? temp_name : archive_name;
   std::erase_if(files, [&](const std::string& f) {
     return SameStoredName(f, output_name) || SameStoredName(f, temp_name);
@@ -256,10 +269,6 @@ void TArchiver::CompressFiles(const std::string& archive_name, std::vector<std::
 
   std::ofstream out(temp_name, std::ios::binary | std::ios::trunc);
   if (!out) ThrowFileOpenError(temp_name);
-  auto discard = [&] {
-    out.close();
-    fs::remove(temp_name, ec);
-  };
 
   ArchiveHeader header;
   int64_t header_pos = 0;
@@ -268,11 +277,7 @@ void TArchiver::CompressFiles(const std::string& archive_name, std::vector<std::
     out.flush();
     CheckWritten(out);
   } catch (const std::ios_base::failure&) {
-    discard();
     throw EInsufficientDiskSpace(std::string(messages::kDiskFullCompressing));
-  } catch (...) {
-    discard();
-    throw;
   }
 
   if (update) {
@@ -281,37 +286,29 @@ void TArchiver::CompressFiles(const std::string& archive_name, std::vector<std::
       out.flush();
       CheckWritten(out);
     } catch (const std::ios_base::failure&) {
-      discard();
       throw EInsufficientDiskSpace(std::string(messages::kDiskFullMerging));
-    } catch (...) {
-      discard();
-      throw;
     }
   }
 
+  const std::string_view disk_full =
+      update ? messages::kDiskFullMerging : messages::kDiskFullCompressing;
   const auto end = static_cast<uintmax_t>(out.tellp());
   out.close();
   try {
     if (out.fail()) throw std::ios_base::failure("write error");
     // A fallback to the stored method may leave bytes of the abandoned attempt past the end.
     fs::resize_file(temp_name, end);
-    SyncFile(temp_name);
   } catch (...) {
-    fs::remove(temp_name, ec);
-    throw EInsufficientDiskSpace(
-        std::string(update ? messages::kDiskFullMerging : messages::kDiskFullCompressing));
-  }
-  if (update) {
-    const auto perms = fs::status(archive_name, ec).permissions();
-    if (!ec) fs::permissions(temp_name, perms, ec);
+    throw EInsufficientDiskSpace(std::string(disk_full));
   }
   try {
-    fs::rename(temp_name, archive_name);
-  } catch (...) {
-    fs::remove(temp_name, ec);
+    output.Commit();
+  } catch (const EFileReplaceError& e) {
+    // Data that cannot reach the disk is a write error like any other.
+    if (e.step() == EFileReplaceError::Step::kFlush)
+      throw EInsufficientDiskSpace(std::string(disk_full));
     throw;
   }
-  SyncParentFolder(archive_name);
 }
 
 void TArchiver::CompressFile(const std::string& archive_name, std::string& file_name,

@@ -85,10 +85,12 @@ class TArchiver {
   void CompressFile(const std::string& archive_name, std::string& file_name,
                     TCompressMethod method);
   // Adds the files (paths) to the archive, creating it when missing. An existing archive is
-  // rebuilt in a temporary file (extension ".$$$"): new entries first, then the old entries
-  // whose names differ (A-Z case ignored) in their order; the temporary file is flushed and
-  // renamed over the archive, so a failure leaves the archive as it was. On return `files`
-  // holds the stored names of the files added. Throws EInsufficientDiskSpace on write errors.
+  // rebuilt in a temporary file of its own beside it (an AtomicFile): new entries first, then
+  // the old entries whose names differ (A-Z case ignored) in their order; the temporary file is
+  // flushed and renamed over the archive, so a failure leaves the archive as it was. On return
+  // `files` holds the stored names of the files added. Throws EInsufficientDiskSpace on write
+  // errors (data that cannot be flushed included), std::system_error when the temporary file
+  // cannot be created, EFileReplaceError when it cannot be renamed or the rename flushed.
   void CompressFiles(const std::string& archive_name, std::vector<std::string>& files,
                      TCompressMethod method);
   // Writes a new archive at the current position of `dest`, which must be seekable.

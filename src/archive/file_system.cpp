@@ -9,11 +9,9 @@
 #include <cerrno>
 #include <climits>
 #include <filesystem>
-#include <ios>
 #include <system_error>
 
 #include "archive/format.h"
-#include "common/atomic_file.h"
 
 namespace vorncom::archive {
 namespace fs = std::filesystem;
@@ -124,31 +122,8 @@ std::string ChangeFileExt(const std::string& path, const std::string& ext) {
   return path.substr(0, dot) + ext;
 }
 
-std::string UpdateFileName(const std::string& archive) {
-  std::string name = ChangeFileExt(archive, ".$$$");
-  const auto slash = name.find_last_of('/');
-  const size_t length = slash == std::string::npos ? name.size() : name.size() - slash - 1;
-  return length <= NAME_MAX ? name : CreateUniqueFileBeside(archive);
-}
-
 void ThrowFileOpenError(const std::string& path) {
   throw std::system_error(errno, std::generic_category(), "Cannot open file " + path);
-}
-
-void SyncFile(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) throw std::ios_base::failure("cannot reopen " + path);
-  const int rc = ::fsync(fd);
-  ::close(fd);
-  if (rc != 0) throw std::ios_base::failure("cannot flush " + path);
-}
-
-void SyncParentFolder(const std::string& path) {
-  const auto parent = fs::absolute(fs::path(path)).parent_path();
-  const int fd = ::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  ::fsync(fd);
-  ::close(fd);
 }
 
 }  // namespace vorncom::archive

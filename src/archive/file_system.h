@@ -1,8 +1,7 @@
 #pragma once
 
 // The archive's view of the Linux file system: DOS date-times and Windows attribute words mapped
-// to local mtime and write permission, free space, directory creation and the update's
-// temporary name.
+// to local mtime and write permission, free space and directory creation.
 
 #include <cstdint>
 #include <ctime>
@@ -42,18 +41,7 @@ void CreateDirectories(const std::string& directory);
 // `path` with its file name's extension replaced by `ext` (appended when there is none).
 std::string ChangeFileExt(const std::string& path, const std::string& ext);
 
-// The temporary file an update of `archive` is written to: the archive's name with the extension
-// ".$$$", or, where that name would be too long for the file system, a new file of a short unique
-// name in the same folder (created here). Throws vorncom::Exception when that cannot be created.
-std::string UpdateFileName(const std::string& archive);
-
 // The run-time error for a file that cannot be opened or created: std::system_error with errno.
 [[noreturn]] void ThrowFileOpenError(const std::string& path);
-
-// Flushes a closed file's data to the disk before it replaces another; throws
-// std::ios_base::failure when that fails.
-void SyncFile(const std::string& path);
-// Makes a rename in the folder holding `path` durable; best effort.
-void SyncParentFolder(const std::string& path);
 
 }  // namespace vorncom::archive

@@ -6,20 +6,25 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <random>
 
-#include "common/exception.h"
-
 namespace vorncom {
 namespace {
 
-void SyncPath(const std::string& path) {
-  const int fd = open(path.c_str(), O_RDONLY);
-  if (fd < 0) return;
-  fsync(fd);
-  close(fd);
+using Step = EFileReplaceError::Step;
+
+[[noreturn]] void Fail(Step step, int error, const std::string& what) {
+  throw EFileReplaceError(step, error, what + ": " + std::strerror(error));
+}
+
+int FsyncRetrying(int fd) {
+  int rc;
+  do rc = ::fsync(fd);
+  while (rc != 0 && errno == EINTR);
+  return rc;
 }
 
 }  // namespace
@@ -40,34 +45,68 @@ std::string CreateUniqueFileBeside(const std::string& path) {
   for (int attempt = 0; attempt < 100 && err == EEXIST; ++attempt) {
     std::string name = stem;
     for (size_t i = 0; i < kRandom; ++i) name += kLetters[rng() % (sizeof kLetters - 1)];
-    const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd >= 0) {
-      close(fd);
+      ::close(fd);
       return name;
     }
     err = errno;
   }
-  throw Exception("Cannot create a temporary file beside " + path + ": " + std::strerror(err));
+  Fail(Step::kCreate, err, "Cannot create a temporary file beside " + path);
+}
+
+void FlushFile(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // A file its owner may write but not read (the mode of the file it replaces) is flushed so.
+  if (fd < 0 && errno == EACCES) fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+  if (fd < 0) Fail(Step::kFlush, errno, "Cannot flush " + path);
+  const int rc = FsyncRetrying(fd);
+  const int err = errno;
+  ::close(fd);
+  if (rc != 0) Fail(Step::kFlush, err, "Cannot flush " + path);
+}
+
+void FlushFolderOf(const std::string& path) {
+  const auto parent = std::filesystem::path(path).parent_path();
+  const std::string folder = parent.empty() ? "." : parent.string();
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) {
+    // A folder the process may write but not read cannot be opened to be flushed.
+    if (errno == EACCES || errno == EPERM) return;
+    Fail(Step::kFlushFolder, errno, "Cannot flush the folder of " + path);
+  }
+  const int rc = FsyncRetrying(fd);
+  const int err = errno;
+  ::close(fd);
+  // EINVAL: the file system offers no flush for folders; its renames are as durable as it gets.
+  if (rc != 0 && err != EINVAL) Fail(Step::kFlushFolder, err, "Cannot flush the folder of " + path);
+}
+
+void MoveFileIntoPlace(const std::string& from, const std::string& to) {
+  FlushFile(from);
+  if (std::rename(from.c_str(), to.c_str()) != 0)
+    Fail(Step::kRename, errno, "Cannot replace " + to);
+  FlushFolderOf(to);
 }
 
 AtomicFile::AtomicFile(std::string path)
     : path_(std::move(path)), temp_path_(CreateUniqueFileBeside(path_)) {}
 
 AtomicFile::~AtomicFile() {
-  if (!committed_) unlink(temp_path_.c_str());
+  if (!committed_) ::unlink(temp_path_.c_str());
 }
 
 void AtomicFile::Commit() {
-  SyncPath(temp_path_);
-  // Keep the permissions of the file being replaced; a new one keeps those it was created with.
   struct stat st {};
-  if (stat(path_.c_str(), &st) == 0) chmod(temp_path_.c_str(), st.st_mode & 07777);
-  if (std::rename(temp_path_.c_str(), path_.c_str()) != 0) {
-    throw Exception("Cannot replace " + path_ + ": " + std::strerror(errno));
+  if (::stat(path_.c_str(), &st) == 0) ::chmod(temp_path_.c_str(), st.st_mode & 07777);
+  try {
+    MoveFileIntoPlace(temp_path_, path_);
+  } catch (const EFileReplaceError& e) {
+    // Renamed already: the temporary name may be someone else's by now.
+    if (e.step() == Step::kFlushFolder) committed_ = true;
+    throw;
   }
   committed_ = true;
-  const auto folder = std::filesystem::path(path_).parent_path();
-  SyncPath(folder.empty() ? "." : folder.string());
 }
 
 void WriteFileAtomically(const std::string& path, std::string_view contents, bool create_folder) {
@@ -77,20 +116,20 @@ void WriteFileAtomically(const std::string& path, std::string_view contents, boo
     if (!folder.empty()) std::filesystem::create_directories(folder, ec);
   }
   AtomicFile file(path);
-  const int fd = open(file.temp_path().c_str(), O_WRONLY | O_TRUNC);
-  if (fd < 0) throw Exception("Cannot write " + file.temp_path() + ": " + std::strerror(errno));
+  const int fd = ::open(file.temp_path().c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+  if (fd < 0) Fail(Step::kWrite, errno, "Cannot write " + file.temp_path());
   size_t done = 0;
   while (done < contents.size()) {
-    const ssize_t n = write(fd, contents.data() + done, contents.size() - done);
+    const ssize_t n = ::write(fd, contents.data() + done, contents.size() - done);
     if (n < 0) {
       if (errno == EINTR) continue;
       const int err = errno;
-      close(fd);
-      throw Exception("Cannot write " + file.temp_path() + ": " + std::strerror(err));
+      ::close(fd);
+      Fail(Step::kWrite, err, "Cannot write " + file.temp_path());
     }
     done += static_cast<size_t>(n);
   }
-  if (close(fd) != 0) throw Exception("Cannot write " + file.temp_path());
+  if (::close(fd) != 0) Fail(Step::kWrite, errno, "Cannot write " + file.temp_path());
   file.Commit();
 }
 

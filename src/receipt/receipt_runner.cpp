@@ -1,10 +1,7 @@
 #include "receipt/receipt_runner.h"
 
-#include <QApplication>
-#include <QGuiApplication>
-#include <QThread>
+#include <QCoreApplication>
 #include <QTimer>
-#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -25,36 +22,6 @@ namespace {
 std::function<void(TfqevRelPreviewForm&)>& PreviewObserver() {
   static std::function<void(TfqevRelPreviewForm&)> observer;
   return observer;
-}
-
-// Text layout needs a GUI application (fonts). Without a display one is made on the offscreen
-// platform, and deliberately without widgets: message dialogs then keep going to standard error
-// instead of opening windows nobody can see.
-bool EnsureLayoutApplication() {
-  if (const QCoreApplication* app = QCoreApplication::instance()) {
-    return qobject_cast<const QGuiApplication*>(app) != nullptr &&
-           app->thread() == QThread::currentThread();
-  }
-  if (ui::QtUsable()) {
-    ui::EnsureApplication();
-    return true;
-  }
-  struct Headless {
-    int argc = 3;
-    char name[16] = "vorncom";
-    char option[16] = "-platform";
-    char platform[16] = "offscreen";
-    char* argv[4] = {name, option, platform, nullptr};
-    std::unique_ptr<QGuiApplication> app;
-    // Lives as long as the process: Qt's globals are gone at exit, deleting it then crashes.
-    ~Headless() { (void)app.release(); }
-  };
-  static Headless headless;
-  const char* current = std::setlocale(LC_ALL, nullptr);
-  const std::string saved = current ? current : "C";
-  headless.app = std::make_unique<QGuiApplication>(headless.argc, headless.argv);
-  std::setlocale(LC_ALL, saved.c_str());
-  return true;
 }
 
 // The receipt on the folder printer, without any window.
@@ -134,7 +101,7 @@ void PrintComReceipt(const ReceiptData& data) {
       ShowError(e.what());
       return;
     }
-  } else if (!EnsureLayoutApplication()) {
+  } else if (!ui::EnsureGuiApplication()) {
     std::fprintf(stderr,
                  "VornCom: the receipt cannot be laid out from this thread; no receipt was "
                  "produced.\n");

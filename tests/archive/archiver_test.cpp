@@ -3,6 +3,8 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <csignal>
 
 #include <filesystem>
@@ -13,6 +15,7 @@
 #include "archive/archiver.h"
 #include "archive/errors.h"
 #include "archive/file_system.h"
+#include "support/failing_fsync.h"
 #include "test_support.h"
 
 namespace vorncom::archive {
@@ -70,6 +73,15 @@ class ArchiverTest : public ::testing::Test {
     in.clear();
     in.seekg(0);
     a.ExpandFiles(in, &names);
+    return names;
+  }
+
+  // The names in the folder, sorted: what an operation left behind.
+  std::vector<std::string> FolderNames() {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir_.str()))
+      names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
     return names;
   }
 
@@ -254,7 +266,7 @@ TEST_F(ArchiverTest, UpdatePutsNewEntriesFirstThenSurvivorsInTheirOrder) {
   const auto stored = Add("pkg.vcp", {"B", "d"}, TCompressMethod::cmRLE);
   EXPECT_EQ(stored, (std::vector<std::string>{"B", "d"}));
   EXPECT_EQ(Names("pkg.vcp"), (std::vector<std::string>{"B", "d", "a", "c"}));
-  EXPECT_FALSE(fs::exists(dir_ / "pkg.$$$"));
+  EXPECT_EQ(FolderNames(), (std::vector<std::string>{"B", "a", "b", "c", "d", "pkg.vcp"}));
   EXPECT_EQ(fs::status(dir_ / "pkg.vcp").permissions(), fs::perms(0640));
   const auto written = Expand("pkg.vcp", "out");
   ASSERT_EQ(written.size(), 4u);
@@ -269,7 +281,7 @@ TEST_F(ArchiverTest, FailedUpdateLeavesTheArchiveAsItWas) {
   const Bytes before = testing::ReadFile(dir_ / "pkg.vcp");
   EXPECT_THROW(Add("pkg.vcp", {"a"}, TCompressMethod::cmNone), EInvalidHeader);
   EXPECT_EQ(testing::ReadFile(dir_ / "pkg.vcp"), before);
-  EXPECT_FALSE(fs::exists(dir_ / "pkg.$$$"));
+  EXPECT_EQ(FolderNames(), (std::vector<std::string>{"a", "pkg.vcp"}));
 }
 
 TEST_F(ArchiverTest, ListNamingTheOutputFileDropsIt) {
@@ -291,7 +303,7 @@ TEST_F(ArchiverTest, UnopenableFileIsSkippedOrRaisedAsAsked) {
   EXPECT_THROW(strict.CompressFiles(dir_ / "y.vcp", files, TCompressMethod::cmNone),
                std::system_error);
   EXPECT_FALSE(fs::exists(dir_ / "y.vcp"));
-  EXPECT_FALSE(fs::exists(dir_ / "y.$$$"));
+  EXPECT_EQ(FolderNames(), (std::vector<std::string>{"a", "x.vcp"}));
 }
 
 TEST_F(ArchiverTest, CheckFileStarEndsTheOperationEmptySkips) {
@@ -432,7 +444,7 @@ TEST_F(ArchiverTest, WriteErrorsBecomeDiskSpaceErrorsAndKeepTheOldArchive) {
     EXPECT_STREQ(e.what(), "Disk protected or full during compression");
   }
   EXPECT_FALSE(fs::exists(dir_ / "new.vcp"));
-  EXPECT_FALSE(fs::exists(dir_ / "new.$$$"));
+  EXPECT_EQ(FolderNames(), (std::vector<std::string>{"big", "small"}));
 
   Add("old.vcp", {"big"}, TCompressMethod::cmNone);
   const Bytes before = testing::ReadFile(dir_ / "old.vcp");
@@ -444,7 +456,42 @@ TEST_F(ArchiverTest, WriteErrorsBecomeDiskSpaceErrorsAndKeepTheOldArchive) {
     EXPECT_STREQ(e.what(), "Disk full or write error during compression");
   }
   EXPECT_EQ(testing::ReadFile(dir_ / "old.vcp"), before);
-  EXPECT_FALSE(fs::exists(dir_ / "old.$$$"));
+  EXPECT_EQ(FolderNames(), (std::vector<std::string>{"big", "old.vcp", "small"}));
+}
+
+// Another process's update of the same archive, half written, is not this update's file.
+TEST_F(ArchiverTest, ConcurrentUpdatesNeverShareATemporaryFile) {
+  Make("a", "a");
+  Make("b", "b");
+  Add("pkg.vcp", {"a"}, TCompressMethod::cmNone);
+  const std::string others = Make("pkg.$$$", "another update, half written");
+  Add("pkg.vcp", {"b"}, TCompressMethod::cmNone);
+  EXPECT_EQ(Names("pkg.vcp"), (std::vector<std::string>{"b", "a"}));
+  EXPECT_EQ(testing::ToString(testing::ReadFile(others)), "another update, half written");
+  EXPECT_EQ(FolderNames(), (std::vector<std::string>{"a", "b", "pkg.$$$", "pkg.vcp"}));
+}
+
+// Bytes the disk did not take are a write error: the archive stays as it was.
+TEST_F(ArchiverTest, AFailedFlushIsADiskErrorAndKeepsTheArchive) {
+  Make("a", "a");
+  Make("b", "b");
+  for (const bool update : {false, true}) {
+    if (update) Add("pkg.vcp", {"a"}, TCompressMethod::cmNone);
+    const std::vector<std::string> before = FolderNames();
+    const Bytes old_archive = update ? testing::ReadFile(dir_ / "pkg.vcp") : Bytes{};
+    try {
+      vorncom::testing::FsyncFailure failure(1, EIO);
+      Add("pkg.vcp", {"b"}, TCompressMethod::cmNone);
+      ADD_FAILURE() << "no error, update " << update;
+    } catch (const EInsufficientDiskSpace& e) {
+      EXPECT_STREQ(e.what(), update ? "Disk full or write error during compression"
+                                    : "Disk protected or full during compression");
+    }
+    EXPECT_EQ(FolderNames(), before) << update;
+    if (update) {
+      EXPECT_EQ(testing::ReadFile(dir_ / "pkg.vcp"), old_archive);
+    }
+  }
 }
 
 TEST(DosDateTime, RoundTripsLocalTimesAndClampsBefore1980) {

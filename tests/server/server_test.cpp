@@ -178,6 +178,48 @@ TEST_F(ServerTest, StoreNamesDoNotDependOnTheClientName) {
                                                               {long_name, "0000000002.pkg"}}));
 }
 
+// A registry that cannot be read says so at start-up. Read as one that records no upload, its
+// stored files would be taken for leftovers and removed.
+TEST_F(ServerTest, ADamagedRegistryStopsTheStartAndKeepsTheStore) {
+  TempFolder data;
+  const std::string folder = data / "server";
+  const std::string stored = folder + "/store/0000000001.pkg";
+  fs::create_directories(folder + "/store");
+  {
+    server::Registry registry(folder + "/registry.db");
+    server::Registration entry;
+    entry.file_name = "A.ZIP";
+    registry.Record(
+        entry,
+        [&](const std::string&, const std::string& serial) {
+          entry.stored_name = serial + ".pkg";
+          entry.stored_path = stored;
+        },
+        [] {});
+  }
+  std::ofstream(stored) << "uploaded";
+  // Damage the type byte of the table's root page.
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open((folder + "/registry.db").c_str(), &db), SQLITE_OK);
+  sqlite3_stmt* query = nullptr;
+  sqlite3_prepare_v2(db,
+                     "SELECT rootpage, (SELECT page_size FROM pragma_page_size) FROM sqlite_master"
+                     " WHERE name = 'registrations'",
+                     -1, &query, nullptr);
+  ASSERT_EQ(sqlite3_step(query), SQLITE_ROW);
+  const int64_t offset = (sqlite3_column_int64(query, 0) - 1) * sqlite3_column_int64(query, 1);
+  sqlite3_finalize(query);
+  sqlite3_close(db);
+  ASSERT_GT(offset, 0);
+  {
+    std::fstream file(folder + "/registry.db", std::ios::in | std::ios::out | std::ios::binary);
+    file.seekp(offset);
+    file.put('\x7f');
+  }
+  EXPECT_THROW(TestServer("", folder), server::ERegistryError);
+  EXPECT_EQ(ReadFile(stored), (std::vector<uint8_t>{'u', 'p', 'l', 'o', 'a', 'd', 'e', 'd'}));
+}
+
 TEST_F(ServerTest, InvalidUploadsAreNeverStored) {
   TestServer server("packet_size = 512\nmax_upload = 65536\nmax_expansion = 16\n");
   const std::string good = MakePackage(client_.path(), "GOOD.ZIP", 3000, 3);

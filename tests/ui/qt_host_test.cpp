@@ -101,16 +101,46 @@ TEST(QtHost, UnreachableDisplayIsNotUsed) {
   });
 }
 
+// Creating an application resets the C locale from the environment. Whichever path creates it,
+// the host's own locale stays, also one that differs per category.
 TEST(QtHost, KeepsTheHostLocale) {
-  ExpectInChild([]() -> std::string {
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    setenv("LC_ALL", "C.UTF-8", 1);
-    if (std::setlocale(LC_ALL, "") == nullptr) return "C.UTF-8 is not available";
-    std::setlocale(LC_ALL, "C");
-    EnsureApplication();
-    const std::string now = std::setlocale(LC_ALL, nullptr);
-    return now == "C" ? "" : "locale changed to " + now;
-  });
+  struct Row {
+    const char* what;
+    bool display;
+    bool gui_only;  // EnsureGuiApplication rather than EnsureApplication
+    bool mixed;     // LC_CTYPE differs from the rest
+  };
+  const Row rows[] = {
+      {"windows", true, false, false},
+      {"windows, mixed locale", true, false, true},
+      {"layout with a display", true, true, true},
+      {"layout without a display", false, true, true},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    ExpectInChild([row]() -> std::string {
+      NoDisplay();
+      if (row.display) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+      setenv("LC_ALL", "C.UTF-8", 1);
+      if (std::setlocale(LC_ALL, "") == nullptr) return "C.UTF-8 is not available";
+      std::setlocale(LC_ALL, "C");
+      if (row.mixed) std::setlocale(LC_CTYPE, "C.UTF-8");
+      const std::string before = std::setlocale(LC_ALL, nullptr);
+      if (row.gui_only) {
+        bool ready = false;
+        (void)StderrOf([&] { ready = EnsureGuiApplication(); });
+        if (!ready) return "no application for layout";
+        const bool widgets = qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr;
+        if (widgets != row.display) return "widgets application: " + std::to_string(widgets);
+      } else {
+        EnsureApplication();
+      }
+      const std::string numeric = std::setlocale(LC_NUMERIC, nullptr);
+      if (numeric != "C") return "LC_NUMERIC changed to " + numeric;
+      const std::string now = std::setlocale(LC_ALL, nullptr);
+      return now == before ? "" : "locale changed from " + before + " to " + now;
+    });
+  }
 }
 
 TEST(QtHost, ReusesTheHostApplication) {

@@ -64,8 +64,7 @@ TEST_F(VornpkgTest, AddListTestExtractRoundTrip) {
   EXPECT_EQ(testing::ToString(testing::ReadFile(dir_ / "out/dados.txt")), text);
 }
 
-// An update's temporary name must fit where the archive's does: ".$$$" does not replace a
-// missing extension within 255 bytes.
+// An update's temporary name must fit where the archive's does, also beside a name of 255 bytes.
 TEST_F(VornpkgTest, LegalLongNamesWorkForAddAndUpdate) {
   testing::WriteFile(dir_ / "a.txt", std::string(100, 'a'));
   testing::WriteFile(dir_ / "b.txt", std::string(100, 'b'));

@@ -14,6 +14,7 @@
 #include "archive/archiver.h"
 #include "archive/package_routines.h"
 #include "archive/stored_names.h"
+#include "common/atomic_file.h"
 #include "common/cp1252.h"
 #include "common/text.h"
 #include "common/variant.h"
@@ -168,7 +169,7 @@ int Create(const std::vector<std::string>& args, std::ostream& out) {
   archive::AddFilesToPackage(names, scratch.path(), partial, true);
   // A package made meanwhile by someone else is not replaced.
   if (fs::exists(package, ec)) throw CommandError{package + " already exists"};
-  fs::rename(partial, package);
+  vorncom::MoveFileIntoPlace(partial, package);
   out << "created " << package << " with " << data_files.size() + 1 << " entries\n";
   return kYes;
 }

@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QGuiApplication>
 #include <QLibraryInfo>
 #include <QThread>
 #include <atomic>
@@ -93,14 +94,11 @@ struct Arguments {
   std::vector<char*> pointers;
   int argc = 0;
 
-  explicit Arguments(Platform platform) {
+  explicit Arguments(const std::vector<std::string>& options) {
     char exe[4096] = {};
     const ssize_t n = ::readlink("/proc/self/exe", exe, sizeof(exe) - 1);
     strings.push_back(n > 0 ? std::string(exe, static_cast<size_t>(n)) : "vorncom");
-    if (platform == Platform::kWayland) {
-      strings.push_back("-platform");
-      strings.push_back("wayland");
-    }
+    strings.insert(strings.end(), options.begin(), options.end());
     for (std::string& s : strings) pointers.push_back(s.data());
     pointers.push_back(nullptr);
     argc = static_cast<int>(strings.size());
@@ -111,7 +109,7 @@ struct Arguments {
 // own global objects are already gone, and deleting the application then crashes.
 struct OwnedApplication {
   std::unique_ptr<Arguments> arguments;
-  std::unique_ptr<QApplication> application;
+  std::unique_ptr<QGuiApplication> application;
 
   ~OwnedApplication() {
     (void)application.release();
@@ -122,6 +120,28 @@ struct OwnedApplication {
 OwnedApplication& Owned() {
   static OwnedApplication owned;
   return owned;
+}
+
+// The one place the library creates an application: `App` with `options` after the program
+// name. Creating it resets the C locale from the environment; the host's stays.
+template <typename App>
+App& CreateApplication(const std::vector<std::string>& options) {
+  OwnedApplication& owned = Owned();
+  owned.arguments = std::make_unique<Arguments>(options);
+  const char* current = std::setlocale(LC_ALL, nullptr);
+  const std::string saved = current ? current : "C";
+  auto application = std::make_unique<App>(owned.arguments->argc, owned.arguments->pointers.data());
+  std::setlocale(LC_ALL, saved.c_str());
+  App& created = *application;
+  owned.application = std::move(application);
+  // The library runs no main loop of its own that closing a window could end.
+  QGuiApplication::setQuitOnLastWindowClosed(false);
+  return created;
+}
+
+std::vector<std::string> PlatformOptions(Platform platform) {
+  if (platform == Platform::kWayland) return {"-platform", "wayland"};
+  return {};
 }
 
 }  // namespace
@@ -163,17 +183,20 @@ QApplication& EnsureApplication() {
     WarnOnce("no display (DISPLAY, WAYLAND_DISPLAY) and no QT_QPA_PLATFORM");
     throw EQtHostError("No display is available for windows");
   }
-  OwnedApplication& owned = Owned();
-  owned.arguments = std::make_unique<Arguments>(platform);
-  // Creating the application resets the C locale from the environment; the host's stays.
-  const char* current = std::setlocale(LC_ALL, nullptr);
-  const std::string saved = current ? current : "C";
-  owned.application =
-      std::make_unique<QApplication>(owned.arguments->argc, owned.arguments->pointers.data());
-  std::setlocale(LC_ALL, saved.c_str());
-  // The library runs no main loop of its own that closing a window could end.
-  QGuiApplication::setQuitOnLastWindowClosed(false);
-  return *owned.application;
+  return CreateApplication<QApplication>(PlatformOptions(platform));
+}
+
+bool EnsureGuiApplication() {
+  if (const QCoreApplication* app = QCoreApplication::instance()) {
+    return qobject_cast<const QGuiApplication*>(app) != nullptr &&
+           app->thread() == QThread::currentThread();
+  }
+  if (QtUsable()) {
+    EnsureApplication();
+  } else {
+    CreateApplication<QGuiApplication>({"-platform", "offscreen"});
+  }
+  return true;
 }
 
 }  // namespace vorncom::ui

@@ -23,6 +23,13 @@ bool QtUsable();
 // the same after the call as before it. Throws EQtHostError when QtUsable() is false.
 QApplication& EnsureApplication();
 
+// For work that needs fonts and images but no windows (laying out and printing the receipt): true
+// when a GUI application runs on the calling thread after the call. Uses the host's application
+// if it is one; otherwise makes what EnsureApplication makes when QtUsable(), else an application
+// on the offscreen platform, without widgets, so that messages keep going unattended. The host's C
+// locale is the same after the call as before it.
+bool EnsureGuiApplication();
+
 // True when an application exists and the caller runs on its thread.
 bool OnApplicationThread();
 
