@@ -210,12 +210,6 @@ ArchiveHeader TArchiver::WriteArchive(std::ostream& dest, std::vector<std::strin
   return h;
 }
 
-void TArchiver::CompressToStream(std::ostream& dest, std::vector<std::string>& files,
-                                 TCompressMethod method) {
-  int64_t header_pos = 0;
-  WriteArchive(dest, files, method, header_pos);
-}
-
 void TArchiver::MergeArchive(const std::string& old_archive, std::ostream& out,
                              ArchiveHeader header, int64_t header_pos,
                              const std::vector<std::string>& new_names) {
@@ -407,8 +401,6 @@ void TArchiver::ExpandFiles(std::istream& source, std::vector<std::string>* name
         if (!inside) throw EInvalidHeader(std::string(messages::kNameLeavesFolder) + entry->name);
         target = target_path_ + *inside;
       }
-      if (CheckSpaceBeforeExpand && SpaceForTarget(target) < rec.size)
-        throw EInsufficientDiskSpace(std::string(messages::kNoSpaceToExpand) + target);
       if (MakeDirectories) {
         const auto cut = target.find_last_of('/');
         if (cut != std::string::npos && cut > 1) CreateDirectories(target.substr(0, cut));

@@ -73,7 +73,6 @@ class TArchiver {
   // Positive: entries written are locked with it; locked entries need it to expand. Zero and
   // negative keys lock nothing.
   int32_t Key = 0;
-  bool CheckSpaceBeforeExpand = false;
 
   TCompressEvent OnCompress;
   TExpandEvent OnExpand;
@@ -91,9 +90,6 @@ class TArchiver {
   // holds the stored names of the files added. Throws EInsufficientDiskSpace on write errors.
   void CompressFiles(const std::string& archive_name, std::vector<std::string>& files,
                      TCompressMethod method);
-  // Writes a new archive at the current position of `dest`, which must be seekable.
-  void CompressToStream(std::ostream& dest, std::vector<std::string>& files,
-                        TCompressMethod method);
   // Stored data of one file from the current position of `source` to its end; returns its
   // length. `checksum` includes the key.
   int32_t CompressStream(std::ostream& dest, std::istream& source, int32_t& checksum,

@@ -7,8 +7,8 @@
 
 namespace vorncom::archive {
 
-// Where the package routines report progress: the current file's name and the percentage.
-// Stands in for the label and progress bar of a window; the transfer window adapts it to Qt.
+// Where the package routines report progress: the current file's name and the percentage. A null
+// pointer reports nothing (the library's own callers pass none).
 class PackageProgress {
  public:
   virtual ~PackageProgress() = default;

@@ -126,11 +126,6 @@ OwnedApplication& Owned() {
 
 }  // namespace
 
-bool OnApplicationThread() {
-  const QCoreApplication* app = QCoreApplication::instance();
-  return app != nullptr && app->thread() == QThread::currentThread();
-}
-
 bool QtUsable() {
   if (const QCoreApplication* app = QCoreApplication::instance()) {
     if (qobject_cast<const QApplication*>(app) == nullptr) {

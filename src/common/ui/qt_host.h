@@ -23,7 +23,4 @@ bool QtUsable();
 // the same after the call as before it. Throws EQtHostError when QtUsable() is false.
 QApplication& EnsureApplication();
 
-// True when an application exists and the caller runs on its thread.
-bool OnApplicationThread();
-
 }  // namespace vorncom::ui
