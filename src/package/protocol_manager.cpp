@@ -60,8 +60,9 @@ void TVornComProtocolManager::RecordProtocol(uint8_t operation, uint8_t /*sub_co
   const std::string prefix = msg::Format(msg::kProtocolErrorPrefix, {file_name});
   std::istringstream record;
   try {
-    // The record no longer passes through the work folder, but a work folder this send could
-    // not use still fails the recording before the package is touched, as it always has.
+    // The record never touches the disk; still, a work folder that cannot be used, where a later
+    // FileSent check would have to extract this record, fails the recording before the package
+    // is touched.
     const env::PrivateFolder usable(work_folder_ ? *work_folder_ : env::WorkFolder());
     record.str(RecordBytes(protocol_data_));
   } catch (const std::exception&) {
