@@ -178,4 +178,26 @@ inline constexpr std::string_view kNoProtocolNumber =
 inline constexpr std::string_view kCannotOpenFile = "Não foi possível abrir o arquivo \"%s\".";
 inline constexpr std::string_view kUnknownError = "Erro desconhecido";
 
+// Package validation and protocol recording: the messages of the package layer's exceptions.
+inline constexpr std::string_view kSearchProtocolFailed =
+    "Erro ao procurar pelo arquivo de protocolo: ";  // + the archive's message
+inline constexpr std::string_view kWorkFolderFailed = "Erro ao criar o diretório de trabalho.";
+inline constexpr std::string_view kExtractProtocolFailed =
+    "Erro ao extrair o arquivo de protocolo de \"%s\".";  // package path
+inline constexpr std::string_view kValidationFolderFailed =
+    "Erro ao criar o diretório para validação do arquivo.";
+inline constexpr std::string_view kExtractHeaderFailed =
+    "Erro ao extrair o arquivo de header de \"%s\" Erro: %s.";  // package path, cause
+inline constexpr std::string_view kHeaderMissing =
+    "O arquivo %s) não possui o arquivo de controle (header) (%s).";  // package path, header name
+inline constexpr std::string_view kProtocolErrorPrefix =
+    "Erro ao protocolar a transmissão do arquivo \"%s\". ";  // file name; a case text follows
+inline constexpr std::string_view kRecordNotCreated =
+    "Problemas ao criar o arquivo com os dados da transmissão!";
+inline constexpr std::string_view kSentFileMissing = "O arquivo transmitido não foi encontrado!";
+inline constexpr std::string_view kRecordNotInserted =
+    "Problemas ao compactar o arquivo com os dados da transmissão!";
+inline constexpr std::string_view kMessageTableFailed =
+    "Problemas ao criar o arquivo de mensagem associado à solicitação! Erro: ";  // + the cause
+
 }  // namespace vorncom::msg

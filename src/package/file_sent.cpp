@@ -1,5 +1,6 @@
 #include "package/file_sent.h"
 
+#include "archive/errors.h"
 #include "common/environment.h"
 #include "common/messages.h"
 #include "package/validation_manager.h"
@@ -22,8 +23,19 @@ FileSentOutcome CheckFileSent(const std::string& package_path, const Variant& pr
   FileSentOutcome out;
   TValidationManager manager(work_folder);
   manager.set_package_path(package_path);
+  bool found = false;
   try {
-    const bool found = manager.FindProtocolRecord();
+    found = manager.HoldsProtocolRecord();
+  } catch (const archive::EInvalidHeader&) {
+    // No archive (or a directory no archive could hold), so no record: nothing to say or know.
+    return out;
+  } catch (const std::exception&) {
+    out.result_code = 20;
+    out.message = Error(msg::kSearchProtocol);
+    return out;
+  }
+  try {
+    if (found) manager.ExtractProtocolRecord();
     out.package_sent = found;
     if (found) {
       Variant data = protocol_data;
@@ -40,11 +52,6 @@ FileSentOutcome CheckFileSent(const std::string& package_path, const Variant& pr
   } catch (const ECreateDirectoryError&) {
     out.result_code = 16;
     out.message = Error(msg::kCreateTempFolder);
-  } catch (const ECompressSearchError& e) {
-    if (std::string(e.what()).find(kNotAnArchiveText) == std::string::npos) {
-      out.result_code = 20;
-      out.message = Error(msg::kSearchProtocol);
-    }
   } catch (const EExpandFileError&) {
     out.result_code = 19;
     out.message = Error(msg::kExtractProtocol);

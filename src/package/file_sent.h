@@ -40,8 +40,4 @@ FileSentOutcome CheckFileSent(const std::string& package_path, const Variant& pr
 FileSentOutcome CheckFileSent(const std::string& package_path, const Variant& protocol_data,
                               const std::string& work_folder);
 
-// The archive's text for a file that is no archive; its presence in a search error means "no
-// package, so no record".
-inline constexpr const char* kNotAnArchiveText = "Can't recognize compressed file header";
-
 }  // namespace vorncom::package

@@ -28,6 +28,9 @@ TEST_F(FileSentTest, Outcomes) {
        Variant(), 21, true, true, std::string(msg::kSentButUnreadable)},
       {"missing file", dir_ / "missing.zip", NewProtocolData(), 20, std::nullopt, false,
        "Erro ao " + std::string(msg::kSearchProtocol) + "."},
+      {"missing file named like the no-archive error",
+       dir_ / "Can't recognize compressed file header.zip", NewProtocolData(), 20, std::nullopt,
+       false, "Erro ao " + std::string(msg::kSearchProtocol) + "."},
   };
   for (const auto& c : cases) {
     const FileSentOutcome o = CheckFileSent(c.package, c.data, work_);
