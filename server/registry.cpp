@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <memory>
 
+#include "common/messages.h"
+
 namespace vorncom::server {
 
 namespace {
@@ -21,10 +23,10 @@ Registry::Registry(const std::string& path, std::string protocol_prefix)
   if (sqlite3_open_v2(path.c_str(), &db_,
                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
                       nullptr) != SQLITE_OK) {
-    const std::string message = db_ ? sqlite3_errmsg(db_) : "sem memória";
+    const std::string message = db_ ? sqlite3_errmsg(db_) : std::string(msg::kSrvNoMemory);
     sqlite3_close(db_);
     db_ = nullptr;
-    throw ERegistryError("Não foi possível abrir o banco " + path + ": " + message + ".");
+    throw ERegistryError(msg::Format(msg::kSrvRegistryNotOpened, {path, message}));
   }
   sqlite3_busy_timeout(db_, 10'000);
   Exec("PRAGMA journal_mode=WAL");
@@ -44,7 +46,7 @@ bool Registry::HasColumn(const char* table, const char* column) {
   const std::string sql =
       std::string("SELECT 1 FROM pragma_table_info('") + table + "') WHERE name = ?";
   if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &raw, nullptr) != SQLITE_OK)
-    Fail("Erro ao consultar o banco");
+    Fail(std::string(msg::kSrvRegistryQueryFailed));
   Statement query(raw);
   sqlite3_bind_text(raw, 1, column, -1, SQLITE_STATIC);
   return sqlite3_step(raw) == SQLITE_ROW;
@@ -79,9 +81,9 @@ void Registry::Fail(const std::string& what) {
 void Registry::Exec(const char* sql) {
   char* error = nullptr;
   if (sqlite3_exec(db_, sql, nullptr, nullptr, &error) != SQLITE_OK) {
-    const std::string message = error ? error : "erro desconhecido";
+    const std::string message = error ? error : std::string(msg::kSrvUnknownError);
     sqlite3_free(error);
-    throw ERegistryError("Erro no banco de registros: " + message + ".");
+    throw ERegistryError(msg::Format(msg::kSrvRegistryFailed, {message}));
   }
 }
 
@@ -99,7 +101,7 @@ std::string Registry::Record(
                            " client_address, started, finished)"
                            " VALUES (?,?,?,?,?,?,?,?,?,?,?,?)",
                            -1, &raw, nullptr) != SQLITE_OK)
-      Fail("Erro ao preparar o registro");
+      Fail(std::string(msg::kSrvRegistryPrepareFailed));
     Statement insert(raw);
     int i = 1;
     sqlite3_bind_int(raw, i++, e.operation);
@@ -110,7 +112,7 @@ std::string Registry::Record(
          {&e.form_type, &e.form_name, &e.form_version, &e.requester_id, &e.requester_name,
           &e.agency_id, &e.client_address, &e.started, &e.finished})
       sqlite3_bind_text(raw, i++, text->c_str(), -1, SQLITE_TRANSIENT);
-    if (sqlite3_step(raw) != SQLITE_DONE) Fail("Erro ao gravar o registro");
+    if (sqlite3_step(raw) != SQLITE_DONE) Fail(std::string(msg::kSrvRegistryWriteFailed));
 
     const sqlite3_int64 id = sqlite3_last_insert_rowid(db_);
     char digits[32];
@@ -122,7 +124,7 @@ std::string Registry::Record(
             db_,
             "UPDATE registrations SET number = ?, stored_path = ?, stored_name = ? WHERE id = ?",
             -1, &raw, nullptr) != SQLITE_OK)
-      Fail("Erro ao preparar o registro");
+      Fail(std::string(msg::kSrvRegistryPrepareFailed));
     Statement update(raw);
     sqlite3_bind_text(raw, 1, number.c_str(), -1, SQLITE_TRANSIENT);
     sqlite3_bind_text(raw, 2, e.stored_path.c_str(), -1, SQLITE_TRANSIENT);
@@ -130,11 +132,11 @@ std::string Registry::Record(
     sqlite3_bind_int64(raw, 4, id);
     if (sqlite3_step(raw) != SQLITE_DONE) {
       undo_files();
-      Fail("Erro ao gravar o registro");
+      Fail(std::string(msg::kSrvRegistryWriteFailed));
     }
     if (sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
       undo_files();
-      Fail("Erro ao confirmar o registro");
+      Fail(std::string(msg::kSrvRegistryCommitFailed));
     }
     return number;
   } catch (...) {
@@ -148,7 +150,7 @@ int64_t Registry::Count() {
   sqlite3_stmt* raw = nullptr;
   if (sqlite3_prepare_v2(db_, "SELECT COUNT(*) FROM registrations WHERE number IS NOT NULL", -1,
                          &raw, nullptr) != SQLITE_OK)
-    Fail("Erro ao consultar o banco");
+    Fail(std::string(msg::kSrvRegistryQueryFailed));
   Statement query(raw);
   return sqlite3_step(raw) == SQLITE_ROW ? sqlite3_column_int64(raw, 0) : 0;
 }
@@ -163,7 +165,7 @@ bool Registry::HasStoredName(const std::string& name) {
   if (sqlite3_prepare_v2(db_,
                          "SELECT 1 FROM registrations WHERE number IS NOT NULL AND stored_name = ?",
                          -1, &raw, nullptr) != SQLITE_OK)
-    Fail("Erro ao consultar o banco");
+    Fail(std::string(msg::kSrvRegistryQueryFailed));
   Statement query(raw);
   sqlite3_bind_text(raw, 1, name.c_str(), -1, SQLITE_TRANSIENT);
   return sqlite3_step(raw) == SQLITE_ROW;
