@@ -131,7 +131,7 @@ void ReadRegistryValue(const std::string& key, const std::string& value_name, Re
 uint8_t GetOSDescription(std::string& text, int max_length) {
   // Only the Windows families have codes of their own; everything else is "undefined".
   const int limit = std::clamp(max_length, 0, 255);
-  text = std::string("SO Indefinido").substr(0, static_cast<size_t>(limit));
+  text = std::string(msg::kUnknownOperatingSystem.substr(0, static_cast<size_t>(limit)));
   return 5;
 }
 

@@ -253,7 +253,8 @@ inline constexpr std::string_view kServerListTooManyBytes =
     "Lista de servidores com mais de %s bytes.";
 
 // ---------------------------------------------------------------------------------------------
-// Registry layer: why a value cannot be read. Key, or key and value name.
+// Environment: why a registry-layer value cannot be read (key, or key and value name), and
+// the operating system's description.
 inline constexpr std::string_view kRegistryKeyBlank =
     "O nome da chave do registro que se quer ler está em branco.";
 inline constexpr std::string_view kRegistryValueBlank =
@@ -264,6 +265,7 @@ inline constexpr std::string_view kRegistryKeyMissing = "A chave (%s) não exist
 inline constexpr std::string_view kRegistryValueMissing =
     "A valor da chave (%s\\%s) não existe no registro.";
 inline constexpr std::string_view kRegistryReadFailed = "Erro ao ler a chave do registro (%s\\%s).";
+inline constexpr std::string_view kUnknownOperatingSystem = "SO Indefinido";  // not Windows
 
 // ---------------------------------------------------------------------------------------------
 // Message dialog: titles by kind, button captions ('&' marks the access key), the check box,
