@@ -4,8 +4,9 @@
 #include <string>
 #include <string_view>
 
-// The library's user-visible texts, in one table. Texts with "%s" are filled by Format; the
-// institution name carries its own article, so "d%s" forms the Portuguese contraction.
+// The user-visible texts of the library, its tools and the reception server's answers, in one
+// table. Texts with "%s" are filled by Format; the institution name carries its own article, so
+// "d%s" forms the Portuguese contraction. Peers and tests compare them byte for byte.
 namespace vorncom::msg {
 
 // Replaces each "%s" in turn by the next argument; surplus placeholders become empty, surplus
@@ -375,5 +376,50 @@ inline constexpr std::string_view kSrvRegistryWriteFailed = "Erro ao gravar o re
 inline constexpr std::string_view kSrvRegistryCommitFailed = "Erro ao confirmar o registro";
 inline constexpr std::string_view kSrvNoMemory = "sem memória";
 inline constexpr std::string_view kSrvUnknownError = "erro desconhecido";
+
+// ---------------------------------------------------------------------------------------------
+// Reception server: its configuration and command line, shown to whoever runs it. Its log lines
+// are records, not messages, and stay with the code that writes them.
+inline constexpr std::string_view kSrvConfigLineInvalid = "Configuração inválida na linha %s: %s.";
+// Line, key, value, reason.
+inline constexpr std::string_view kSrvConfigValueInvalid =
+    "Configuração inválida na linha %s, %s = \"%s\": %s.";
+inline constexpr std::string_view kSrvConfigInvalid = "Configuração inválida: %s.";
+inline constexpr std::string_view kSrvConfigUnreadable =
+    "Não foi possível ler a configuração %s: %s.";
+inline constexpr std::string_view kSrvConfigIntegerExpected =
+    "esperado um número inteiro de %s a %s";
+inline constexpr std::string_view kSrvConfigBooleanExpected = "esperado true ou false";
+inline constexpr std::string_view kSrvConfigAddressExpected = "esperado um endereço IP numérico";
+inline constexpr std::string_view kSrvConfigValueEmpty = "o valor não pode ser vazio";
+inline constexpr std::string_view kSrvConfigFormSyntax =
+    "form espera TIPO | VERSÃO | status do servidor | status do form";
+inline constexpr std::string_view kSrvConfigMessageSyntax = "message espera TIPO | VERSÃO | texto";
+inline constexpr std::string_view kSrvConfigServerSyntax = "server espera NOME | PORTA | disabled";
+inline constexpr std::string_view kSrvConfigUnknownKey = "chave desconhecida \"%s\"";
+inline constexpr std::string_view kSrvConfigPacketOverFrame =
+    "packet_size %s mais 1024 bytes não cabe em max_frame %s";
+inline constexpr std::string_view kSrvConfigNotAFile = "não é um arquivo comum";
+inline constexpr std::string_view kSrvConfigTooLarge = "arquivo grande demais";
+inline constexpr std::string_view kSrvUsage =
+    "Uso: vorncom-server [--config ARQUIVO] [--port PORTA] [--port-file ARQUIVO]\n"
+    "\n"
+    "Servidor de recepção de formulários do VornCom.\n"
+    "\n"
+    "  --config ARQUIVO     lê a configuração (chave = valor; veja docs/wire-protocol.md)\n"
+    "  --port PORTA         porta de escuta (substitui listen_port; 0 escolhe uma livre)\n"
+    "  --port-file ARQUIVO  grava a porta de escuta nesse arquivo quando pronto\n"
+    "  --help               mostra esta ajuda\n"
+    "\n"
+    "Encerra de forma ordenada com SIGINT ou SIGTERM.\n";
+// Each follows "vorncom-server: " on standard error.
+inline constexpr std::string_view kSrvNoDescriptorLimit =
+    "não foi possível elevar o limite de arquivos abertos";
+inline constexpr std::string_view kSrvMissingValue = "falta o valor de %s";
+inline constexpr std::string_view kSrvInvalidPort = "porta inválida: %s";
+inline constexpr std::string_view kSrvUnknownOption = "opção desconhecida: %s";
+inline constexpr std::string_view kSrvListening = "escutando em %s:%s";
+inline constexpr std::string_view kSrvPortFileNotWritten = "não foi possível gravar %s";
+inline constexpr std::string_view kSrvSignalReceived = "sinal %s recebido, encerrando";
 
 }  // namespace vorncom::msg
