@@ -17,7 +17,7 @@ TEST(FailureCodesTest, EachStepTranslatesItsFamilies) {
   const ERenameFileError no_header("no header");
   const ECompressSearchError search("search");
   const EProtocolError protocol("protocol");
-  const archive::EInvalidHeader no_archive(std::string(archive::messages::kInvalidHeader));
+  const archive::EInvalidHeader no_archive{std::string(archive::messages::kInvalidHeader)};
   const std::bad_alloc no_memory;
   const std::runtime_error other("other");
   using S = FailedStep;
