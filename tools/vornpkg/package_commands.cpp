@@ -16,6 +16,7 @@
 #include "archive/stored_names.h"
 #include "common/atomic_file.h"
 #include "common/cp1252.h"
+#include "common/messages.h"
 #include "common/text.h"
 #include "common/variant.h"
 #include "package/configuration_file.h"
@@ -296,7 +297,7 @@ int Servers(const std::vector<std::string>& args, std::ostream& out) {
     const ByteArray& bytes = manager.server_data().AsBytes();
     servers = rpc::DecodeServerList(bytes.bytes);
   } else if (action != "add") {
-    throw CommandError{"O arquivo de configurações (" + file + ") não foi encontrado."};
+    throw CommandError{msg::Format(msg::kConfigFileMissing, {file})};
   }
 
   if (action == "list") {
