@@ -22,7 +22,7 @@ namespace {
 template <typename Operation>
 uint8_t GuardCode(Operation&& operation) noexcept {
   try {
-    return operation();
+    return ToByte(operation());
   } catch (const std::exception& e) {
     const ResultCode code = package::ResultCodeFor(e, package::FailedStep::kUnexpected);
     try {
@@ -75,7 +75,7 @@ VORNCOM_API uint8_t VORNCOM_CALL FileSent(const unsigned char* package_path) {
 }
 
 VORNCOM_API uint8_t VORNCOM_CALL GetFile(const unsigned char* file_name, VARIANT* client_info) {
-  return GuardCode([&]() -> uint8_t {
+  return GuardCode([&]() -> vorncom::ResultCode {
     vorncom::Variant info;
     bool readable = client_info != nullptr;
     if (readable) {

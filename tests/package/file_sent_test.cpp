@@ -34,7 +34,7 @@ TEST_F(FileSentTest, Outcomes) {
   };
   for (const auto& c : cases) {
     const FileSentOutcome o = CheckFileSent(c.package, c.data, work_);
-    EXPECT_EQ(o.result_code, c.code) << c.what;
+    EXPECT_EQ(ToByte(o.result_code), c.code) << c.what;
     EXPECT_EQ(o.package_sent, c.sent) << c.what;
     EXPECT_EQ(o.sent_state_known, c.known) << c.what;
     EXPECT_EQ(o.message ? o.message->text : "", c.message) << c.what;
@@ -48,7 +48,7 @@ TEST_F(FileSentTest, WorkFolderFailureGives16) {
   const std::string package =
       MakePackage("r.zip", {{"protocolo.rec", "[Documento]\r\nNome Arquivo=r.zip\r\n"}});
   const FileSentOutcome o = CheckFileSent(package, NewProtocolData(), dir_ / "x/y/Trabalho/");
-  EXPECT_EQ(o.result_code, 16);
+  EXPECT_EQ(ToByte(o.result_code), 16);
   EXPECT_FALSE(o.sent_state_known);
   EXPECT_EQ(o.message->text, "Erro ao " + std::string(msg::kCreateTempFolder) + ".");
 }
@@ -64,7 +64,7 @@ TEST_F(FileSentTest, DamagedRecordEntryGives19AndCleansTheWorkFolder) {
   std::ofstream(work_ + "stale.rec") << "x";
 
   const FileSentOutcome o = CheckFileSent(package, NewProtocolData(), work_);
-  EXPECT_EQ(o.result_code, 19);
+  EXPECT_EQ(ToByte(o.result_code), 19);
   EXPECT_FALSE(o.sent_state_known);
   EXPECT_EQ(o.message->text, "Erro ao " + std::string(msg::kExtractProtocol) + ".");
   EXPECT_FALSE(std::filesystem::exists(work_ + "stale.rec"));
