@@ -232,11 +232,11 @@ int Receipt(const std::vector<std::string>& args, std::ostream& out) {
 
   ScratchFolder scratch;
   const FileSentOutcome outcome = CheckFileSent(package, NewProtocolData(), scratch.path());
-  if (outcome.result_code == 4) {
+  if (outcome.result_code == ResultCode::kNotSent) {
     out << package << " holds no protocol record\n";
     return kNo;
   }
-  if (outcome.result_code != 3) {
+  if (outcome.result_code != ResultCode::kAlreadySent) {
     throw CommandError{outcome.message ? outcome.message->text : "the record cannot be read"};
   }
   archive::ExtractPackageEntries(SingleNameList(kProtocolFileName), package, scratch.path(), true);
