@@ -24,6 +24,12 @@
 #ifndef VORNCOM_CLIENT_H
 #define VORNCOM_CLIENT_H
 
+/* The version of the library this header describes. A library with the same major version
+ * (the number in its soname, libVornComClient.so.1) serves every host built against it. */
+#define VORNCOM_VERSION_MAJOR 1
+#define VORNCOM_VERSION_MINOR 3
+#define VORNCOM_VERSION_PATCH 0
+
 #include <stddef.h>
 #include <stdint.h>
 #include <stdlib.h>

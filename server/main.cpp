@@ -45,6 +45,9 @@ int main(int argc, char** argv) {
     if (arg == "--help" || arg == "-h") {
       std::cout << msg::kSrvUsage;
       return 0;
+    } else if (arg == "--version") {
+      std::cout << "vorncom-server " VORNCOM_VERSION "\n";
+      return 0;
     } else if (arg == "--config") {
       config_path = value();
     } else if (arg == "--port") {

@@ -438,6 +438,7 @@ inline constexpr std::string_view kSrvUsage =
     "  --port PORTA         porta de escuta (substitui listen_port; 0 escolhe uma livre)\n"
     "  --port-file ARQUIVO  grava a porta de escuta nesse arquivo quando pronto\n"
     "  --help               mostra esta ajuda\n"
+    "  --version            mostra a versão\n"
     "\n"
     "Encerra de forma ordenada com SIGINT ou SIGTERM.\n";
 // Each follows "vorncom-server: " on standard error.

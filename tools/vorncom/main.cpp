@@ -37,8 +37,10 @@ Options (each calls the matching setting export before the command):
   --footer FILE                 DefineComReceiptFooter: up to 12 lines of FILE (UTF-8)
   --footer-default              DefineComReceiptFooter with Null: the default lines
   --protocol FIELD=VALUE        DefineComProtocolData element 1..14 (repeatable)
-  --library PATH                the library to load (default: the one built with this tool)
+  --library PATH                the library to load (default: libVornComClient.so.1, found
+                                by the system's library search path)
   --unattended                  answer every message with its default button (no windows)
+  --version                     print the version and exit
 
 The exit code is the export's result code (0 for commands without one).
 )";
@@ -158,6 +160,9 @@ int main(int argc, char** argv) {
     const std::string& a = args[i];
     if (a == "--help") {
       std::cout << kUsage;
+      return 0;
+    } else if (a == "--version") {
+      std::cout << "vorncom " VORNCOM_VERSION "\n";
       return 0;
     } else if (a == "--server") {
       server = need(a);

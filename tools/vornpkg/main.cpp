@@ -9,7 +9,8 @@ namespace {
 
 void PrintHelp(std::ostream& out) {
   out << "Usage: vornpkg COMMAND [ARGS...]\n"
-         "       vornpkg COMMAND --help\n\n"
+         "       vornpkg COMMAND --help\n"
+         "       vornpkg --version\n\n"
          "Commands:\n";
   for (const auto& c : vornpkg::CommandTable::All())
     out << "  " << c.usage << "\n      " << c.summary << "\n";
@@ -28,6 +29,10 @@ int main(int argc, char** argv) {
   if (args.empty()) {
     PrintHelp(std::cerr);
     return vornpkg::kExitUsage;
+  }
+  if (args[0] == "--version") {
+    std::cout << "vornpkg " VORNCOM_VERSION "\n";
+    return vornpkg::kExitOk;
   }
   if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
     if (args.size() > 1) {
