@@ -123,3 +123,12 @@ if(VORNCOM_HELP2MAN AND NOT VORNCOM_FUZZ)
 elseif(NOT VORNCOM_FUZZ)
   message(STATUS "help2man not found: no manual pages (scripts/setup installs it)")
 endif()
+
+# Everything the install rules take, so that packages can be made without building the tests.
+add_custom_target(vorncom_package_contents)
+add_dependencies(vorncom_package_contents VornComClient vorncom vornpkg vorncom-server
+  vorncom_changelog)
+if(TARGET vorncom_manual_page)
+  add_dependencies(vorncom_package_contents vorncom_manual_page vornpkg_manual_page
+    vorncom-server_manual_page)
+endif()
