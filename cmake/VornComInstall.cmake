@@ -64,8 +64,15 @@ install(FILES ${PROJECT_BINARY_DIR}/vorncomclient.pc
 install(TARGETS vorncom vornpkg RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
 # An administrator's daemon, so sbin and manual section 8.
 install(TARGETS vorncom-server RUNTIME DESTINATION ${CMAKE_INSTALL_SBINDIR} COMPONENT server)
+# /usr keeps its settings in /etc; any other prefix keeps them inside, so that
+# `cmake --install --prefix DIR` writes nothing outside DIR.
+if(CMAKE_INSTALL_PREFIX STREQUAL "/usr")
+  set(vorncom_conf_dir ${CMAKE_INSTALL_FULL_SYSCONFDIR}/vorncom)
+else()
+  set(vorncom_conf_dir ${CMAKE_INSTALL_SYSCONFDIR}/vorncom)
+endif()
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/server.conf
-  DESTINATION ${CMAKE_INSTALL_FULL_SYSCONFDIR}/vorncom COMPONENT server)
+  DESTINATION ${vorncom_conf_dir} COMPONENT server)
 configure_file(${PROJECT_SOURCE_DIR}/packaging/vorncom-server.service.in
   ${PROJECT_BINARY_DIR}/vorncom-server.service @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/vorncom-server.service
