@@ -95,12 +95,53 @@ class Session : public std::enable_shared_from_this<Session> {
     }
     // The handshake has a deadline of its own: a client that stalls it loses its session.
     ArmTimer(context_.config.tls_handshake_timeout);
+    socket_.async_wait(
+        tcp::socket::wait_read, [self = shared_from_this()](const std::error_code& ec) {
+          if (ec || !self->socket_.is_open()) return;
+          uint8_t first = 0;
+          std::error_code peek_error;
+          const size_t n =
+              self->socket_.receive(asio::buffer(&first, 1), tcp::socket::message_peek, peek_error);
+          if (peek_error || n == 0) return self->Close("conexão encerrada pelo cliente");
+          if (first != kTlsHandshakeRecord) return self->RefusePlain();
+          self->Handshake();
+        });
+  }
+
+ private:
+  // A TLS record starts with its content type; a client's first one is a handshake record.
+  static constexpr uint8_t kTlsHandshakeRecord = 22;
+  // A fatal protocol_version alert: what a plain client gets instead of an answer, so that it
+  // can tell that the port speaks TLS. OpenSSL closes such a connection without a word.
+  static constexpr std::array<uint8_t, 7> kPlainClientAlert{21, 3, 3, 0, 2, 2, 70};
+
+  void RefusePlain() {
+    Log("negociação TLS recusada: cliente sem TLS");
+    asio::async_write(socket_, asio::buffer(kPlainClientAlert),
+                      [self = shared_from_this()](const std::error_code& ec, size_t) {
+                        if (ec) return self->CloseSocket();
+                        std::error_code ignored;
+                        self->socket_.shutdown(tcp::socket::shutdown_send, ignored);
+                        self->Drain();
+                      });
+  }
+
+  // Reads until the client closes (or the timer ends the session), so that the client's unread
+  // bytes do not turn the close into a reset that could destroy the alert before it is read.
+  void Drain() {
+    in_.resize(kInitialBuffer);
+    socket_.async_read_some(asio::buffer(in_),
+                            [self = shared_from_this()](const std::error_code& ec, size_t) {
+                              if (ec) return self->CloseSocket();
+                              self->Drain();
+                            });
+  }
+
+  void Handshake() {
     tls_->async_handshake(
         asio::ssl::stream_base::server, [self = shared_from_this()](const std::error_code& ec) {
           if (!self->socket_.is_open()) return;
-          if (ec) {
-            return self->Close("negociação TLS recusada: " + HandshakeFailure(ec));
-          }
+          if (ec) return self->Close("negociação TLS recusada: " + HandshakeFailure(ec));
           self->secured_ = true;
           self->ArmTimer();
           self->ReadFrame();

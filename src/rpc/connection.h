@@ -59,6 +59,8 @@ class Connection {
   void Open();
   void Close();
   bool Connected() const { return transport_ != nullptr; }
+  // The secure protocol of the open connection ("TLSv1.3"), empty for plain TCP or when closed.
+  std::string SecureProtocol() const { return transport_ ? transport_->Protocol() : ""; }
 
   // The largest packet size a transfer over this connection can use: a data packet call then
   // fits in one frame each way.

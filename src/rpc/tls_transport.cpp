@@ -218,6 +218,7 @@ class TlsTransport final : public Transport {
   }
 
   bool HasBuffered() const override { return SSL_has_pending(ssl_.get()) == 1; }
+  std::string Protocol() const override { return SSL_get_version(ssl_.get()); }
 
  private:
   // Turns an OpenSSL failure into a wait, an end of stream, a socket error, or the exception

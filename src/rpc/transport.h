@@ -38,6 +38,8 @@ class Transport {
   virtual Progress Receive(std::span<uint8_t> into) = 0;
   // True when Receive has bytes without the socket being readable (decrypted and held).
   virtual bool HasBuffered() const { return false; }
+  // The negotiated protocol ("TLSv1.3", "TLSv1.2"), empty for plain TCP.
+  virtual std::string Protocol() const { return ""; }
 
  private:
   int fd_;
