@@ -84,9 +84,9 @@ bool ServerConnector::ChooseEndpoints() {
 
 ConnectOutcome ServerConnector::ConnectOnce(const ConnectRequest& request, bool& try_next) {
   if (!connection_) {
-    connection_ = std::make_unique<rpc::Connection>(
-        rpc::kServerGUID, rpc::kServerName,
-        rpc::ConnectionOptions{.transport = rpc::LoadTransportPolicy()});
+    rpc::ConnectionOptions options;
+    options.transport = rpc::LoadTransportPolicy();
+    connection_ = std::make_unique<rpc::Connection>(rpc::kServerGUID, rpc::kServerName, options);
     connection_->SetBroker(&broker_);
     server_.reset();
   }

@@ -72,6 +72,12 @@ rpc::TransportPolicy TestTransport() {
   return policy;
 }
 
+rpc::TransportPolicy PlainTransport() {
+  rpc::TransportPolicy policy;
+  policy.tls = false;
+  return policy;
+}
+
 std::unique_ptr<rpc::Connection> Connect(uint16_t port, std::chrono::milliseconds io_timeout,
                                          const rpc::TransportPolicy& transport) {
   rpc::ConnectionOptions options;

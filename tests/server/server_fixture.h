@@ -54,6 +54,8 @@ class TestServer {
 
 // The client policy of the tests: TLS, trusting the test CA.
 rpc::TransportPolicy TestTransport();
+// Plain TCP, for tests of the framing that write raw bytes.
+rpc::TransportPolicy PlainTransport();
 
 // An open client connection to 127.0.0.1:port, over `transport`.
 std::unique_ptr<rpc::Connection> Connect(
