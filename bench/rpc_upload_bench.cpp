@@ -44,7 +44,10 @@ void UploadThroughServer(benchmark::State& state) {
     server::ReceptionService service(context);
     const uint16_t port = service.Start();
 
-    rpc::Connection connection(rpc::kServerGUID, rpc::kServerName);
+    // The server above has no certificate: this measures the framing over plain TCP.
+    rpc::ConnectionOptions options;
+    options.transport.tls = false;
+    rpc::Connection connection(rpc::kServerGUID, rpc::kServerName, options);
     connection.SetAddress("127.0.0.1");
     connection.SetPort(port);
     connection.Open();

@@ -72,6 +72,7 @@ int main(int argc, char** argv) {
   sigemptyset(&signals);
   sigaddset(&signals, SIGINT);
   sigaddset(&signals, SIGTERM);
+  sigaddset(&signals, SIGHUP);
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   std::signal(SIGPIPE, SIG_IGN);
   RaiseDescriptorLimit();
@@ -82,10 +83,12 @@ int main(int argc, char** argv) {
     ServerContext context(std::move(config));
     ReceptionService service(context);
     const uint16_t bound = service.Start();
+    const bool tls = context.Tls() != nullptr;
     std::cerr << "vorncom-server: "
               << msg::Format(msg::kSrvListening,
                              {context.config.listen_address, std::to_string(bound)})
-              << std::endl;
+              << (tls ? msg::kSrvOverTls : msg::kSrvOverPlainTcp) << std::endl;
+    if (!tls) std::cerr << "vorncom-server: " << msg::kSrvNoCertificate << std::endl;
     if (!port_file.empty()) {
       try {
         vorncom::WriteFileAtomically(port_file, std::to_string(bound) + "\n");
@@ -96,7 +99,17 @@ int main(int argc, char** argv) {
       }
     }
     int received = 0;
-    sigwait(&signals, &received);
+    while (sigwait(&signals, &received) == 0 && received == SIGHUP) {
+      // New handshakes use the files as they are now; running sessions keep their keys.
+      try {
+        if (tls) context.ReloadTls();
+        std::cerr << "vorncom-server: " << (tls ? msg::kSrvTlsReloaded : msg::kSrvNothingToReload)
+                  << std::endl;
+      } catch (const std::exception& e) {
+        std::cerr << "vorncom-server: " << msg::Format(msg::kSrvTlsReloadFailed, {e.what()})
+                  << std::endl;
+      }
+    }
     std::cerr << "vorncom-server: "
               << msg::Format(msg::kSrvSignalReceived, {std::to_string(received)}) << std::endl;
     service.Stop();

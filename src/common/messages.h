@@ -440,7 +440,7 @@ inline constexpr std::string_view kSrvUsage =
     "  --help               mostra esta ajuda\n"
     "  --version            mostra a versão\n"
     "\n"
-    "Encerra de forma ordenada com SIGINT ou SIGTERM.\n";
+    "Encerra de forma ordenada com SIGINT ou SIGTERM; SIGHUP relê o certificado TLS.\n";
 // Each follows "vorncom-server: " on standard error.
 inline constexpr std::string_view kSrvNoDescriptorLimit =
     "não foi possível elevar o limite de arquivos abertos";
@@ -450,5 +450,57 @@ inline constexpr std::string_view kSrvUnknownOption = "opção desconhecida: %s"
 inline constexpr std::string_view kSrvListening = "escutando em %s:%s";
 inline constexpr std::string_view kSrvPortFileNotWritten = "não foi possível gravar %s";
 inline constexpr std::string_view kSrvSignalReceived = "sinal %s recebido, encerrando";
+
+// Secure connection (TLS): why one could not be made, shown in the details of code 8.
+inline constexpr std::string_view kTlsExpired = "O certificado do servidor expirou em %s.";
+inline constexpr std::string_view kTlsNotYetValid =
+    "O certificado do servidor só é válido a partir de %s.";
+inline constexpr std::string_view kTlsWrongName = "O certificado do servidor não pertence a '%s'.";
+inline constexpr std::string_view kTlsUntrusted =
+    "O certificado do servidor não é de uma autoridade confiável.";
+inline constexpr std::string_view kTlsCertificateRejected =
+    "O certificado do servidor não pôde ser verificado (erro %s).";
+inline constexpr std::string_view kTlsServerNotTls = "O servidor não usa conexão segura (TLS).";
+inline constexpr std::string_view kTlsServerRequiresTls =
+    "O servidor exige conexão segura (TLS), que está desligada neste computador.";
+inline constexpr std::string_view kTlsClientCertificateRefused =
+    "O servidor recusou o certificado do cliente.";
+inline constexpr std::string_view kTlsClientCertificateRequired =
+    "O servidor exige um certificado do cliente, e nenhum está configurado.";
+inline constexpr std::string_view kTlsVersionRefused =
+    "O servidor não aceita as versões 1.2 e 1.3 do TLS.";
+inline constexpr std::string_view kTlsClosedInHandshake =
+    "O servidor encerrou a conexão durante a negociação da conexão segura (TLS).";
+inline constexpr std::string_view kTlsHandshakeFailed =
+    "A negociação da conexão segura (TLS) com o servidor falhou (%s).";
+inline constexpr std::string_view kTlsChannelFailed = "A conexão segura (TLS) falhou (%s).";
+inline constexpr std::string_view kTlsCaFileUnreadable =
+    "Não foi possível ler o arquivo de autoridades confiáveis '%s'.";
+inline constexpr std::string_view kTlsSystemStoreUnreadable =
+    "Não foi possível ler as autoridades confiáveis do sistema.";
+inline constexpr std::string_view kTlsClientCertificateIncomplete =
+    "O certificado do cliente e a sua chave devem ser configurados juntos.";
+inline constexpr std::string_view kTlsClientCertificateUnreadable =
+    "Não foi possível carregar o certificado do cliente '%s' com a chave '%s'.";
+inline constexpr std::string_view kTlsHandshakeTimedOut =
+    "na negociação da conexão segura (TLS) com o servidor";
+// vorncom-server's TLS: after its "escutando em" line, and on standard error.
+inline constexpr std::string_view kSrvOverTls = " (TLS)";
+inline constexpr std::string_view kSrvOverPlainTcp = " (TCP sem TLS)";
+inline constexpr std::string_view kSrvNoCertificate =
+    "nenhum certificado configurado (tls_certificate): as conexões não são cifradas";
+inline constexpr std::string_view kSrvTlsReloaded = "certificado TLS recarregado";
+inline constexpr std::string_view kSrvNothingToReload = "sem TLS, nada a recarregar";
+inline constexpr std::string_view kSrvTlsReloadFailed =
+    "%s O certificado anterior continua em uso.";
+inline constexpr std::string_view kSrvTlsKeysTogether =
+    "tls_certificate e tls_private_key devem ser dados juntos";
+inline constexpr std::string_view kSrvTlsClientCaAlone = "tls_client_ca exige tls_certificate";
+inline constexpr std::string_view kSrvTlsVersion = "esperado 1.2 ou 1.3";
+inline constexpr std::string_view kSrvTlsFileUnusable = "Não foi possível usar %s %s: %s.";
+inline constexpr std::string_view kSrvTlsStartFailed = "Não foi possível iniciar o TLS.";
+inline constexpr std::string_view kSecureConnectionFailedDetails =
+    "%s\r\nA conexão segura com o computador d%s não pôde ser estabelecida. Consulte o pessoal do "
+    "suporte de sua rede.";
 
 }  // namespace vorncom::msg

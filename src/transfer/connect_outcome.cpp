@@ -138,7 +138,8 @@ OutcomeRule RuleFor(ConnectOutcome outcome, Flow flow) {
 }
 
 void ShowNotice(Notice notice, Flow flow, bool show_status, const std::string& institution,
-                const std::string& form_label, TransferView& view) {
+                const std::string& form_label, TransferView& view,
+                const std::string& secure_failure) {
   const bool sending = flow == Flow::kSend;
   std::string text;
   std::string details;
@@ -164,7 +165,10 @@ void ShowNotice(Notice notice, Flow flow, bool show_status, const std::string& i
       break;
     case N::kNoConnection:
       text = msg::Format(msg::kConnectionFailed, {institution});
-      details = msg::Format(msg::kConnectionFailedDetails, {institution, institution, institution});
+      details =
+          secure_failure.empty()
+              ? msg::Format(msg::kConnectionFailedDetails, {institution, institution, institution})
+              : msg::Format(msg::kSecureConnectionFailedDetails, {secure_failure, institution});
       kind = MessageKind::kError;
       break;
     case N::kNoSockets:

@@ -1,4 +1,5 @@
 #include "server/config.h"
+#include "server/tls_context.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +8,8 @@ namespace {
 
 std::string ErrorOf(const std::string& text) {
   try {
-    ParseServerConfig(text);
+    // The TLS files are read when the server starts, with the same kind of refusal.
+    LoadServerTls(ParseServerConfig(text));
   } catch (const EServerConfigError& e) {
     return e.what();
   }
@@ -39,6 +41,15 @@ TEST(ServerConfigTest, BadSettingsNameTheLineTheKeyAndTheValue) {
       {"workers 2", "Configuração inválida na linha 1: falta \"=\" em \"workers 2\"."},
       {"\nno_such_key = 1",
        "Configuração inválida na linha 2: chave desconhecida \"no_such_key\"."},
+      {"tls_certificate = /x.pem",
+       "Configuração inválida: tls_certificate e tls_private_key devem ser dados juntos."},
+      {"tls_private_key = /x.key",
+       "Configuração inválida: tls_certificate e tls_private_key devem ser dados juntos."},
+      {"tls_client_ca = /ca.pem", "Configuração inválida: tls_client_ca exige tls_certificate."},
+      {"tls_max_version = 1.1", "linha 1, tls_max_version = \"1.1\": esperado 1.2 ou 1.3."},
+      {"tls_handshake_timeout_ms = 0", "linha 1, tls_handshake_timeout_ms = \"0\": esperado"},
+      {"tls_certificate = /no/such.pem\ntls_private_key = /no/such.key",
+       "Não foi possível usar tls_certificate /no/such.pem: "},
   };
   for (const Row& row : rows)
     EXPECT_NE(ErrorOf(row.text).find(row.message), std::string::npos)
