@@ -178,4 +178,22 @@ inline constexpr std::string_view kNoProtocolNumber =
 inline constexpr std::string_view kCannotOpenFile = "Não foi possível abrir o arquivo \"%s\".";
 inline constexpr std::string_view kUnknownError = "Erro desconhecido";
 
+// Connections through an HTTP proxy: why the proxy gave no tunnel. The proxy and the target are
+// named "host:port".
+inline constexpr std::string_view kProxyInvalidSetting =
+    "A definição de proxy em %s é inválida; use host:porta ou http://[usuário:senha@]host:porta.";
+inline constexpr std::string_view kProxyNotFound = "Não foi possível localizar o proxy %s.";
+inline constexpr std::string_view kProxyUnreachable = "Não foi possível conectar ao proxy %s.";
+inline constexpr std::string_view kProxyTimeout = "O proxy %s não respondeu a tempo.";
+inline constexpr std::string_view kProxyClosed = "O proxy %s encerrou a conexão sem responder.";
+inline constexpr std::string_view kProxyInvalidAnswer = "O proxy %s respondeu de forma inválida.";
+inline constexpr std::string_view kProxyAnswerTooLarge =
+    "O proxy %s enviou uma resposta grande demais.";
+// The status code in parentheses.
+inline constexpr std::string_view kProxyAuthRequired = "O proxy exige autenticação (%s).";
+inline constexpr std::string_view kProxyAuthRefused = "O proxy recusou a autenticação (%s).";
+inline constexpr std::string_view kProxyRefused = "O proxy recusou a conexão com %s (%s).";
+inline constexpr std::string_view kProxyBadTarget =
+    "O nome do servidor contém caracteres que não podem ser pedidos ao proxy.";
+
 }  // namespace vorncom::msg

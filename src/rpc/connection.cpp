@@ -15,8 +15,10 @@
 #include <climits>
 #include <cstring>
 #include <memory>
+#include <optional>
 
 #include "rpc/broker.h"
+#include "rpc/http_proxy.h"
 
 namespace vorncom::rpc {
 
@@ -108,6 +110,11 @@ void Connection::Open() {
 }
 
 void Connection::ConnectTo(const std::string& node, bool numeric) {
+  // The proxy resolves the name: a host that must use one often has no name service of its own.
+  if (const std::optional<ProxySettings> proxy = ProxyFor(node)) {
+    fd_ = OpenProxyTunnel(*proxy, node, port_, Clock::now() + options_.connect_timeout);
+    return;
+  }
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
