@@ -195,5 +195,9 @@ inline constexpr std::string_view kProxyAuthRefused = "O proxy recusou a autenti
 inline constexpr std::string_view kProxyRefused = "O proxy recusou a conexão com %s (%s).";
 inline constexpr std::string_view kProxyBadTarget =
     "O nome do servidor contém caracteres que não podem ser pedidos ao proxy.";
+// Details of code 8 when the proxy is to blame: the reason, then the institution.
+inline constexpr std::string_view kProxyFailedDetails =
+    "%s\r\nA conexão com o computador d%s passa pelo proxy da rede, que não a estabeleceu. "
+    "Consulte o pessoal do suporte de sua rede.";
 
 }  // namespace vorncom::msg

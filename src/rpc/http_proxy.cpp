@@ -163,7 +163,7 @@ std::pair<const char*, const char*> Env(std::initializer_list<const char*> names
 }
 
 [[noreturn]] void InvalidSetting(std::string_view where) {
-  throw EConnectionError(msg::Format(msg::kProxyInvalidSetting, {where}));
+  throw EProxyError(msg::Format(msg::kProxyInvalidSetting, {where}));
 }
 
 std::optional<Registry::Value> RegistryValue(const Registry& registry, std::string_view name) {
@@ -219,7 +219,7 @@ int ConnectToProxy(const ProxySettings& proxy, const std::string& name,
   addrinfo* found = nullptr;
   const std::string service = std::to_string(proxy.port);
   if (::getaddrinfo(proxy.host.c_str(), service.c_str(), &hints, &found) != 0)
-    throw EConnectionError(msg::Format(msg::kProxyNotFound, {name}));
+    throw EProxyError(msg::Format(msg::kProxyNotFound, {name}));
   std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> list(found, ::freeaddrinfo);
 
   for (addrinfo* ai = found; ai != nullptr; ai = ai->ai_next) {
@@ -231,7 +231,7 @@ int ConnectToProxy(const ProxySettings& proxy, const std::string& name,
       err = errno;
       if (err == EINPROGRESS) {
         if (!WaitFor(fd.get(), POLLOUT, deadline))
-          throw ETimeoutError(msg::Format(msg::kProxyTimeout, {name}));
+          throw EProxyError(msg::Format(msg::kProxyTimeout, {name}));
         socklen_t len = sizeof err;
         if (::getsockopt(fd.get(), SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = errno;
       }
@@ -241,7 +241,7 @@ int ConnectToProxy(const ProxySettings& proxy, const std::string& name,
     ::setsockopt(fd.get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     return fd.release();
   }
-  throw EConnectionError(msg::Format(msg::kProxyUnreachable, {name}));
+  throw EProxyError(msg::Format(msg::kProxyUnreachable, {name}));
 }
 
 void SendAll(int fd, std::string_view data, const std::string& name, Clock::time_point deadline) {
@@ -251,9 +251,9 @@ void SendAll(int fd, std::string_view data, const std::string& name, Clock::time
       data.remove_prefix(static_cast<size_t>(n));
     } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
       if (!WaitFor(fd, POLLOUT, deadline))
-        throw ETimeoutError(msg::Format(msg::kProxyTimeout, {name}));
+        throw EProxyError(msg::Format(msg::kProxyTimeout, {name}));
     } else if (errno != EINTR) {
-      throw EConnectionError(msg::Format(msg::kProxyClosed, {name}));
+      throw EProxyError(msg::Format(msg::kProxyClosed, {name}));
     }
   }
 }
@@ -372,7 +372,7 @@ int OpenProxyTunnel(const ProxySettings& proxy, const std::string& target_host, 
   // The name goes into the request line: a server list could otherwise smuggle in headers.
   if (target_host.empty() || !std::all_of(target_host.begin(), target_host.end(),
                                           [](char c) { return IsHostChar(c, true); }))
-    throw EConnectionError(std::string(msg::kProxyBadTarget));
+    throw EProxyError(std::string(msg::kProxyBadTarget));
   const std::string name = HostPort(proxy.host, proxy.port);
   const std::string target = HostPort(target_host, target_port);
   SocketGuard fd(ConnectToProxy(proxy, name, deadline));
@@ -391,21 +391,21 @@ int OpenProxyTunnel(const ProxySettings& proxy, const std::string& target_host, 
     if (answer.ends_with("\r\n\r\n")) break;
     const size_t held = TerminatorHeld(answer);
     if (answer.size() >= kMaxProxyAnswer)
-      throw EConnectionError(msg::Format(msg::kProxyAnswerTooLarge, {name}));
+      throw EProxyError(msg::Format(msg::kProxyAnswerTooLarge, {name}));
     const size_t want = std::min(4 - held, kMaxProxyAnswer - answer.size());
     char buffer[4];
     const ssize_t n = ::recv(fd.get(), buffer, want, 0);
     if (n > 0) {
       answer.append(buffer, static_cast<size_t>(n));
     } else if (n == 0) {
-      throw EConnectionError(
+      throw EProxyError(
           msg::Format(answer.empty() ? msg::kProxyClosed : msg::kProxyInvalidAnswer, {name}));
     } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
       if (!WaitFor(fd.get(), POLLIN, deadline))
-        throw ETimeoutError(msg::Format(msg::kProxyTimeout, {name}));
+        throw EProxyError(msg::Format(msg::kProxyTimeout, {name}));
       continue;
     } else if (errno != EINTR) {
-      throw EConnectionError(msg::Format(msg::kProxyClosed, {name}));
+      throw EProxyError(msg::Format(msg::kProxyClosed, {name}));
     } else {
       continue;
     }
@@ -415,15 +415,15 @@ int OpenProxyTunnel(const ProxySettings& proxy, const std::string& target_host, 
     status_checked = true;
     // A refusal is known from its first line; its body is of no use here.
     const int code = StatusCode(std::string_view(answer).substr(0, line_end));
-    if (code < 0) throw EConnectionError(msg::Format(msg::kProxyInvalidAnswer, {name}));
+    if (code < 0) throw EProxyError(msg::Format(msg::kProxyInvalidAnswer, {name}));
     if (code >= 200 && code <= 299) continue;
     const std::string code_text = std::to_string(code);
     if (code == 407 || code == 401) {
       const bool sent = !proxy.user.empty() || !proxy.password.empty();
-      throw EConnectionError(
+      throw EProxyError(
           msg::Format(sent ? msg::kProxyAuthRefused : msg::kProxyAuthRequired, {code_text}));
     }
-    throw EConnectionError(msg::Format(msg::kProxyRefused, {target, code_text}));
+    throw EProxyError(msg::Format(msg::kProxyRefused, {target, code_text}));
   }
   return fd.release();
 }

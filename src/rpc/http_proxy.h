@@ -10,6 +10,14 @@
 
 namespace vorncom::rpc {
 
+// The proxy setting or the proxy itself gave no tunnel: a broken setting, a proxy that cannot be
+// reached, refuses, answers garbage or not in time. The message is the reason alone, in words
+// for the user.
+class EProxyError : public EConnectionError {
+ public:
+  using EConnectionError::EConnectionError;
+};
+
 // An HTTP proxy that tunnels connections with CONNECT.
 struct ProxySettings {
   std::string host;  // name or address; an IPv6 address without brackets
@@ -28,7 +36,7 @@ inline constexpr std::string_view kProxyPasswordValue = "ProxySenha";
 // The proxy a connection to `host` (the name or numeric address as dialled) must cross, if any.
 // The registry-layer value Proxy ("host:port") with ProxyUsuario and ProxySenha wins, for every
 // host: it is what an administrator set. Otherwise https_proxy (or HTTPS_PROXY), unless
-// no_proxy (or NO_PROXY) names the host. Empty values count as unset. Throws EConnectionError
+// no_proxy (or NO_PROXY) names the host. Empty values count as unset. Throws EProxyError
 // when the setting in force cannot be read as a proxy: going direct instead would bypass it.
 std::optional<ProxySettings> ProxyFor(const std::string& host);
 
@@ -46,9 +54,8 @@ bool NoProxyMatches(std::string_view list, std::string_view host);
 // Connects to `proxy` and asks it with CONNECT for a tunnel to target_host:target_port, all
 // before `deadline`. Returns the tunnel's socket, non-blocking with TCP_NODELAY, owned by the
 // caller; every byte read from it afterwards is the target's. Reads at most kMaxProxyAnswer
-// bytes of answer, and none past its end. Throws ETimeoutError when the deadline passes and
-// EConnectionError when the proxy cannot be reached or does not open the tunnel, with a text
-// naming the reason.
+// bytes of answer, and none past its end. Throws EProxyError, with a text naming the reason,
+// when the proxy cannot be reached, does not open the tunnel or the deadline passes first.
 int OpenProxyTunnel(const ProxySettings& proxy, const std::string& target_host, int32_t target_port,
                     std::chrono::steady_clock::time_point deadline);
 

@@ -96,7 +96,8 @@ OutcomeRule RuleFor(ConnectOutcome outcome, Flow flow) {
 }
 
 void ShowNotice(Notice notice, Flow flow, bool show_status, const std::string& institution,
-                const std::string& form_label, TransferView& view) {
+                const std::string& form_label, TransferView& view,
+                const std::string& proxy_failure) {
   const bool sending = flow == Flow::kSend;
   std::string text;
   std::string details;
@@ -122,7 +123,10 @@ void ShowNotice(Notice notice, Flow flow, bool show_status, const std::string& i
       break;
     case N::kNoConnection:
       text = msg::Format(msg::kConnectionFailed, {institution});
-      details = msg::Format(msg::kConnectionFailedDetails, {institution, institution, institution});
+      details =
+          proxy_failure.empty()
+              ? msg::Format(msg::kConnectionFailedDetails, {institution, institution, institution})
+              : msg::Format(msg::kProxyFailedDetails, {proxy_failure, institution});
       kind = MessageKind::kError;
       break;
     case N::kNoSockets:

@@ -58,7 +58,10 @@ OutcomeRule RuleFor(ConnectOutcome outcome, Flow flow);
 
 // Shows `notice` as `flow` words it: `institution` with its article, `form_label` as
 // "name (version)". With `show_status` the text also goes to the view's status panel.
+// `proxy_failure`, when not empty, is why the network's proxy gave no connection; the details of
+// kNoConnection then name it instead of the usual reasons.
 void ShowNotice(Notice notice, Flow flow, bool show_status, const std::string& institution,
-                const std::string& form_label, TransferView& view);
+                const std::string& form_label, TransferView& view,
+                const std::string& proxy_failure = {});
 
 }  // namespace vorncom::transfer

@@ -4,6 +4,7 @@
 
 #include "common/environment.h"
 #include "common/messages.h"
+#include "rpc/http_proxy.h"
 #include "rpc/reception_server_proxy.h"
 
 namespace vorncom::transfer {
@@ -101,11 +102,13 @@ ConnectOutcome ServerConnector::ConnectOnce(const ConnectRequest& request, bool&
   }
 
   bool opened = false;
+  proxy_failure_.clear();
   try {
     connection_->Open();
     opened = true;
     return CheckServer(request, try_next);
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    if (dynamic_cast<const rpc::EProxyError*>(&e) != nullptr) proxy_failure_ = e.what();
     // A listed server that cannot be reached at all is skipped like a refusing one; only when
     // no enabled server is left does the connection fail.
     if (!opened && connection_->GetBroker() != nullptr && broker_.Count() > 1 &&

@@ -69,6 +69,9 @@ class ServerConnector {
   // refused, for a send or receive, a size outside 1 to what a frame carries.
   int32_t PacketSize() const;
 
+  // Why the proxy gave no connection at the last failed attempt; empty when none was to blame.
+  const std::string& ProxyFailure() const { return proxy_failure_; }
+
  private:
   // One server: sets `try_next` when it is given up and the next listed one is to be tried.
   ConnectOutcome ConnectOnce(const ConnectRequest& request, bool& try_next);
@@ -95,6 +98,7 @@ class ServerConnector {
   std::unique_ptr<rpc::ReceptionServer> server_;
   bool first_connect_ = true;
   ConnectOutcome recorded_ = ConnectOutcome::kAvailable;  // the first status recorded
+  std::string proxy_failure_;
   std::chrono::milliseconds fall_back_budget_ = kFallBackBudget;
 };
 

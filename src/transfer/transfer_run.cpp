@@ -44,7 +44,8 @@ ConnectRequest TransferRun::MakeConnectRequest(rpc::Operation op) const {
 uint8_t TransferRun::Refuse(ConnectOutcome outcome, Flow flow, const std::string& form_label) {
   const OutcomeRule rule = RuleFor(outcome, flow);
   if (rule.disconnect) Disconnect();
-  ShowNotice(rule.notice, flow, rule.show_status, Institution(), form_label, view);
+  ShowNotice(rule.notice, flow, rule.show_status, Institution(), form_label, view,
+             connector.ProxyFailure());
   if (rule.close_window) {
     Disconnect();
     view.CloseWindow();
