@@ -191,6 +191,17 @@ ServerConfig ParseServerConfig(const std::string& text) {
       c.protocol_prefix = v;
     } else if (key == "log_sessions") {
       c.log_sessions = p.Boolean(v);
+    } else if (key == "tls_certificate") {
+      c.tls_certificate = p.NonEmpty(v);
+    } else if (key == "tls_private_key") {
+      c.tls_private_key = p.NonEmpty(v);
+    } else if (key == "tls_client_ca") {
+      c.tls_client_ca = p.NonEmpty(v);
+    } else if (key == "tls_max_version") {
+      if (v != "1.2" && v != "1.3") p.Fail("esperado 1.2 ou 1.3");
+      c.tls_max_version = v == "1.2" ? 0x0303 : 0x0304;
+    } else if (key == "tls_handshake_timeout_ms") {
+      c.tls_handshake_timeout = std::chrono::milliseconds(p.Integer(v, 1, 600'000));
     } else if (key == "fault_refuse") {
       c.fault_refuse = p.Boolean(v);
     } else if (key == "fault_stall") {
@@ -203,6 +214,11 @@ ServerConfig ParseServerConfig(const std::string& text) {
       FailLine(number, "chave desconhecida \"" + key + "\"");
     }
   }
+  if (c.tls_certificate.empty() != c.tls_private_key.empty())
+    throw EServerConfigError(
+        "Configuração inválida: tls_certificate e tls_private_key devem ser dados juntos.");
+  if (!c.tls_client_ca.empty() && c.tls_certificate.empty())
+    throw EServerConfigError("Configuração inválida: tls_client_ca exige tls_certificate.");
   // A packet travels inside one frame together with its call's other values.
   if (static_cast<size_t>(c.packet_size) + 1024 > c.max_frame) {
     const std::string why = "packet_size " + std::to_string(c.packet_size) +

@@ -58,6 +58,15 @@ struct ServerConfig {
 
   bool log_sessions = true;
 
+  // TLS: with a certificate and its key (PEM files) the port speaks TLS only; with a client CA
+  // every client must present a certificate it signed. No certificate: plain TCP.
+  std::string tls_certificate;
+  std::string tls_private_key;
+  std::string tls_client_ca;
+  int tls_max_version = 0x0304;  // TLS1_3_VERSION; 0x0303 keeps sessions to TLS 1.2
+  // A handshake not done within this is dropped, so no client holds a session by stalling it.
+  std::chrono::milliseconds tls_handshake_timeout{10'000};
+
   // Fault injection for tests.
   bool fault_refuse = false;              // close each connection right after accepting it
   bool fault_stall = false;               // never answer a call after the hello

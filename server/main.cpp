@@ -23,7 +23,7 @@ constexpr char kUsage[] =
     "  --port-file ARQUIVO  grava a porta de escuta nesse arquivo quando pronto\n"
     "  --help               mostra esta ajuda\n"
     "\n"
-    "Encerra de forma ordenada com SIGINT ou SIGTERM.\n";
+    "Encerra de forma ordenada com SIGINT ou SIGTERM; SIGHUP relê o certificado TLS.\n";
 
 // Every session holds a socket and an upload or download file; the soft descriptor limit is
 // often far below what max_sessions needs, while the hard limit allows it.
@@ -76,6 +76,7 @@ int main(int argc, char** argv) {
   sigemptyset(&signals);
   sigaddset(&signals, SIGINT);
   sigaddset(&signals, SIGTERM);
+  sigaddset(&signals, SIGHUP);
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   std::signal(SIGPIPE, SIG_IGN);
   RaiseDescriptorLimit();
@@ -86,8 +87,13 @@ int main(int argc, char** argv) {
     ServerContext context(std::move(config));
     ReceptionService service(context);
     const uint16_t bound = service.Start();
+    const bool tls = context.Tls() != nullptr;
     std::cerr << "vorncom-server: escutando em " << context.config.listen_address << ":" << bound
-              << std::endl;
+              << (tls ? " (TLS)" : " (TCP sem TLS)") << std::endl;
+    if (!tls)
+      std::cerr << "vorncom-server: nenhum certificado configurado (tls_certificate): as conexões "
+                   "não são cifradas"
+                << std::endl;
     if (!port_file.empty()) {
       try {
         vorncom::WriteFileAtomically(port_file, std::to_string(bound) + "\n");
@@ -97,7 +103,18 @@ int main(int argc, char** argv) {
       }
     }
     int received = 0;
-    sigwait(&signals, &received);
+    while (sigwait(&signals, &received) == 0 && received == SIGHUP) {
+      // New handshakes use the files as they are now; running sessions keep their keys.
+      try {
+        if (tls) context.ReloadTls();
+        std::cerr << "vorncom-server: "
+                  << (tls ? "certificado TLS recarregado" : "sem TLS, nada a recarregar")
+                  << std::endl;
+      } catch (const std::exception& e) {
+        std::cerr << "vorncom-server: " << e.what() << " O certificado anterior continua em uso."
+                  << std::endl;
+      }
+    }
     std::cerr << "vorncom-server: sinal " << received << " recebido, encerrando" << std::endl;
     service.Stop();
     return 0;

@@ -1,7 +1,10 @@
 #include "server/reception_service.h"
 
+#include <openssl/ssl.h>
+
 #include <array>
 #include <asio.hpp>
+#include <asio/ssl.hpp>
 #include <optional>
 #include <thread>
 #include <vector>
@@ -18,6 +21,37 @@ using asio::ip::tcp;
 namespace wire = rpc::wire;
 
 using Clock = std::chrono::steady_clock;
+using TlsStream = asio::ssl::stream<tcp::socket&>;
+
+// A TLS stream over `socket` from the server's current context, or nothing for plain TCP.
+std::optional<TlsStream> SecureStream(tcp::socket& socket, const std::shared_ptr<SSL_CTX>& tls) {
+  std::optional<TlsStream> stream;
+  if (tls) stream.emplace(socket, SSL_new(tls.get()));
+  return stream;
+}
+
+// Reads and writes go through TLS when the session has it. Asio allows one read and one write
+// in flight on either; a session never has more.
+template <typename Buffer, typename Handler>
+void ReadSome(tcp::socket& socket, std::optional<TlsStream>& tls, const Buffer& buffer,
+              Handler&& handler) {
+  if (tls) return tls->async_read_some(buffer, std::forward<Handler>(handler));
+  socket.async_read_some(buffer, std::forward<Handler>(handler));
+}
+
+template <typename Buffer, typename Handler>
+void WriteAll(tcp::socket& socket, std::optional<TlsStream>& tls, const Buffer& buffer,
+              Handler&& handler) {
+  if (tls) return asio::async_write(*tls, buffer, std::forward<Handler>(handler));
+  asio::async_write(socket, buffer, std::forward<Handler>(handler));
+}
+
+// Why a handshake failed, as OpenSSL names it.
+std::string HandshakeFailure(const std::error_code& ec) {
+  if (ec == asio::ssl::error::stream_truncated || ec == asio::error::eof)
+    return "conexão encerrada pelo cliente";
+  return ec.message();
+}
 
 // The calls that touch the disk at length (expanding every entry of an upload, syncing files,
 // committing the registry) run on the check pool, so that they never hold up an event loop.
@@ -30,9 +64,11 @@ bool RunsOnPool(const wire::Request& request) {
 class Session : public std::enable_shared_from_this<Session> {
  public:
   // `checks` must outlive the session's last call.
-  Session(ServerContext& context, tcp::socket socket, asio::thread_pool& checks)
+  Session(ServerContext& context, tcp::socket socket, asio::thread_pool& checks,
+          const std::shared_ptr<SSL_CTX>& tls)
       : context_(context),
         socket_(std::move(socket)),
+        tls_(SecureStream(socket_, tls)),
         timer_(socket_.get_executor()),
         checks_(checks) {
     ++context_.sessions;
@@ -53,16 +89,84 @@ class Session : public std::enable_shared_from_this<Session> {
   void Start() {
     Log("conexão de " + peer_);
     if (context_.config.fault_refuse) return Close("recusada (falha simulada)");
-    ArmTimer();
-    ReadFrame();
+    if (!tls_) {
+      ArmTimer();
+      return ReadFrame();
+    }
+    // The handshake has a deadline of its own: a client that stalls it loses its session.
+    ArmTimer(context_.config.tls_handshake_timeout);
+    socket_.async_wait(
+        tcp::socket::wait_read, [self = shared_from_this()](const std::error_code& ec) {
+          if (ec || !self->socket_.is_open()) return;
+          uint8_t first = 0;
+          std::error_code peek_error;
+          const size_t n =
+              self->socket_.receive(asio::buffer(&first, 1), tcp::socket::message_peek, peek_error);
+          if (peek_error || n == 0) return self->Close("conexão encerrada pelo cliente");
+          if (first != kTlsHandshakeRecord) return self->RefusePlain();
+          self->Handshake();
+        });
+  }
+
+ private:
+  // A TLS record starts with its content type; a client's first one is a handshake record.
+  static constexpr uint8_t kTlsHandshakeRecord = 22;
+  // A fatal protocol_version alert: what a plain client gets instead of an answer, so that it
+  // can tell that the port speaks TLS. OpenSSL closes such a connection without a word.
+  static constexpr std::array<uint8_t, 7> kPlainClientAlert{21, 3, 3, 0, 2, 2, 70};
+
+  void RefusePlain() {
+    Log("negociação TLS recusada: cliente sem TLS");
+    asio::async_write(socket_, asio::buffer(kPlainClientAlert),
+                      [self = shared_from_this()](const std::error_code& ec, size_t) {
+                        if (ec) return self->CloseSocket();
+                        std::error_code ignored;
+                        self->socket_.shutdown(tcp::socket::shutdown_send, ignored);
+                        self->Drain();
+                      });
+  }
+
+  // Reads until the client closes (or the timer ends the session), so that the client's unread
+  // bytes do not turn the close into a reset that could destroy the alert before it is read.
+  void Drain() {
+    in_.resize(kInitialBuffer);
+    socket_.async_read_some(asio::buffer(in_),
+                            [self = shared_from_this()](const std::error_code& ec, size_t) {
+                              if (ec) return self->CloseSocket();
+                              self->Drain();
+                            });
+  }
+
+  void Handshake() {
+    tls_->async_handshake(
+        asio::ssl::stream_base::server, [self = shared_from_this()](const std::error_code& ec) {
+          if (!self->socket_.is_open()) return;
+          if (ec) return self->Close("negociação TLS recusada: " + HandshakeFailure(ec));
+          self->secured_ = true;
+          self->ArmTimer();
+          self->ReadFrame();
+        });
   }
 
  private:
   void Log(const std::string& text) { context_.log.Write(handler_->id(), text); }
 
-  void Close(const std::string& why) {
-    if (!socket_.is_open()) return;
+  // With `gracefully`, a TLS session first sends its close_notify (and waits a moment for the
+  // client's); only when nothing else is in flight on the stream.
+  void Close(const std::string& why, bool gracefully = false) {
+    if (!socket_.is_open() || closing_) return;
     Log("encerrada: " + why);
+    if (gracefully && secured_) {
+      closing_ = true;
+      deadline_ = Clock::now() + kCloseGrace;
+      if (!timer_waiting_) WaitForDeadline();
+      return tls_->async_shutdown(
+          [self = shared_from_this()](const std::error_code&) { self->CloseSocket(); });
+    }
+    CloseSocket();
+  }
+
+  void CloseSocket() {
     std::error_code ignored;
     timer_.cancel();
     socket_.shutdown(tcp::socket::shutdown_both, ignored);
@@ -74,8 +178,9 @@ class Session : public std::enable_shared_from_this<Session> {
   // peer dripping a frame loses its session like a silent one. One timer wait is outstanding at
   // a time and re-waits while the deadline lies ahead, so a busy session does not re-arm a timer
   // on every call.
-  void ArmTimer() {
-    deadline_ = Clock::now() + context_.config.idle_timeout;
+  void ArmTimer() { ArmTimer(context_.config.idle_timeout); }
+  void ArmTimer(std::chrono::milliseconds timeout) {
+    deadline_ = Clock::now() + timeout;
     if (!timer_waiting_) WaitForDeadline();
   }
 
@@ -88,7 +193,9 @@ class Session : public std::enable_shared_from_this<Session> {
       // The server's own work does not count against the client's time.
       if (self->on_pool_) return self->ArmTimer();
       if (Clock::now() < self->deadline_) return self->WaitForDeadline();
-      self->Close("tempo esgotado aguardando o cliente");
+      if (self->closing_) return self->CloseSocket();
+      self->Close(self->secured_ || !self->tls_ ? "tempo esgotado aguardando o cliente"
+                                                : "negociação TLS recusada: tempo esgotado");
     });
   }
 
@@ -112,12 +219,12 @@ class Session : public std::enable_shared_from_this<Session> {
       room = std::min(need, std::max(2 * have, have + kInitialBuffer));
     }
     if (in_.size() - in_begin_ < room || in_end_ == in_.size()) Compact(room);
-    socket_.async_read_some(asio::buffer(in_.data() + in_end_, in_.size() - in_end_),
-                            [self = shared_from_this()](const std::error_code& ec, size_t n) {
-                              if (ec) return self->Close("conexão encerrada pelo cliente");
-                              self->in_end_ += n;
-                              self->ReadFrame();
-                            });
+    ReadSome(socket_, tls_, asio::buffer(in_.data() + in_end_, in_.size() - in_end_),
+             [self = shared_from_this()](const std::error_code& ec, size_t n) {
+               if (ec) return self->Close("conexão encerrada pelo cliente");
+               self->in_end_ += n;
+               self->ReadFrame();
+             });
   }
 
   // Moves the unread bytes to the front; the buffer then holds at least `capacity` bytes.
@@ -219,23 +326,26 @@ class Session : public std::enable_shared_from_this<Session> {
   void Send(const wire::Frame& frame, bool close_after) {
     out_ = wire::EncodeFrame(frame);
     ArmTimer();
-    asio::async_write(socket_, asio::buffer(out_),
-                      [self = shared_from_this(), close_after](const std::error_code& ec, size_t) {
-                        if (ec) return self->Close("erro ao enviar");
-                        if (close_after) return self->Close("erro de protocolo");
-                        if (self->out_.capacity() > kKeptBuffer)
-                          std::vector<uint8_t>().swap(self->out_);
-                        self->ArmTimer();
-                        self->ReadFrame();
-                      });
+    WriteAll(socket_, tls_, asio::buffer(out_),
+             [self = shared_from_this(), close_after](const std::error_code& ec, size_t) {
+               if (ec) return self->Close("erro ao enviar");
+               if (close_after) return self->Close("erro de protocolo", true);
+               if (self->out_.capacity() > kKeptBuffer) std::vector<uint8_t>().swap(self->out_);
+               self->ArmTimer();
+               self->ReadFrame();
+             });
   }
 
   // Buffers above this size are released after use, so idle sessions hold little memory.
   static constexpr size_t kKeptBuffer = 256 << 10;
   static constexpr size_t kInitialBuffer = 16 << 10;
+  static constexpr std::chrono::seconds kCloseGrace{1};
 
   ServerContext& context_;
   tcp::socket socket_;
+  std::optional<TlsStream> tls_;  // over socket_
+  bool secured_ = false;          // the handshake is done
+  bool closing_ = false;          // the close_notify is on its way
   asio::steady_timer timer_;
   asio::thread_pool& checks_;
   Clock::time_point deadline_;
@@ -254,27 +364,44 @@ class Session : public std::enable_shared_from_this<Session> {
 // A connection beyond max_sessions. It gets the refusal a bad hello gets (an error frame with
 // seq 0) at once, without waiting for its hello, and holds no session. The socket stays open
 // until the peer closes or a short grace ends, so that the client's unread hello does not turn
-// the close into a reset that could destroy the refusal before the client reads it.
+// the close into a reset that could destroy the refusal before the client reads it. On a TLS port
+// the refusal follows a handshake, within the handshake deadline.
 class Refusal : public std::enable_shared_from_this<Refusal> {
  public:
-  Refusal(tcp::socket socket, const std::string& why)
+  Refusal(tcp::socket socket, const std::string& why, const std::shared_ptr<SSL_CTX>& tls,
+          std::chrono::milliseconds handshake_timeout)
       : socket_(std::move(socket)),
+        tls_(SecureStream(socket_, tls)),
         timer_(socket_.get_executor()),
-        out_(wire::EncodeFrame(wire::Error{0, why})) {}
+        out_(wire::EncodeFrame(wire::Error{0, why})),
+        handshake_timeout_(tls ? handshake_timeout : std::chrono::milliseconds(0)) {}
 
   void Start() {
-    timer_.expires_after(std::chrono::seconds(1));
+    timer_.expires_after(std::chrono::seconds(1) + handshake_timeout_);
     timer_.async_wait([self = shared_from_this()](const std::error_code&) { self->Close(); });
-    asio::async_write(socket_, asio::buffer(out_),
-                      [self = shared_from_this()](const std::error_code& ec, size_t) {
-                        if (ec) return self->Close();
-                        std::error_code ignored;
-                        self->socket_.shutdown(tcp::socket::shutdown_send, ignored);
-                        self->Drain();
-                      });
+    if (!tls_) return Refuse();
+    tls_->async_handshake(asio::ssl::stream_base::server,
+                          [self = shared_from_this()](const std::error_code& ec) {
+                            if (ec) return self->Close();
+                            self->Refuse();
+                          });
   }
 
  private:
+  void Refuse() {
+    WriteAll(
+        socket_, tls_, asio::buffer(out_),
+        [self = shared_from_this()](const std::error_code& ec, size_t) {
+          if (ec) return self->Close();
+          if (self->tls_) {
+            return self->tls_->async_shutdown([self](const std::error_code&) { self->Close(); });
+          }
+          std::error_code ignored;
+          self->socket_.shutdown(tcp::socket::shutdown_send, ignored);
+          self->Drain();
+        });
+  }
+
   void Drain() {
     socket_.async_read_some(asio::buffer(scratch_),
                             [self = shared_from_this()](const std::error_code& ec, size_t) {
@@ -290,8 +417,10 @@ class Refusal : public std::enable_shared_from_this<Refusal> {
   }
 
   tcp::socket socket_;
+  std::optional<TlsStream> tls_;
   asio::steady_timer timer_;
   std::vector<uint8_t> out_;
+  std::chrono::milliseconds handshake_timeout_;
   std::array<uint8_t, 512> scratch_{};
 };
 
@@ -308,15 +437,18 @@ struct ReceptionService::Impl {
         // The count only grows on this thread, so no two accepts both take the last place.
         if (context.sessions.load() >= context.config.max_sessions) {
           context.log.Write(0, "conexão recusada: limite de sessões atingido");
-          auto refusal = std::make_shared<Refusal>(std::move(socket),
-                                                   "O servidor atingiu o limite de " +
-                                                       std::to_string(context.config.max_sessions) +
-                                                       " sessões simultâneas.");
+          auto refusal = std::make_shared<Refusal>(
+              std::move(socket),
+              "O servidor atingiu o limite de " + std::to_string(context.config.max_sessions) +
+                  " sessões simultâneas.",
+              context.Tls(), context.config.tls_handshake_timeout);
           asio::post(target, [refusal] { refusal->Start(); });
           return Accept();
         }
         // The session belongs to the worker whose context owns its socket.
-        auto session = std::make_shared<Session>(context, std::move(socket), *checks);
+        // Each new session takes the context current now, so a reload changes no running one.
+        auto session =
+            std::make_shared<Session>(context, std::move(socket), *checks, context.Tls());
         asio::post(target, [session] { session->Start(); });
         return Accept();
       }

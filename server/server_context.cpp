@@ -4,6 +4,8 @@
 #include <filesystem>
 #include <iostream>
 
+#include "server/tls_context.h"
+
 namespace vorncom::server {
 
 namespace {
@@ -39,7 +41,8 @@ ServerContext::ServerContext(ServerConfig c)
       store_folder(config.data_folder + "/store"),
       download_folder(config.DownloadFolder()),
       registry(PrepareFolders(config), config.protocol_prefix),
-      log(config.log_sessions) {
+      log(config.log_sessions),
+      tls_(LoadServerTls(config)) {
   // A crash between moving an upload into the store and committing its record leaves a stored
   // file without a protocol number; it was never protocolated, so it goes.
   namespace fs = std::filesystem;
@@ -51,6 +54,17 @@ ServerContext::ServerContext(ServerConfig c)
       fs::remove(entry.path(), ignored);
     }
   }
+}
+
+std::shared_ptr<ssl_ctx_st> ServerContext::Tls() const {
+  std::lock_guard lock(tls_mutex_);
+  return tls_;
+}
+
+void ServerContext::ReloadTls() {
+  auto fresh = LoadServerTls(config);
+  std::lock_guard lock(tls_mutex_);
+  tls_ = std::move(fresh);
 }
 
 }  // namespace vorncom::server

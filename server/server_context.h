@@ -2,11 +2,14 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 
 #include "server/config.h"
 #include "server/registry.h"
+
+struct ssl_ctx_st;
 
 namespace vorncom::server {
 
@@ -33,6 +36,17 @@ struct ServerContext {
   Logger log;
   std::atomic<unsigned> sessions{0};
   std::atomic<uint64_t> next_session{1};
+
+  // The TLS context new handshakes use; null when the port is plain TCP. Sessions already
+  // secured keep the context they started with.
+  std::shared_ptr<ssl_ctx_st> Tls() const;
+  // Reads the certificate and key files again. Throws EServerConfigError, keeping the current
+  // context, when they cannot be used.
+  void ReloadTls();
+
+ private:
+  mutable std::mutex tls_mutex_;
+  std::shared_ptr<ssl_ctx_st> tls_;
 };
 
 }  // namespace vorncom::server

@@ -178,6 +178,43 @@ inline constexpr std::string_view kNoProtocolNumber =
 inline constexpr std::string_view kCannotOpenFile = "Não foi possível abrir o arquivo \"%s\".";
 inline constexpr std::string_view kUnknownError = "Erro desconhecido";
 
+// Secure connection (TLS): why one could not be made, shown in the details of code 8.
+inline constexpr std::string_view kTlsExpired = "O certificado do servidor expirou em %s.";
+inline constexpr std::string_view kTlsNotYetValid =
+    "O certificado do servidor só é válido a partir de %s.";
+inline constexpr std::string_view kTlsWrongName = "O certificado do servidor não pertence a '%s'.";
+inline constexpr std::string_view kTlsUntrusted =
+    "O certificado do servidor não é de uma autoridade confiável.";
+inline constexpr std::string_view kTlsCertificateRejected =
+    "O certificado do servidor não pôde ser verificado (erro %s).";
+inline constexpr std::string_view kTlsServerNotTls = "O servidor não usa conexão segura (TLS).";
+inline constexpr std::string_view kTlsServerRequiresTls =
+    "O servidor exige conexão segura (TLS), que está desligada neste computador.";
+inline constexpr std::string_view kTlsClientCertificateRefused =
+    "O servidor recusou o certificado do cliente.";
+inline constexpr std::string_view kTlsClientCertificateRequired =
+    "O servidor exige um certificado do cliente, e nenhum está configurado.";
+inline constexpr std::string_view kTlsVersionRefused =
+    "O servidor não aceita as versões 1.2 e 1.3 do TLS.";
+inline constexpr std::string_view kTlsClosedInHandshake =
+    "O servidor encerrou a conexão durante a negociação da conexão segura (TLS).";
+inline constexpr std::string_view kTlsHandshakeFailed =
+    "A negociação da conexão segura (TLS) com o servidor falhou (%s).";
+inline constexpr std::string_view kTlsChannelFailed = "A conexão segura (TLS) falhou (%s).";
+inline constexpr std::string_view kTlsCaFileUnreadable =
+    "Não foi possível ler o arquivo de autoridades confiáveis '%s'.";
+inline constexpr std::string_view kTlsSystemStoreUnreadable =
+    "Não foi possível ler as autoridades confiáveis do sistema.";
+inline constexpr std::string_view kTlsClientCertificateIncomplete =
+    "O certificado do cliente e a sua chave devem ser configurados juntos.";
+inline constexpr std::string_view kTlsClientCertificateUnreadable =
+    "Não foi possível carregar o certificado do cliente '%s' com a chave '%s'.";
+inline constexpr std::string_view kTlsHandshakeTimedOut =
+    "na negociação da conexão segura (TLS) com o servidor";
+inline constexpr std::string_view kSecureConnectionFailedDetails =
+    "%s\r\nA conexão segura com o computador d%s não pôde ser estabelecida. Consulte o pessoal do "
+    "suporte de sua rede.";
+
 // Connections through an HTTP proxy: why the proxy gave no tunnel. The proxy and the target are
 // named "host:port".
 inline constexpr std::string_view kProxyInvalidSetting =

@@ -17,6 +17,7 @@
 #include <memory>
 #include <optional>
 
+#include "common/messages.h"
 #include "rpc/broker.h"
 #include "rpc/http_proxy.h"
 
@@ -26,22 +27,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Milliseconds left until `deadline`, never negative; poll's timeout argument.
-int Remaining(Clock::time_point deadline) {
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-  return left.count() <= 0 ? 0 : static_cast<int>(std::min<int64_t>(left.count(), INT32_MAX));
-}
-
-// Waits until `fd` is ready for `events`; false on timeout.
-bool WaitFor(int fd, short events, Clock::time_point deadline) {
-  for (;;) {
-    pollfd p{fd, events, 0};
-    const int rc = ::poll(&p, 1, Remaining(deadline));
-    if (rc > 0) return true;
-    if (rc == 0) return false;
-    if (errno != EINTR) return true;  // let the following I/O call report the error
-  }
-}
+constexpr auto kRead = Transport::Wait::kRead;
+constexpr auto kWrite = Transport::Wait::kWrite;
 
 std::string SystemError(int err) { return std::strerror(err); }
 
@@ -59,8 +46,7 @@ std::string Connection::Endpoint() const {
 }
 
 void Connection::Close() {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
+  transport_.reset();
   in_begin_ = in_end_ = 0;
 }
 
@@ -92,7 +78,17 @@ void Connection::Open() {
   try {
     wire::EncodeFrame(wire::Hello{wire::kProtocolVersion, object_guid_, object_name_}, out_);
     SendEncoded();
-    wire::Frame answer = ReceiveFrame();
+    wire::Frame answer;
+    if (in_.size() >= 2) in_[0] = in_[1] = 0;  // bytes of an earlier connection are no answer
+    try {
+      answer = ReceiveFrame();
+    } catch (const ERemoteCallError&) {
+      // A TLS server answers a plain hello with a TLS alert, which reads as an absurd frame
+      // length or not at all.
+      if (!options_.transport.tls && in_.size() >= 2 && LooksLikeTlsRecord(in_))
+        throw ESecureConnectionError(std::string(msg::kTlsServerRequiresTls));
+      throw;
+    }
     if (const auto* error = std::get_if<wire::Error>(&answer)) {
       Close();
       throw EConnectionError("O servidor " + Endpoint() + " recusou a conexão: " + error->message);
@@ -110,9 +106,20 @@ void Connection::Open() {
 }
 
 void Connection::ConnectTo(const std::string& node, bool numeric) {
+  // The stream over the connected socket `fd`, which it takes over.
+  const auto secure = [&](int fd, Clock::time_point deadline) {
+    if (!options_.transport.tls) {
+      transport_ = MakePlainTransport(fd);
+      return;
+    }
+    transport_ = MakeTlsTransport(fd, options_.transport, node, numeric, deadline);
+    if (!transport_) TimedOut(std::string(msg::kTlsHandshakeTimedOut));
+  };
   // The proxy resolves the name: a host that must use one often has no name service of its own.
+  // TLS runs inside the tunnel, verified against the server's name, never the proxy's.
   if (const std::optional<ProxySettings> proxy = ProxyFor(node)) {
-    fd_ = OpenProxyTunnel(*proxy, node, port_, Clock::now() + options_.connect_timeout);
+    const auto deadline = Clock::now() + options_.connect_timeout;
+    secure(OpenProxyTunnel(*proxy, node, port_, deadline), deadline);
     return;
   }
   addrinfo hints{};
@@ -141,7 +148,7 @@ void Connection::ConnectTo(const std::string& node, bool numeric) {
     if (::connect(fd, ai->ai_addr, ai->ai_addrlen) != 0) {
       err = errno;
       if (err == EINPROGRESS) {
-        if (!WaitFor(fd, POLLOUT, deadline)) {
+        if (!WaitForSocket(fd, kWrite, deadline)) {
           ::close(fd);
           timed_out = true;
           break;
@@ -158,7 +165,7 @@ void Connection::ConnectTo(const std::string& node, bool numeric) {
     // Requests and replies are small and strictly alternating; Nagle would hold each for an ACK.
     int one = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    fd_ = fd;
+    secure(fd, deadline);
     return;
   }
   if (timed_out) TimedOut("ao conectar com o servidor");
@@ -185,21 +192,25 @@ void Connection::SendEncoded() {
   const auto deadline = Clock::now() + options_.io_timeout;
   size_t next = 0;  // first part not fully sent
   while (next < parts.size()) {
-    msghdr message{};
-    message.msg_iov = parts.data() + next;
-    message.msg_iovlen = std::min<size_t>(parts.size() - next, IOV_MAX);
-    const ssize_t n = ::sendmsg(fd_, &message, MSG_NOSIGNAL);
-    if (n >= 0) {
-      auto left = static_cast<size_t>(n);
-      while (next < parts.size() && left >= parts[next].iov_len) left -= parts[next++].iov_len;
-      if (left > 0) {
-        parts[next].iov_base = static_cast<uint8_t*>(parts[next].iov_base) + left;
-        parts[next].iov_len -= left;
-      }
-    } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
-      if (!WaitFor(fd_, POLLOUT, deadline)) TimedOut("ao enviar dados ao servidor");
-    } else if (errno != EINTR) {
-      Broken(SystemError(errno));
+    Transport::Progress sent;
+    try {
+      sent = transport_->Send(std::span<const iovec>(
+          parts.data() + next, std::min<size_t>(parts.size() - next, IOV_MAX)));
+    } catch (const ESecureConnectionError&) {
+      Close();
+      throw;
+    }
+    if (sent.error != 0) Broken(SystemError(sent.error));
+    if (sent.wait != Transport::Wait::kNone) {
+      if (!WaitForSocket(transport_->fd(), sent.wait, deadline))
+        TimedOut("ao enviar dados ao servidor");
+      continue;
+    }
+    auto left = sent.bytes;
+    while (next < parts.size() && left >= parts[next].iov_len) left -= parts[next++].iov_len;
+    if (left > 0) {
+      parts[next].iov_base = static_cast<uint8_t*>(parts[next].iov_base) + left;
+      parts[next].iov_len -= left;
     }
   }
   out_.splices.clear();  // they point into the caller's arguments
@@ -210,19 +221,24 @@ void Connection::SendEncoded() {
 void Connection::Fill(std::chrono::steady_clock::time_point deadline) {
   // Waiting first: a reply is hardly ever there the moment the request has gone out, so reading
   // first would cost a failed call each time.
-  if (!WaitFor(fd_, POLLIN, deadline)) TimedOut("aguardando resposta do servidor");
+  auto wait = transport_->HasBuffered() ? Transport::Wait::kNone : kRead;
   for (;;) {
-    const ssize_t n = ::recv(fd_, in_.data() + in_end_, in_.size() - in_end_, 0);
-    if (n > 0) {
-      in_end_ += static_cast<size_t>(n);
+    if (wait != Transport::Wait::kNone && !WaitForSocket(transport_->fd(), wait, deadline))
+      TimedOut("aguardando resposta do servidor");
+    Transport::Progress got;
+    try {
+      got = transport_->Receive(std::span<uint8_t>(in_.data() + in_end_, in_.size() - in_end_));
+    } catch (const ESecureConnectionError&) {
+      Close();
+      throw;
+    }
+    if (got.bytes > 0) {
+      in_end_ += got.bytes;
       return;
     }
-    if (n == 0) Broken("conexão encerrada pelo servidor");
-    if (errno == EAGAIN || errno == EWOULDBLOCK) {
-      if (!WaitFor(fd_, POLLIN, deadline)) TimedOut("aguardando resposta do servidor");
-    } else if (errno != EINTR) {
-      Broken(SystemError(errno));
-    }
+    if (got.closed) Broken("conexão encerrada pelo servidor");
+    if (got.error != 0) Broken(SystemError(got.error));
+    wait = got.wait;
   }
 }
 

@@ -2,12 +2,15 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "common/variant.h"
 #include "rpc/errors.h"
+#include "rpc/transport.h"
+#include "rpc/transport_policy.h"
 #include "rpc/wire.h"
 
 namespace vorncom::rpc {
@@ -19,11 +22,14 @@ struct ConnectionOptions {
   // Each send and each wait for a reply must finish within this time.
   std::chrono::milliseconds io_timeout{60'000};
   size_t max_frame = wire::kDefaultMaxFrame;
+  // TLS unless turned off here; the library fills it from LoadTransportPolicy().
+  TransportPolicy transport;
 };
 
 // One TCP connection to a reception server's remote object, carrying late-bound calls by method
-// name. Blocking; one call at a time; not thread-safe. Any transport or protocol failure closes
-// the connection before the exception leaves.
+// name, over TLS from the first byte unless the options' policy turns it off. Blocking; one call
+// at a time; not thread-safe. Any transport or protocol failure closes the connection before the
+// exception leaves.
 class Connection {
  public:
   // `object_guid` and `object_name` name the remote object the server must serve.
@@ -46,11 +52,15 @@ class Connection {
   void SetBroker(Broker* broker) { broker_ = broker; }
   Broker* GetBroker() const { return broker_; }
 
-  // Connects and exchanges the hello frames. Throws ENoServerAvailable, EConnectionError,
-  // ETimeoutError or EWireError. Does nothing when already connected.
+  // Connects, secures the stream and exchanges the hello frames. Throws ENoServerAvailable,
+  // EConnectionError, ESecureConnectionError (the channel could not be secured, or the peer
+  // speaks TLS where the policy has it off), ETimeoutError or EWireError. Does nothing when
+  // already connected.
   void Open();
   void Close();
-  bool Connected() const { return fd_ >= 0; }
+  bool Connected() const { return transport_ != nullptr; }
+  // The secure protocol of the open connection ("TLSv1.3"), empty for plain TCP or when closed.
+  std::string SecureProtocol() const { return transport_ ? transport_->Protocol() : ""; }
 
   // The largest packet size a transfer over this connection can use: a data packet call then
   // fits in one frame each way.
@@ -85,7 +95,7 @@ class Connection {
   std::string host_;
   int32_t port_ = 0;
   Broker* broker_ = nullptr;
-  int fd_ = -1;
+  std::unique_ptr<Transport> transport_;
   uint32_t next_seq_ = 1;
   wire::GatheredFrame out_;  // the frame being sent; its buffer is kept between calls
   static constexpr size_t kReadBuffer = 64 << 10;

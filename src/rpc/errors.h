@@ -20,6 +20,14 @@ class ETimeoutError : public EConnectionError {
   using EConnectionError::EConnectionError;
 };
 
+// The secure channel (TLS) could not be made or was refused: an untrusted, expired or wrongly
+// named certificate, a peer that does not speak TLS, a refused client certificate, an unusable
+// local policy. The message is the reason alone, in words for the user.
+class ESecureConnectionError : public EConnectionError {
+ public:
+  using EConnectionError::EConnectionError;
+};
+
 // The peer broke the wire protocol (bad frame, bad value, wrong sequence number, version
 // mismatch); the connection is closed.
 class EWireError : public ERemoteCallError {

@@ -42,6 +42,8 @@ ConnectOutcome ServerConnector::Connect(const ConnectRequest& request) {
   // server: a list may be long. A list of servers that never answer would hold the window for
   // ten seconds each, so falling back stops once the budget is spent, as if the list had run out.
   const auto deadline = std::chrono::steady_clock::now() + fall_back_budget_;
+  secure_failure_.clear();
+  proxy_failure_.clear();
   bool fell_back = false;
   for (;;) {
     bool try_next = false;
@@ -84,7 +86,9 @@ bool ServerConnector::ChooseEndpoints() {
 
 ConnectOutcome ServerConnector::ConnectOnce(const ConnectRequest& request, bool& try_next) {
   if (!connection_) {
-    connection_ = std::make_unique<rpc::Connection>(rpc::kServerGUID, rpc::kServerName);
+    rpc::ConnectionOptions options;
+    options.transport = rpc::LoadTransportPolicy();
+    connection_ = std::make_unique<rpc::Connection>(rpc::kServerGUID, rpc::kServerName, options);
     connection_->SetBroker(&broker_);
     server_.reset();
   }
@@ -102,13 +106,20 @@ ConnectOutcome ServerConnector::ConnectOnce(const ConnectRequest& request, bool&
   }
 
   bool opened = false;
-  proxy_failure_.clear();
   try {
     connection_->Open();
     opened = true;
     return CheckServer(request, try_next);
   } catch (const std::exception& e) {
-    if (dynamic_cast<const rpc::EProxyError*>(&e) != nullptr) proxy_failure_ = e.what();
+    // Why the channel could not be secured, or why the proxy gave none, is what the user needs to
+    // hear; the last one heard.
+    if (dynamic_cast<const rpc::ESecureConnectionError*>(&e) != nullptr) {
+      secure_failure_ = e.what();
+      proxy_failure_.clear();
+    } else if (dynamic_cast<const rpc::EProxyError*>(&e) != nullptr) {
+      proxy_failure_ = e.what();
+      secure_failure_.clear();
+    }
     // A listed server that cannot be reached at all is skipped like a refusing one; only when
     // no enabled server is left does the connection fail.
     if (!opened && connection_->GetBroker() != nullptr && broker_.Count() > 1 &&

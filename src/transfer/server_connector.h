@@ -65,11 +65,15 @@ class ServerConnector {
   // call fails or the list cannot be read.
   void ReplicateConfiguration();
 
+  // Why the last connect could not secure its channel (certificate, TLS refused); empty when
+  // that was not the reason it failed.
+  const std::string& SecureFailure() const { return secure_failure_; }
+
   // The packet size the server named at connect, 0 when it named no integer. Connect has already
   // refused, for a send or receive, a size outside 1 to what a frame carries.
   int32_t PacketSize() const;
 
-  // Why the proxy gave no connection at the last failed attempt; empty when none was to blame.
+  // Why the proxy gave the last connect no tunnel; empty when that was not the reason it failed.
   const std::string& ProxyFailure() const { return proxy_failure_; }
 
  private:
@@ -97,6 +101,7 @@ class ServerConnector {
   std::unique_ptr<rpc::Connection> connection_;
   std::unique_ptr<rpc::ReceptionServer> server_;
   bool first_connect_ = true;
+  std::string secure_failure_;
   ConnectOutcome recorded_ = ConnectOutcome::kAvailable;  // the first status recorded
   std::string proxy_failure_;
   std::chrono::milliseconds fall_back_budget_ = kFallBackBudget;

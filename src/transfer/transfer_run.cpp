@@ -45,7 +45,7 @@ uint8_t TransferRun::Refuse(ConnectOutcome outcome, Flow flow, const std::string
   const OutcomeRule rule = RuleFor(outcome, flow);
   if (rule.disconnect) Disconnect();
   ShowNotice(rule.notice, flow, rule.show_status, Institution(), form_label, view,
-             connector.ProxyFailure());
+             connector.SecureFailure(), connector.ProxyFailure());
   if (rule.close_window) {
     Disconnect();
     view.CloseWindow();

@@ -74,7 +74,10 @@ TEST(ConnectionTest, AnnouncedFrameLengthAllocatesNothingUntilTheBytesCome) {
     ::shutdown(fd, SHUT_RDWR);
     return true;
   });
-  Connection c(kServerGUID, kServerName);
+  // The fake server speaks the frames over plain TCP.
+  ConnectionOptions plain;
+  plain.transport.tls = false;
+  Connection c(kServerGUID, kServerName, plain);
   c.SetAddress("127.0.0.1");
   c.SetPort(server.port());
   c.Open();

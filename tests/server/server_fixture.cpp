@@ -8,6 +8,7 @@
 #include "archive/package_routines.h"
 #include "common/cp1252.h"
 #include "package/control_files.h"
+#include "support/test_pki.h"
 
 namespace vorncom::testing {
 
@@ -24,7 +25,7 @@ TempFolder::~TempFolder() {
   fs::remove_all(path_, ignored);
 }
 
-TestServer::TestServer(const std::string& config_text, const std::string& data_folder) {
+TestServer::TestServer(const std::string& config_text, const std::string& data_folder, bool tls) {
   if (data_folder.empty()) {
     own_folder_ = std::make_unique<TempFolder>();
     data_folder_ = (own_folder_->path() / "data").string();
@@ -34,10 +35,17 @@ TestServer::TestServer(const std::string& config_text, const std::string& data_f
   server::ServerConfig config = server::ParseServerConfig(
       "listen_address = 127.0.0.1\nlisten_port = 0\nlog_sessions = false\n"
       "data_folder = " +
-      data_folder_ + "\n" + config_text);
+      data_folder_ + "\n" + TlsLines(tls) + config_text);
   context_ = std::make_unique<server::ServerContext>(std::move(config));
   service_ = std::make_unique<server::ReceptionService>(*context_);
   port_ = service_->Start();
+}
+
+std::string TestServer::TlsLines(bool tls) {
+  if (!tls) return "";
+  const TestPki& pki = SharedTestPki();
+  ::setenv("VORNCOM_TLS_CA", pki.ca.c_str(), 0);
+  return "tls_certificate = " + pki.server_cert + "\ntls_private_key = " + pki.server_key + "\n";
 }
 
 TestServer::~TestServer() { Stop(); }
@@ -58,9 +66,23 @@ std::vector<fs::path> TestServer::IncomingFiles() const {
   return FilesIn(data_folder_ + "/incoming");
 }
 
-std::unique_ptr<rpc::Connection> Connect(uint16_t port, std::chrono::milliseconds io_timeout) {
+rpc::TransportPolicy TestTransport() {
+  rpc::TransportPolicy policy;
+  policy.ca_file = SharedTestPki().ca;
+  return policy;
+}
+
+rpc::TransportPolicy PlainTransport() {
+  rpc::TransportPolicy policy;
+  policy.tls = false;
+  return policy;
+}
+
+std::unique_ptr<rpc::Connection> Connect(uint16_t port, std::chrono::milliseconds io_timeout,
+                                         const rpc::TransportPolicy& transport) {
   rpc::ConnectionOptions options;
   options.io_timeout = io_timeout;
+  options.transport = transport;
   auto c = std::make_unique<rpc::Connection>(rpc::kServerGUID, rpc::kServerName, options);
   c->SetAddress("127.0.0.1");
   c->SetPort(port);

@@ -27,11 +27,14 @@ class TempFolder {
   std::filesystem::path path_;
 };
 
-// vorncom-server running in this process on a loopback ephemeral port.
+// vorncom-server running in this process on a loopback ephemeral port, over TLS with the shared
+// test PKI's server certificate unless `tls` is false. Clients made by the library trust the test
+// CA: the constructor sets VORNCOM_TLS_CA to it when that is not set.
 class TestServer {
  public:
   // `config_text` adds to (and overrides) a quiet loopback configuration over a fresh data folder.
-  explicit TestServer(const std::string& config_text = "", const std::string& data_folder = "");
+  explicit TestServer(const std::string& config_text = "", const std::string& data_folder = "",
+                      bool tls = true);
   ~TestServer();
   uint16_t port() const { return port_; }
   const std::string& data_folder() const { return data_folder_; }
@@ -41,6 +44,7 @@ class TestServer {
   void Stop();
 
  private:
+  static std::string TlsLines(bool tls);
   std::unique_ptr<TempFolder> own_folder_;
   std::string data_folder_;
   std::unique_ptr<server::ServerContext> context_;
@@ -48,9 +52,15 @@ class TestServer {
   uint16_t port_ = 0;
 };
 
-// An open client connection to 127.0.0.1:port.
+// The client policy of the tests: TLS, trusting the test CA.
+rpc::TransportPolicy TestTransport();
+// Plain TCP, for tests of the framing that write raw bytes.
+rpc::TransportPolicy PlainTransport();
+
+// An open client connection to 127.0.0.1:port, over `transport`.
 std::unique_ptr<rpc::Connection> Connect(
-    uint16_t port, std::chrono::milliseconds io_timeout = std::chrono::seconds(30));
+    uint16_t port, std::chrono::milliseconds io_timeout = std::chrono::seconds(30),
+    const rpc::TransportPolicy& transport = TestTransport());
 
 // A form package in `folder` named `name` holding header.cfg and a data file of `data_size`
 // pseudo-random bytes seeded by `seed`. Returns its path.

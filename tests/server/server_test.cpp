@@ -396,7 +396,9 @@ TEST_F(ServerTest, BrokerFallsBackAcrossServersUntilOneServes) {
     broker.SetServers({{"127.0.0.1", UnusedPort(), true},
                        {"127.0.0.1", refusing.port(), true},
                        {"localhost", good.port(), true}});
-    rpc::Connection connection(rpc::kServerGUID, rpc::kServerName);
+    rpc::ConnectionOptions options;
+    options.transport = TestTransport();
+    rpc::Connection connection(rpc::kServerGUID, rpc::kServerName, options);
     connection.SetBroker(&broker);
     Variant data;
     for (int attempt = 0; attempt < 3 && data.IsEmpty(); ++attempt) {
@@ -667,8 +669,9 @@ std::vector<uint8_t> HelloFrame() {
 }
 
 TEST_F(ServerTest, MisbehavingSessionsAreClosedAloneWithAnErrorFrame) {
-  TestServer server("max_frame = 65536\n");
-  auto healthy = Connect(server.port());
+  // Raw bytes reach the framing only over plain TCP.
+  TestServer server("max_frame = 65536\n", "", false);
+  auto healthy = Connect(server.port(), std::chrono::seconds(30), PlainTransport());
   ReceptionServerProxy proxy(*healthy);
 
   const std::vector<std::vector<uint8_t>> attacks = {
@@ -718,7 +721,7 @@ TEST_F(ServerTest, MisbehavingSessionsAreClosedAloneWithAnErrorFrame) {
 // call the server cannot run (an unknown method) is answered under its own seq and the session
 // goes on.
 TEST_F(ServerTest, RequestSequenceNumbersStartAtOneAndGrowByOne) {
-  TestServer server;
+  TestServer server("", "", false);
   struct Call {
     uint32_t seq;
     const char* method;
@@ -766,7 +769,7 @@ TEST_F(ServerTest, RequestSequenceNumbersStartAtOneAndGrowByOne) {
 // The idle timeout bounds a whole frame, so bytes trickling in slower than a frame needs do not
 // keep a session alive, whether they make up the hello or a later request.
 TEST_F(ServerTest, DrippedFramesTimeOut) {
-  TestServer server("idle_timeout_ms = 1000\n");
+  TestServer server("idle_timeout_ms = 1000\n", "", false);
   const std::vector<uint8_t> request =
       rpc::wire::EncodeFrame(rpc::wire::Request{1, "CheckFormStatus", {}});
   for (const bool greeted : {false, true}) {
@@ -792,34 +795,40 @@ TEST_F(ServerTest, DrippedFramesTimeOut) {
 // A connection beyond max_sessions gets the refusal a bad hello gets, and the client library
 // reports it as a refused connection; once a place is free, connections are served again.
 TEST_F(ServerTest, ConnectionsBeyondTheSessionLimitAreRefused) {
-  TestServer server("max_sessions = 2\n");
-  auto first = Connect(server.port());
-  auto second = Connect(server.port());
-  RawPeer raw(server.port());
-  raw.Send(HelloFrame());
-  const auto refusal = raw.Receive();
-  ASSERT_TRUE(refusal.has_value());
-  const auto* error = std::get_if<rpc::wire::Error>(&*refusal);
-  ASSERT_NE(error, nullptr);
-  EXPECT_EQ(error->seq, 0u);
-  EXPECT_EQ(error->message, "O servidor atingiu o limite de 2 sessões simultâneas.");
-  EXPECT_FALSE(raw.Receive().has_value());
-  try {
-    Connect(server.port());
-    ADD_FAILURE() << "a third session was admitted";
-  } catch (const rpc::EConnectionError& e) {
-    EXPECT_NE(std::string(e.what()).find("limite de 2 sessões"), std::string::npos) << e.what();
-  }
-  ReceptionServerProxy proxy(*second);
-  Variant busy;
-  EXPECT_TRUE(proxy.AcceptingConnections(busy));  // the admitted ones go on
+  for (const bool tls : {false, true}) {
+    SCOPED_TRACE(tls ? "TLS" : "plain");
+    TestServer server("max_sessions = 2\n", "", tls);
+    const rpc::TransportPolicy transport = tls ? TestTransport() : PlainTransport();
+    auto first = Connect(server.port(), std::chrono::seconds(30), transport);
+    auto second = Connect(server.port(), std::chrono::seconds(30), transport);
+    if (!tls) {
+      RawPeer raw(server.port());
+      raw.Send(HelloFrame());
+      const auto refusal = raw.Receive();
+      ASSERT_TRUE(refusal.has_value());
+      const auto* error = std::get_if<rpc::wire::Error>(&*refusal);
+      ASSERT_NE(error, nullptr);
+      EXPECT_EQ(error->seq, 0u);
+      EXPECT_EQ(error->message, "O servidor atingiu o limite de 2 sessões simultâneas.");
+      EXPECT_FALSE(raw.Receive().has_value());
+    }
+    try {
+      Connect(server.port(), std::chrono::seconds(30), transport);
+      ADD_FAILURE() << "a third session was admitted";
+    } catch (const rpc::EConnectionError& e) {
+      EXPECT_NE(std::string(e.what()).find("limite de 2 sessões"), std::string::npos) << e.what();
+    }
+    ReceptionServerProxy proxy(*second);
+    Variant busy;
+    EXPECT_TRUE(proxy.AcceptingConnections(busy));  // the admitted ones go on
 
-  first.reset();
-  for (int i = 0; i < 100 && server.context().sessions > 1; ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  auto third = Connect(server.port());
-  ReceptionServerProxy proxy3(*third);
-  EXPECT_TRUE(proxy3.AcceptingConnections(busy));
+    first.reset();
+    for (int i = 0; i < 100 && server.context().sessions > 1; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    auto third = Connect(server.port(), std::chrono::seconds(30), transport);
+    ReceptionServerProxy proxy3(*third);
+    EXPECT_TRUE(proxy3.AcceptingConnections(busy));
+  }
 }
 
 // Package checks run on their own threads: while both event loops' sessions wait for a check,
@@ -886,6 +895,7 @@ TEST_F(ServerTest, ClientRefusesOversizedReplies) {
   TestServer server("packet_size = 60000\nmax_frame = 131072\n");
   rpc::ConnectionOptions options;
   options.max_frame = 1024;
+  options.transport = TestTransport();
   rpc::Connection connection(rpc::kServerGUID, rpc::kServerName, options);
   connection.SetAddress("127.0.0.1");
   connection.SetPort(server.port());
