@@ -4,14 +4,12 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
@@ -21,6 +19,8 @@
 #include "common/messages.h"
 #include "common/registry.h"
 #include "common/text.h"
+#include "rpc/transport.h"
+#include "rpc/transport_policy.h"
 
 namespace vorncom::rpc {
 
@@ -167,7 +167,7 @@ std::pair<const char*, const char*> Env(std::initializer_list<const char*> names
 }
 
 std::optional<Registry::Value> RegistryValue(const Registry& registry, std::string_view name) {
-  return registry.ReadValue(std::string(kProxyRegistryKey), std::string(name));
+  return registry.ReadValue(std::string(kSecurityKey), std::string(name));
 }
 
 // A credential stored as anything but text is no credential.
@@ -175,23 +175,6 @@ std::string RegistryText(const Registry& registry, std::string_view name) {
   const auto value = RegistryValue(registry, name);
   const auto* text = value ? std::get_if<std::string>(&*value) : nullptr;
   return text != nullptr ? *text : std::string();
-}
-
-// Milliseconds left until `deadline`, never negative; poll's timeout argument.
-int Remaining(Clock::time_point deadline) {
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-  return left.count() <= 0 ? 0 : static_cast<int>(std::min<int64_t>(left.count(), INT32_MAX));
-}
-
-// Waits until `fd` is ready for `events`; false on timeout.
-bool WaitFor(int fd, short events, Clock::time_point deadline) {
-  for (;;) {
-    pollfd p{fd, events, 0};
-    const int rc = ::poll(&p, 1, Remaining(deadline));
-    if (rc > 0) return true;
-    if (rc == 0) return false;
-    if (errno != EINTR) return true;  // let the following I/O call report the error
-  }
 }
 
 class SocketGuard {
@@ -230,7 +213,7 @@ int ConnectToProxy(const ProxySettings& proxy, const std::string& name,
     if (::connect(fd.get(), ai->ai_addr, ai->ai_addrlen) != 0) {
       err = errno;
       if (err == EINPROGRESS) {
-        if (!WaitFor(fd.get(), POLLOUT, deadline))
+        if (!WaitForSocket(fd.get(), Transport::Wait::kWrite, deadline))
           throw EProxyError(msg::Format(msg::kProxyTimeout, {name}));
         socklen_t len = sizeof err;
         if (::getsockopt(fd.get(), SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = errno;
@@ -250,7 +233,7 @@ void SendAll(int fd, std::string_view data, const std::string& name, Clock::time
     if (n >= 0) {
       data.remove_prefix(static_cast<size_t>(n));
     } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
-      if (!WaitFor(fd, POLLOUT, deadline))
+      if (!WaitForSocket(fd, Transport::Wait::kWrite, deadline))
         throw EProxyError(msg::Format(msg::kProxyTimeout, {name}));
     } else if (errno != EINTR) {
       throw EProxyError(msg::Format(msg::kProxyClosed, {name}));
@@ -349,7 +332,7 @@ std::optional<ProxySettings> ProxyFor(const std::string& host) {
     const auto* text = std::get_if<std::string>(&*setting);
     if (text == nullptr || !TrimBlanks(*text).empty()) {
       std::optional<ProxySettings> proxy = text ? ParseProxyUrl(*text) : std::nullopt;
-      if (!proxy) InvalidSetting(std::string(kProxyRegistryKey) + "\\" + std::string(kProxyValue));
+      if (!proxy) InvalidSetting(std::string(kSecurityKey) + "\\" + std::string(kProxyValue));
       if (std::string user = RegistryText(registry, kProxyUserValue); !user.empty())
         proxy->user = std::move(user);
       if (std::string password = RegistryText(registry, kProxyPasswordValue); !password.empty())
@@ -401,7 +384,7 @@ int OpenProxyTunnel(const ProxySettings& proxy, const std::string& target_host, 
       throw EProxyError(
           msg::Format(answer.empty() ? msg::kProxyClosed : msg::kProxyInvalidAnswer, {name}));
     } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
-      if (!WaitFor(fd.get(), POLLIN, deadline))
+      if (!WaitForSocket(fd.get(), Transport::Wait::kRead, deadline))
         throw EProxyError(msg::Format(msg::kProxyTimeout, {name}));
       continue;
     } else if (errno != EINTR) {

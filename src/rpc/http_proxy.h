@@ -27,8 +27,8 @@ struct ProxySettings {
   std::string password;
 };
 
-// Where the proxy settings live in the registry layer, and their value names.
-inline constexpr std::string_view kProxyRegistryKey = "SOFTWARE\\VornCom\\Seguranca";
+// The proxy settings' value names under the registry-layer key kSecurityKey
+// (rpc/transport_policy.h).
 inline constexpr std::string_view kProxyValue = "Proxy";
 inline constexpr std::string_view kProxyUserValue = "ProxyUsuario";
 inline constexpr std::string_view kProxyPasswordValue = "ProxySenha";

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "common/registry.h"
+#include "rpc/transport_policy.h"
 #include "support/temp_dir.h"
 
 namespace vorncom::rpc {
@@ -185,7 +186,7 @@ TEST(HttpProxyTest, ProxyForTable) {
     ScopedEnvironment scoped(env);
     Registry registry(registry_path);
     for (const auto& [name, value] : row.registry)
-      registry.WriteValue(std::string(kProxyRegistryKey), name, value);
+      registry.WriteValue(std::string(kSecurityKey), name, value);
     if (row.error != nullptr) {
       try {
         ProxyFor(row.host);

@@ -9,6 +9,7 @@
 
 #include "common/registry.h"
 #include "rpc/http_proxy.h"
+#include "rpc/transport_policy.h"
 #include "support/tinyproxy.h"
 #include "transfer_test_support.h"
 
@@ -45,6 +46,7 @@ class ProxyTest : public TransferFixture {
 TEST_F(ProxyTest, SendThroughTinyproxyTable) {
   if (!TinyProxy::Available())
     GTEST_SKIP() << TinyProxy::kProgram << " is missing; scripts/setup installs tinyproxy";
+  // The server speaks TLS only: a send that succeeds ran TLS inside the tunnel.
   testing::TestServer server;
   TinyProxy open_proxy({});
   TinyProxy auth_proxy({.user = "alice", .password = "s3cret", .connect_port = 0});
@@ -115,7 +117,7 @@ TEST_F(ProxyTest, SendThroughTinyproxyTable) {
     std::remove(registry_path.c_str());
     Registry registry(registry_path);
     for (const auto& [name, value] : row.registry)
-      registry.WriteValue(std::string(rpc::kProxyRegistryKey), name, value);
+      registry.WriteValue(std::string(rpc::kSecurityKey), name, value);
     UseFixedServer(server.port());
     const std::string package = SendablePackage("proxy" + std::to_string(i++) + ".zlk", 70000);
     const size_t stored = server.StoredFiles().size();
