@@ -1,13 +1,16 @@
 #!/usr/bin/python3
 """A second implementation of the client side of the wire protocol, written from
-docs/wire-protocol.md alone, run against vorncom-server.
+docs/wire-protocol.md alone, run against vorncom-server over TLS (Python's ssl module), with a
+throw-away CA made by the openssl command.
 
 usage: python_peer_test.py VORNCOM_SERVER MAKE_TEST_PACKAGE
 """
 import datetime
 import os
 import signal
+import shutil
 import socket
+import ssl
 import struct
 import subprocess
 import sys
@@ -68,10 +71,33 @@ def from_wire(o):
     return o
 
 
+def openssl(*args):
+    subprocess.check_call(["openssl"] + list(args), stdout=subprocess.DEVNULL,
+                          stderr=subprocess.DEVNULL)
+
+
+def make_certificate(folder, name, ca, alt_names="DNS:localhost,IP:127.0.0.1"):
+    """Writes NAME.pem and NAME.key signed by CA (a name made before), or a CA when CA is None."""
+    pem, key = os.path.join(folder, name + ".pem"), os.path.join(folder, name + ".key")
+    new_key = ["-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes", "-keyout", key]
+    if ca is None:
+        openssl("req", "-x509", *new_key, "-days", "2", "-subj", "/CN=" + name, "-out", pem)
+        return pem, key
+    csr, ext = os.path.join(folder, name + ".csr"), os.path.join(folder, name + ".ext")
+    openssl("req", *new_key, "-subj", "/CN=" + name, "-out", csr)
+    with open(ext, "w") as f:
+        f.write("subjectAltName=%s\n" % alt_names)
+    openssl("x509", "-req", "-in", csr, "-CA", os.path.join(folder, ca + ".pem"), "-CAkey",
+            os.path.join(folder, ca + ".key"), "-CAcreateserial", "-days", "2", "-extfile", ext,
+            "-out", pem)
+    return pem, key
+
+
 class Peer:
-    def __init__(self, port):
-        self.sock = socket.create_connection(("127.0.0.1", port), timeout=10)
-        self.sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+    def __init__(self, port, context, host="localhost"):
+        raw = socket.create_connection(("127.0.0.1", port), timeout=10)
+        raw.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        self.sock = context.wrap_socket(raw, server_hostname=host)
         self.seq = 0
         self.send([0, 1, GUID, NAME])
         answer = self.receive()
@@ -126,9 +152,14 @@ def main():
     with tempfile.TemporaryDirectory() as tmp:
         data = os.path.join(tmp, "data")
         os.makedirs(os.path.join(data, "downloads"))
+        ca, _ = make_certificate(tmp, "ca", None)
+        cert, key = make_certificate(tmp, "server", "ca")
+        trusting = ssl.create_default_context(cafile=ca)
+        trusting.minimum_version = ssl.TLSVersion.TLSv1_2
         cfg = os.path.join(tmp, "server.cfg")
         with open(cfg, "w") as f:
             f.write("listen_port = 0\npacket_size = 700\ndata_folder = %s\n" % data)
+            f.write("tls_certificate = %s\ntls_private_key = %s\n" % (cert, key))
             f.write("server = srv1\nserver = srv2 | 4000 | disabled\n")
             f.write("message = IRPF | 2.0 | Linha 1\\nLinha 2\n")
         port_file = os.path.join(tmp, "port")
@@ -145,7 +176,8 @@ def main():
             subprocess.check_call([make_package, package, "3000", "9"])
             content = open(package, "rb").read()
 
-            p = Peer(port)
+            p = Peer(port, trusting)
+            check(p.sock.version() == "TLSv1.3", "TLS 1.3 negotiated")
             result, args = p.call("AcceptingConnections", False)
             check(result is True and args[0] is False, "AcceptingConnections")
             control = Array(1, ["IRPF", "2.0", "PY.ZIP", float(len(content)), 1, "127.0.0.1"])
@@ -195,7 +227,7 @@ def main():
             # Download.
             with open(os.path.join(data, "downloads", "T.DAT"), "wb") as f:
                 f.write(bytes(range(256)) * 5)
-            q = Peer(port)
+            q = Peer(port, trusting)
             q.call("SendControlPacket", Array(1, ["IRPF", "2.0", "T.DAT", 0.0, 0, ""]))
             size, args = q.call("GetFile", "T.DAT", Array(1, [None] * 13 + [True]))
             check(size == 1280, "GetFile size")
@@ -219,13 +251,48 @@ def main():
             check(result == 1, "session usable after a refused call")
 
             # A frame above the server's limit is refused with an error frame and a close.
-            s = socket.create_connection(("127.0.0.1", port), timeout=10)
+            s = trusting.wrap_socket(socket.create_connection(("127.0.0.1", port), timeout=10),
+                                     server_hostname="localhost")
             s.sendall(struct.pack(">I", 0x7FFFFFFF))
             reply = s.recv(4096)
             (n,) = struct.unpack(">I", reply[:4])
             frame = msgpack.unpackb(reply[4:4 + n], raw=False)
             check(frame[0] == 3, "oversized frame answered with an error frame")
             check(s.recv(4096) == b"", "connection closed after oversized frame")
+
+            # Plain TCP on the TLS port gets a TLS alert and a close, never an answer.
+            s = socket.create_connection(("127.0.0.1", port), timeout=10)
+            s.sendall(struct.pack(">I", 70) + bytes(70))
+            reply = s.recv(4096)
+            check(reply[:2] == b"\x15\x03", "plain client gets a TLS alert")
+            check(s.recv(4096) == b"", "plain client's connection closed")
+
+            # The certificate is checked against the CA and the dialled name.
+            for context, host, what in ((ssl.create_default_context(), "localhost", "unknown CA"),
+                                        (trusting, "recepcao.vorn.example", "wrong name")):
+                try:
+                    Peer(port, context, host)
+                    check(False, what + " refused")
+                except ssl.SSLCertVerificationError:
+                    pass
+
+            # SIGHUP: new handshakes get the new certificate, the open session goes on.
+            renewed, renewed_key = make_certificate(tmp, "renewed", "ca")
+            old = ssl.DER_cert_to_PEM_cert(q.sock.getpeercert(True))
+            shutil.copyfile(renewed, cert)
+            shutil.copyfile(renewed_key, key)
+            server.send_signal(signal.SIGHUP)
+            seen = old
+            for _ in range(200):
+                r = Peer(port, trusting)
+                seen = ssl.DER_cert_to_PEM_cert(r.sock.getpeercert(True))
+                r.sock.close()
+                if seen != old:
+                    break
+                time.sleep(0.01)
+            check(seen == open(renewed).read(), "new session sees the reloaded certificate")
+            result, _ = q.call("CheckFormStatus")
+            check(result == 1, "session opened before the reload goes on")
         finally:
             server.send_signal(signal.SIGTERM)
             code = server.wait(timeout=20)

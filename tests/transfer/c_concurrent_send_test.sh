@@ -16,15 +16,19 @@ cleanup() {
 }
 trap cleanup EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
+source "$(dirname "$0")/../support/test_certificates.sh"
 
 # The server hands out a list naming itself, so every send rewrites the shared configuration
 # file while the others read it: its port must be known before it starts (a port taken in
 # between by someone else means another try).
 mkdir -p "$work/data"
+tls_lines=$(make_test_certificates "$work")
+export VORNCOM_TLS_CA=$work/ca.pem
 for _ in 1 2 3; do
   port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
   printf 'listen_address = 127.0.0.1\ndata_folder = %s/data\nlog_sessions = false\nserver = 127.0.0.1 | %s\ndefault_message = Mensagem do servidor\n' \
     "$work" "$port" > "$work/server.cfg"
+  printf '%s\n' "$tls_lines" >> "$work/server.cfg"
   "$server" --config "$work/server.cfg" --port "$port" --port-file "$work/port" &
   pid=$!
   for _ in $(seq 100); do [[ -s $work/port ]] || ! kill -0 "$pid" 2>/dev/null && break; sleep 0.1; done

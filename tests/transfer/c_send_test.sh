@@ -10,11 +10,16 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
+source "$(dirname "$0")/../support/test_certificates.sh"
 
 mkdir -p "$work/data/downloads"
 head -c 100 /dev/urandom > "$work/data/downloads/resposta.zlk"
-printf 'listen_address = 127.0.0.1\ndata_folder = %s/data\nlog_sessions = false\n' "$work" \
-  > "$work/server.cfg"
+{
+  printf 'listen_address = 127.0.0.1\ndata_folder = %s/data\nlog_sessions = false\n' "$work"
+  make_test_certificates "$work"
+} > "$work/server.cfg"
+# The library trusts the test CA only: the send goes over verified TLS.
+export VORNCOM_TLS_CA=$work/ca.pem
 "$server" --config "$work/server.cfg" --port 0 --port-file "$work/port" &
 pid=$!
 for _ in $(seq 100); do [[ -s $work/port ]] && break; sleep 0.1; done

@@ -25,8 +25,18 @@ std::string Slurp(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
+// The fake servers lie at the protocol level, over plain TCP: the library is told so.
 class HostileServerTest : public TransferFixture {
  protected:
+  void SetUp() override {
+    TransferFixture::SetUp();
+    ::setenv("VORNCOM_TLS", "desligado", 1);
+  }
+  void TearDown() override {
+    ::unsetenv("VORNCOM_TLS");
+    TransferFixture::TearDown();
+  }
+
   void ExpectOneMessage(const std::string& text) {
     ASSERT_EQ(messages_->shown.size(), 1u);
     EXPECT_EQ(messages_->shown[0].text, text);

@@ -5,6 +5,7 @@
 
 #include "archive/package_routines.h"
 #include "interface/operations.h"
+#include "support/test_pki.h"
 #include "transfer_test_support.h"
 
 namespace vorncom::transfer {
@@ -211,6 +212,34 @@ TEST_F(SendTest, UnreachableServerGives8) {
   EXPECT_EQ(view.status, "Erro ao conectar com o computador do Vorn.");
   EXPECT_TRUE(context.results.last_host.empty());
   EXPECT_EQ(context.results.last_port, 0);
+}
+
+// A server whose certificate fails is a failed connection: code 8, the reason in the details,
+// and the next listed server is tried.
+TEST_F(SendTest, ServerWithABadCertificateGives8WithTheReasonAndIsSkipped) {
+  const testing::TestPki& pki = testing::SharedTestPki();
+  TestServer expired("tls_certificate = " + pki.expired_cert +
+                     "\ntls_private_key = " + pki.expired_key + "\n");
+  UseFixedServer(expired.port());
+  RecordingView view;
+  EXPECT_EQ(Send(SendablePackage("vencido.zlk", 10), view), 8);
+  ASSERT_EQ(messages_->shown.size(), 1u);
+  EXPECT_EQ(messages_->shown[0].text,
+            "Ocorreu um erro no estabelecimento da conexão com o computador do Vorn.");
+  EXPECT_EQ(messages_->shown[0].details,
+            "O certificado do servidor expirou em " + pki.expired_on +
+                ".\r\nA conexão segura com o computador do Vorn não pôde ser estabelecida. "
+                "Consulte o pessoal do suporte de sua rede.");
+  EXPECT_TRUE(expired.StoredFiles().empty());
+
+  for (int round = 0; round < 3; ++round) {
+    TestServer good;
+    UseServerList({{"127.0.0.1", expired.port(), true}, {"127.0.0.1", good.port(), true}});
+    messages_->shown.clear();
+    ASSERT_EQ(Send(SendablePackage("seguro" + std::to_string(round) + ".zlk", 1500), view), 0);
+    EXPECT_TRUE(messages_->shown.empty());
+    EXPECT_EQ(good.StoredFiles().size(), 1u);
+  }
 }
 
 TEST_F(SendTest, FallsBackAcrossListedServersWhenOneIsDownAndOneRefuses) {
