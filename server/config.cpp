@@ -10,6 +10,7 @@
 #include <cstring>
 #include <sstream>
 
+#include "common/messages.h"
 #include "common/text.h"
 
 namespace vorncom::server {
@@ -33,8 +34,7 @@ std::vector<std::string> Split(const std::string& s, char sep) {
 }
 
 [[noreturn]] void FailLine(int line, const std::string& what) {
-  throw EServerConfigError("Configuração inválida na linha " + std::to_string(line) + ": " + what +
-                           ".");
+  throw EServerConfigError(msg::Format(msg::kSrvConfigLineInvalid, {std::to_string(line), what}));
 }
 
 // One `key = value` line; every failure names the line, the key and the value.
@@ -44,20 +44,20 @@ class LineParser {
       : line_(line), key_(std::move(key)), value_(std::move(value)) {}
 
   [[noreturn]] void Fail(const std::string& what) const {
-    throw EServerConfigError("Configuração inválida na linha " + std::to_string(line_) + ", " +
-                             key_ + " = \"" + value_ + "\": " + what + ".");
+    throw EServerConfigError(
+        msg::Format(msg::kSrvConfigValueInvalid, {std::to_string(line_), key_, value_, what}));
   }
   int64_t Integer(const std::string& v, int64_t min, int64_t max) const {
     int64_t n = 0;
     auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), n);
     if (ec != std::errc() || end != v.data() + v.size() || n < min || n > max)
-      Fail("esperado um número inteiro de " + std::to_string(min) + " a " + std::to_string(max));
+      Fail(msg::Format(msg::kSrvConfigIntegerExpected, {std::to_string(min), std::to_string(max)}));
     return n;
   }
   bool Boolean(const std::string& v) const {
     if (v == "true" || v == "yes" || v == "1") return true;
     if (v == "false" || v == "no" || v == "0") return false;
-    Fail("esperado true ou false");
+    Fail(std::string(msg::kSrvConfigBooleanExpected));
   }
   std::optional<int32_t> OptionalStatus(const std::string& v) const {
     if (v.empty()) return std::nullopt;
@@ -66,11 +66,11 @@ class LineParser {
   std::string Address(const std::string& v) const {
     std::error_code ec;
     asio::ip::make_address(v, ec);
-    if (ec) Fail("esperado um endereço IP numérico");
+    if (ec) Fail(std::string(msg::kSrvConfigAddressExpected));
     return v;
   }
   std::string NonEmpty(const std::string& v) const {
-    if (v.empty()) Fail("o valor não pode ser vazio");
+    if (v.empty()) Fail(std::string(msg::kSrvConfigValueEmpty));
     return v;
   }
   int line() const { return line_; }
@@ -163,7 +163,7 @@ ServerConfig ParseServerConfig(const std::string& text) {
     } else if (key == "form") {
       // form = TYPE | VERSION | server status | form status (either may be left empty)
       const auto f = Split(v, '|');
-      if (f.size() != 4) p.Fail("form espera TIPO | VERSÃO | status do servidor | status do form");
+      if (f.size() != 4) p.Fail(std::string(msg::kSrvConfigFormSyntax));
       FormRule& rule = c.forms[{f[0], f[1]}];
       rule.server_status = p.OptionalStatus(f[2]);
       rule.form_status = p.OptionalStatus(f[3]);
@@ -171,7 +171,7 @@ ServerConfig ParseServerConfig(const std::string& text) {
       // message = TYPE | VERSION | text
       const size_t a = v.find('|');
       const size_t b = a == std::string::npos ? a : v.find('|', a + 1);
-      if (b == std::string::npos) p.Fail("message espera TIPO | VERSÃO | texto");
+      if (b == std::string::npos) p.Fail(std::string(msg::kSrvConfigMessageSyntax));
       c.forms[{Trim(v.substr(0, a)), Trim(v.substr(a + 1, b - a - 1))}].message =
           Unescape(Trim(v.substr(b + 1)));
     } else if (key == "server") {
@@ -183,7 +183,7 @@ ServerConfig ParseServerConfig(const std::string& text) {
         item.port = static_cast<int32_t>(p.Integer(f[1], 1, 65535));
       if (f.size() > 2) item.enabled = f[2] != "disabled";
       if (f.size() > 3 || item.computer_name.empty())
-        p.Fail("server espera NOME | PORTA | disabled");
+        p.Fail(std::string(msg::kSrvConfigServerSyntax));
       c.servers.push_back(item);
     } else if (key == "server_address") {
       c.server_address = v;
@@ -198,7 +198,7 @@ ServerConfig ParseServerConfig(const std::string& text) {
     } else if (key == "tls_client_ca") {
       c.tls_client_ca = p.NonEmpty(v);
     } else if (key == "tls_max_version") {
-      if (v != "1.2" && v != "1.3") p.Fail("esperado 1.2 ou 1.3");
+      if (v != "1.2" && v != "1.3") p.Fail(std::string(msg::kSrvTlsVersion));
       c.tls_max_version = v == "1.2" ? 0x0303 : 0x0304;
     } else if (key == "tls_handshake_timeout_ms") {
       c.tls_handshake_timeout = std::chrono::milliseconds(p.Integer(v, 1, 600'000));
@@ -211,21 +211,21 @@ ServerConfig ParseServerConfig(const std::string& text) {
     } else if (key == "fault_check_delay_ms") {
       c.fault_check_delay = std::chrono::milliseconds(p.Integer(v, 0, 600'000));
     } else {
-      FailLine(number, "chave desconhecida \"" + key + "\"");
+      FailLine(number, msg::Format(msg::kSrvConfigUnknownKey, {key}));
     }
   }
   if (c.tls_certificate.empty() != c.tls_private_key.empty())
-    throw EServerConfigError(
-        "Configuração inválida: tls_certificate e tls_private_key devem ser dados juntos.");
+    throw EServerConfigError(msg::Format(msg::kSrvConfigInvalid, {msg::kSrvTlsKeysTogether}));
   if (!c.tls_client_ca.empty() && c.tls_certificate.empty())
-    throw EServerConfigError("Configuração inválida: tls_client_ca exige tls_certificate.");
+    throw EServerConfigError(msg::Format(msg::kSrvConfigInvalid, {msg::kSrvTlsClientCaAlone}));
   // A packet travels inside one frame together with its call's other values.
   if (static_cast<size_t>(c.packet_size) + 1024 > c.max_frame) {
-    const std::string why = "packet_size " + std::to_string(c.packet_size) +
-                            " mais 1024 bytes não cabe em max_frame " + std::to_string(c.max_frame);
+    const std::string why =
+        msg::Format(msg::kSrvConfigPacketOverFrame,
+                    {std::to_string(c.packet_size), std::to_string(c.max_frame)});
     if (packet_size_line) packet_size_line->Fail(why);
     if (max_frame_line) max_frame_line->Fail(why);
-    throw EServerConfigError("Configuração inválida: " + why + ".");
+    throw EServerConfigError(msg::Format(msg::kSrvConfigInvalid, {why}));
   }
   return c;
 }
@@ -233,7 +233,7 @@ ServerConfig ParseServerConfig(const std::string& text) {
 ServerConfig LoadServerConfig(const std::string& path) {
   // A folder opens and reads as empty, which would silently start the server on defaults.
   auto fail = [&](const std::string& why) -> void {
-    throw EServerConfigError("Não foi possível ler a configuração " + path + ": " + why + ".");
+    throw EServerConfigError(msg::Format(msg::kSrvConfigUnreadable, {path, why}));
   };
   struct Descriptor {
     int fd;
@@ -245,8 +245,8 @@ ServerConfig LoadServerConfig(const std::string& path) {
   if (fd < 0) fail(std::strerror(errno));
   struct stat st {};
   if (::fstat(fd, &st) != 0) fail(std::strerror(errno));
-  if (!S_ISREG(st.st_mode)) fail("não é um arquivo comum");
-  if (st.st_size > kMaxConfigSize) fail("arquivo grande demais");
+  if (!S_ISREG(st.st_mode)) fail(std::string(msg::kSrvConfigNotAFile));
+  if (st.st_size > kMaxConfigSize) fail(std::string(msg::kSrvConfigTooLarge));
   std::string text;
   char buffer[8192];
   for (;;) {
@@ -257,7 +257,8 @@ ServerConfig LoadServerConfig(const std::string& path) {
       fail(std::strerror(errno));
     }
     text.append(buffer, static_cast<size_t>(n));
-    if (text.size() > static_cast<size_t>(kMaxConfigSize)) fail("arquivo grande demais");
+    if (text.size() > static_cast<size_t>(kMaxConfigSize))
+      fail(std::string(msg::kSrvConfigTooLarge));
   }
   return ParseServerConfig(text);
 }

@@ -7,23 +7,14 @@
 #include <string>
 
 #include "common/atomic_file.h"
+#include "common/messages.h"
 #include "server/config.h"
 #include "server/reception_service.h"
 #include "server/server_context.h"
 
 namespace {
 
-constexpr char kUsage[] =
-    "Uso: vorncom-server [--config ARQUIVO] [--port PORTA] [--port-file ARQUIVO]\n"
-    "\n"
-    "Servidor de recepção de formulários do VornCom.\n"
-    "\n"
-    "  --config ARQUIVO     lê a configuração (chave = valor; veja docs/wire-protocol.md)\n"
-    "  --port PORTA         porta de escuta (substitui listen_port; 0 escolhe uma livre)\n"
-    "  --port-file ARQUIVO  grava a porta de escuta nesse arquivo quando pronto\n"
-    "  --help               mostra esta ajuda\n"
-    "\n"
-    "Encerra de forma ordenada com SIGINT ou SIGTERM; SIGHUP relê o certificado TLS.\n";
+namespace msg = vorncom::msg;
 
 // Every session holds a socket and an upload or download file; the soft descriptor limit is
 // often far below what max_sessions needs, while the hard limit allows it.
@@ -32,7 +23,7 @@ void RaiseDescriptorLimit() {
   if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= limit.rlim_max) return;
   limit.rlim_cur = limit.rlim_max;
   if (::setrlimit(RLIMIT_NOFILE, &limit) != 0)
-    std::cerr << "vorncom-server: não foi possível elevar o limite de arquivos abertos\n";
+    std::cerr << "vorncom-server: " << msg::kSrvNoDescriptorLimit << "\n";
 }
 
 }  // namespace
@@ -45,13 +36,14 @@ int main(int argc, char** argv) {
     const std::string arg = argv[i];
     auto value = [&]() -> std::string {
       if (i + 1 >= argc) {
-        std::cerr << "vorncom-server: falta o valor de " << arg << "\n" << kUsage;
+        std::cerr << "vorncom-server: " << msg::Format(msg::kSrvMissingValue, {arg}) << "\n"
+                  << msg::kSrvUsage;
         std::exit(2);
       }
       return argv[++i];
     };
     if (arg == "--help" || arg == "-h") {
-      std::cout << kUsage;
+      std::cout << msg::kSrvUsage;
       return 0;
     } else if (arg == "--config") {
       config_path = value();
@@ -60,13 +52,14 @@ int main(int argc, char** argv) {
       char* end = nullptr;
       port = std::strtol(v.c_str(), &end, 10);
       if (v.empty() || *end != '\0' || port < 0 || port > 65535) {
-        std::cerr << "vorncom-server: porta inválida: " << v << "\n";
+        std::cerr << "vorncom-server: " << msg::Format(msg::kSrvInvalidPort, {v}) << "\n";
         return 2;
       }
     } else if (arg == "--port-file") {
       port_file = value();
     } else {
-      std::cerr << "vorncom-server: opção desconhecida: " << arg << "\n" << kUsage;
+      std::cerr << "vorncom-server: " << msg::Format(msg::kSrvUnknownOption, {arg}) << "\n"
+                << msg::kSrvUsage;
       return 2;
     }
   }
@@ -88,17 +81,17 @@ int main(int argc, char** argv) {
     ReceptionService service(context);
     const uint16_t bound = service.Start();
     const bool tls = context.Tls() != nullptr;
-    std::cerr << "vorncom-server: escutando em " << context.config.listen_address << ":" << bound
-              << (tls ? " (TLS)" : " (TCP sem TLS)") << std::endl;
-    if (!tls)
-      std::cerr << "vorncom-server: nenhum certificado configurado (tls_certificate): as conexões "
-                   "não são cifradas"
-                << std::endl;
+    std::cerr << "vorncom-server: "
+              << msg::Format(msg::kSrvListening,
+                             {context.config.listen_address, std::to_string(bound)})
+              << (tls ? msg::kSrvOverTls : msg::kSrvOverPlainTcp) << std::endl;
+    if (!tls) std::cerr << "vorncom-server: " << msg::kSrvNoCertificate << std::endl;
     if (!port_file.empty()) {
       try {
         vorncom::WriteFileAtomically(port_file, std::to_string(bound) + "\n");
       } catch (const vorncom::EFileReplaceError&) {
-        std::cerr << "vorncom-server: não foi possível gravar " << port_file << "\n";
+        std::cerr << "vorncom-server: " << msg::Format(msg::kSrvPortFileNotWritten, {port_file})
+                  << "\n";
         return 1;
       }
     }
@@ -107,15 +100,15 @@ int main(int argc, char** argv) {
       // New handshakes use the files as they are now; running sessions keep their keys.
       try {
         if (tls) context.ReloadTls();
-        std::cerr << "vorncom-server: "
-                  << (tls ? "certificado TLS recarregado" : "sem TLS, nada a recarregar")
+        std::cerr << "vorncom-server: " << (tls ? msg::kSrvTlsReloaded : msg::kSrvNothingToReload)
                   << std::endl;
       } catch (const std::exception& e) {
-        std::cerr << "vorncom-server: " << e.what() << " O certificado anterior continua em uso."
+        std::cerr << "vorncom-server: " << msg::Format(msg::kSrvTlsReloadFailed, {e.what()})
                   << std::endl;
       }
     }
-    std::cerr << "vorncom-server: sinal " << received << " recebido, encerrando" << std::endl;
+    std::cerr << "vorncom-server: "
+              << msg::Format(msg::kSrvSignalReceived, {std::to_string(received)}) << std::endl;
     service.Stop();
     return 0;
   } catch (const std::exception& e) {

@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/messages.h"
 #include "rpc/methods.h"
 #include "rpc/wire.h"
 #include "server/session_handler.h"
@@ -252,21 +253,21 @@ class Session : public std::enable_shared_from_this<Session> {
 
     if (!greeted_) {
       const auto* hello = std::get_if<wire::Hello>(&frame);
-      if (hello == nullptr) return Fail("saudação esperada");
+      if (hello == nullptr) return Fail(std::string(msg::kSrvHelloExpected));
       if (hello->version != wire::kProtocolVersion)
-        return Fail("versão de protocolo não suportada: " + std::to_string(hello->version));
+        return Fail(msg::Format(msg::kSrvUnsupportedVersion, {std::to_string(hello->version)}));
       if (hello->object_guid != rpc::kServerGUID || hello->object_name != rpc::kServerName)
-        return Fail("objeto remoto desconhecido: " + hello->object_name);
+        return Fail(msg::Format(msg::kSrvUnknownObject, {hello->object_name}));
       greeted_ = true;
       return Send(wire::Hello{wire::kProtocolVersion, rpc::kServerGUID, rpc::kServerName}, false);
     }
     auto* request = std::get_if<wire::Request>(&frame);
-    if (request == nullptr) return Fail("chamada esperada");
+    if (request == nullptr) return Fail(std::string(msg::kSrvCallExpected));
     // Sequence numbers start at 1 and grow by 1 per call; seq 0 is left for refusals, so an
     // error frame with seq 0 always means the connection is closing.
     if (request->seq != next_seq_)
-      return Fail("número de sequência " + std::to_string(request->seq) +
-                  " fora de ordem; esperado " + std::to_string(next_seq_));
+      return Fail(msg::Format(msg::kSrvSequenceOutOfOrder,
+                              {std::to_string(request->seq), std::to_string(next_seq_)}));
     ++next_seq_;
     if (context_.config.fault_stall) {
       // Keep the connection open and silent; the idle timer ends it.
@@ -439,8 +440,7 @@ struct ReceptionService::Impl {
           context.log.Write(0, "conexão recusada: limite de sessões atingido");
           auto refusal = std::make_shared<Refusal>(
               std::move(socket),
-              "O servidor atingiu o limite de " + std::to_string(context.config.max_sessions) +
-                  " sessões simultâneas.",
+              msg::Format(msg::kSrvSessionLimit, {std::to_string(context.config.max_sessions)}),
               context.Tls(), context.config.tls_handshake_timeout);
           asio::post(target, [refusal] { refusal->Start(); });
           return Accept();

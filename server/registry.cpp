@@ -2,7 +2,10 @@
 
 #include <chrono>
 #include <cstdio>
+#include <string_view>
 #include <utility>
+
+#include "common/messages.h"
 
 namespace vorncom::server {
 
@@ -10,12 +13,13 @@ namespace {
 
 constexpr std::chrono::milliseconds kBusyTimeout{10'000};
 
-constexpr const char* kDatabaseError = "Erro no banco de registros";
-constexpr const char* kQueryError = "Erro ao consultar o banco";
+// The registry's failures: "<what>: <engine's message>.".
+constexpr std::string_view kDatabaseError = msg::kSrvRegistryFailure;
+constexpr std::string_view kQueryError = msg::kSrvRegistryQueryFailed;
 
 // Runs `step`, raising its database failure as ERegistryError "<what>: <engine's message>.".
 template <typename Step>
-decltype(auto) Checked(const char* what, Step&& step) {
+decltype(auto) Checked(std::string_view what, Step&& step) {
   try {
     return step();
   } catch (const sqlite::ESqliteError& e) {
@@ -27,7 +31,7 @@ sqlite::Database OpenDatabase(const std::string& path) {
   try {
     return sqlite::Database(path, sqlite::Access::kReadWriteCreate, kBusyTimeout);
   } catch (const sqlite::ESqliteError& e) {
-    throw ERegistryError("Não foi possível abrir o banco " + path + ": " + e.what() + ".");
+    throw ERegistryError(msg::Format(msg::kSrvRegistryNotOpened, {path, e.what()}));
   }
 }
 
@@ -87,14 +91,14 @@ std::string Registry::Record(
       Checked(kDatabaseError, [&] { return sqlite::Transaction(db_); });
   int64_t id = 0;
   {
-    sqlite::Statement insert = Checked("Erro ao preparar o registro", [&] {
+    sqlite::Statement insert = Checked(msg::kSrvRegistryPrepareFailed, [&] {
       return sqlite::Statement(db_,
                                "INSERT INTO registrations (operation, file_name, size, form_type,"
                                " form_name, form_version, requester_id, requester_name, agency_id,"
                                " client_address, started, finished)"
                                " VALUES (?,?,?,?,?,?,?,?,?,?,?,?)");
     });
-    id = Checked("Erro ao gravar o registro", [&] {
+    id = Checked(msg::kSrvRegistryWriteFailed, [&] {
       insert.Bind(1, int64_t{e.operation}).Bind(2, e.file_name).Bind(3, e.size);
       int i = 4;
       for (const std::string* text :
@@ -112,13 +116,13 @@ std::string Registry::Record(
 
   commit_files(number, digits);
   // From here on a failure takes the files back: nothing may stay stored without its record.
-  const char* what = "Erro ao preparar o registro";
+  std::string_view what = msg::kSrvRegistryPrepareFailed;
   try {
     sqlite::Statement update(
         db_, "UPDATE registrations SET number = ?, stored_path = ?, stored_name = ? WHERE id = ?");
-    what = "Erro ao gravar o registro";
+    what = msg::kSrvRegistryWriteFailed;
     update.Bind(1, number).Bind(2, e.stored_path).Bind(3, e.stored_name).Bind(4, id).Run();
-    what = "Erro ao confirmar o registro";
+    what = msg::kSrvRegistryCommitFailed;
     transaction.Commit();
   } catch (const sqlite::ESqliteError& error) {
     undo_files();

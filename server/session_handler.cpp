@@ -11,6 +11,7 @@
 #include "common/atomic_file.h"
 #include "common/exception.h"
 #include "common/file_names.h"
+#include "common/messages.h"
 
 namespace vorncom::server {
 
@@ -26,7 +27,7 @@ std::string TextOf(const Variant& v) {
   try {
     return v.ToString();
   } catch (const EVariantError&) {
-    throw ESessionError("Valor inválido no pacote de controle.");
+    throw ESessionError(std::string(msg::kSrvControlValueInvalid));
   }
 }
 
@@ -68,7 +69,7 @@ void SessionHandler::WritePending() {
 
 void SessionHandler::ReportWriteFailure() {
   if (!std::exchange(write_failed_, false)) return;
-  throw ESessionError("Erro ao gravar o arquivo recebido.");
+  throw ESessionError(std::string(msg::kSrvUploadWriteFailed));
 }
 
 const FormRule* SessionHandler::Rule() const {
@@ -88,7 +89,7 @@ bool SessionHandler::AcceptingConnections(Variant& busy) {
 
 void SessionHandler::SendControlPacket(const Variant& packet) {
   if (!packet.IsArray() || packet.AsArray().items.size() < 6)
-    throw ESessionError("Pacote de controle inválido.");
+    throw ESessionError(std::string(msg::kSrvControlInvalid));
   const int32_t lb = packet.LowerBound();
   try {
     form_type_ = packet.At(lb).ToString();
@@ -99,7 +100,7 @@ void SessionHandler::SendControlPacket(const Variant& packet) {
     client_address_ = packet.At(lb + 5).ToString();
   } catch (const EVariantError&) {
     has_control_ = false;
-    throw ESessionError("Pacote de controle inválido.");
+    throw ESessionError(std::string(msg::kSrvControlInvalid));
   }
   has_control_ = true;
   Log("controle: operação " + std::to_string(operation_) + ", formulário " + form_type_ + "/" +
@@ -108,7 +109,7 @@ void SessionHandler::SendControlPacket(const Variant& packet) {
 }
 
 int32_t SessionHandler::CheckServerStatus(Variant& packet_size) {
-  if (!has_control_) throw ESessionError("Pacote de controle não recebido.");
+  if (!has_control_) throw ESessionError(std::string(msg::kSrvNoControl));
   packet_size = context_.config.packet_size;
   if (const FormRule* rule = Rule(); rule && rule->server_status) return *rule->server_status;
   switch (operation_) {
@@ -130,19 +131,19 @@ bool SessionHandler::ReplicateClientCfgFile(Variant& server_list) {
 }
 
 void SessionHandler::SendFile(const Variant& file_name) {
-  if (!has_control_) throw ESessionError("Pacote de controle não recebido.");
+  if (!has_control_) throw ESessionError(std::string(msg::kSrvNoControl));
   const std::string name = TextOf(file_name);
-  if (!IsBareFileName(name)) throw ESessionError("Nome de arquivo inválido: " + name + ".");
+  if (!IsBareFileName(name)) throw ESessionError(msg::Format(msg::kSrvFileNameInvalid, {name}));
   DiscardUpload();
   write_failed_ = false;  // it belonged to the upload this one replaces
   // The name is the server's own: a client name never becomes a path before it is validated.
   const std::string path = context_.incoming_folder + "/upload-" + std::to_string(id_) + ".part";
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  if (fd < 0) throw ESessionError("Não foi possível criar o arquivo de recepção.");
+  if (fd < 0) throw ESessionError(std::string(msg::kSrvUploadNotCreated));
   upload_.reset(::fdopen(fd, "wb"));
   if (!upload_) {
     ::close(fd);
-    throw ESessionError("Não foi possível criar o arquivo de recepção.");
+    throw ESessionError(std::string(msg::kSrvUploadNotCreated));
   }
   // Packets arrive whole: unbuffered, each one is a single write with no copy into a buffer.
   std::setvbuf(upload_.get(), nullptr, _IONBF, 0);
@@ -157,22 +158,22 @@ void SessionHandler::SendFile(const Variant& file_name) {
 void SessionHandler::SendDataPacket(Variant& packet, Variant& byte_count) {
   WritePending();
   ReportWriteFailure();
-  if (!upload_) throw ESessionError("Nenhum envio de arquivo em andamento.");
+  if (!upload_) throw ESessionError(std::string(msg::kSrvNoUpload));
   const unsigned drop_after = context_.config.fault_drop_after_packets;
   if (drop_after != 0 && packets_ >= drop_after) throw SessionFault{SessionFault::kDrop};
-  if (!packet.IsBytes()) throw ESessionError("Pacote de dados inválido.");
+  if (!packet.IsBytes()) throw ESessionError(std::string(msg::kSrvDataPacketInvalid));
   int32_t count = 0;
   try {
     count = byte_count.ToInteger();
   } catch (const EVariantError&) {
-    throw ESessionError("Contagem de bytes inválida.");
+    throw ESessionError(std::string(msg::kSrvByteCountInvalid));
   }
   std::vector<uint8_t>& bytes = packet.AsBytes().bytes;
   if (count < 0 || static_cast<size_t>(count) > bytes.size())
-    throw ESessionError("Contagem de bytes inválida.");
+    throw ESessionError(std::string(msg::kSrvByteCountInvalid));
   if (upload_size_ + count > context_.config.max_upload) {
     DiscardUpload();
-    throw ESessionError("O arquivo excede o tamanho máximo aceito pelo servidor.");
+    throw ESessionError(std::string(msg::kSrvUploadTooLarge));
   }
   // The packet is the request's own and never goes back to the client, so it is taken, not copied.
   pending_ = std::move(bytes);
@@ -184,7 +185,7 @@ void SessionHandler::SendDataPacket(Variant& packet, Variant& byte_count) {
 bool SessionHandler::ValidFile(const Variant&) {
   WritePending();
   ReportWriteFailure();
-  if (!upload_) throw ESessionError("Nenhum envio de arquivo em andamento.");
+  if (!upload_) throw ESessionError(std::string(msg::kSrvNoUpload));
   bool flushed = std::fflush(upload_.get()) == 0;
   upload_.reset();
   try {
@@ -220,7 +221,7 @@ void SessionHandler::Protocolate(Variant& data) {
   } else if (download_started_) {
     ProtocolateDownload(data);
   } else {
-    throw ESessionError("Nenhuma transmissão válida para protocolar.");
+    throw ESessionError(std::string(msg::kSrvNothingToProtocolate));
   }
 }
 
@@ -255,7 +256,7 @@ void SessionHandler::ProtocolateUpload(Variant& data) {
           // Not recorded, so not stored: a rename that could not be made durable is taken back.
           if (e.step() == EFileReplaceError::Step::kFlushFolder)
             std::rename(stored.c_str(), upload_path_.c_str());
-          throw ESessionError("Erro ao armazenar o arquivo recebido.");
+          throw ESessionError(std::string(msg::kSrvUploadStoreFailed));
         }
       },
       [&] { std::rename(stored.c_str(), upload_path_.c_str()); });
@@ -332,7 +333,7 @@ void SessionHandler::ProtocolateDownload(Variant& data) {
 
 int32_t SessionHandler::GetFile(Variant& file_name, Variant& client_info) {
   const std::string name = TextOf(file_name);
-  if (!IsBareFileName(name)) throw ESessionError("Nome de arquivo inválido: " + name + ".");
+  if (!IsBareFileName(name)) throw ESessionError(msg::Format(msg::kSrvFileNameInvalid, {name}));
   download_.reset();
   download_started_ = false;
   const std::string path = context_.download_folder + "/" + name;
@@ -343,9 +344,9 @@ int32_t SessionHandler::GetFile(Variant& file_name, Variant& client_info) {
   }
   const auto size = fs::file_size(path, ec);
   if (ec || size > static_cast<uintmax_t>(INT32_MAX))
-    throw ESessionError("O arquivo " + name + " não pode ser enviado.");
+    throw ESessionError(msg::Format(msg::kSrvDownloadRefused, {name}));
   download_.reset(std::fopen(path.c_str(), "rb"));
-  if (!download_) throw ESessionError("Não foi possível abrir o arquivo " + name + ".");
+  if (!download_) throw ESessionError(msg::Format(msg::kSrvDownloadNotOpened, {name}));
   download_name_ = name;
   download_size_ = static_cast<int64_t>(size);
   client_info_ = client_info;
@@ -356,13 +357,13 @@ int32_t SessionHandler::GetFile(Variant& file_name, Variant& client_info) {
 }
 
 int32_t SessionHandler::GetDataPacket(Variant& packet) {
-  if (!download_) throw ESessionError("Nenhuma recepção de arquivo em andamento.");
+  if (!download_) throw ESessionError(std::string(msg::kSrvNoDownload));
   ByteArray buffer = packet.IsBytes() ? std::move(packet.AsBytes()) : ByteArray{1, {}};
   const size_t limit = static_cast<size_t>(context_.config.packet_size);
   if (buffer.bytes.size() < limit) buffer.bytes.resize(limit);
   const size_t n = std::fread(buffer.bytes.data(), 1, limit, download_.get());
   if (n < limit) {
-    if (std::ferror(download_.get())) throw ESessionError("Erro ao ler o arquivo.");
+    if (std::ferror(download_.get())) throw ESessionError(std::string(msg::kSrvDownloadReadFailed));
     download_.reset();
   }
   packet = std::move(buffer);
@@ -371,11 +372,11 @@ int32_t SessionHandler::GetDataPacket(Variant& packet) {
 
 void SessionHandler::EraseFile(Variant& file_name) {
   const std::string name = TextOf(file_name);
-  if (!IsBareFileName(name)) throw ESessionError("Nome de arquivo inválido: " + name + ".");
+  if (!IsBareFileName(name)) throw ESessionError(msg::Format(msg::kSrvFileNameInvalid, {name}));
   if (name == download_name_) download_.reset();
   std::error_code ec;
   if (!fs::remove(context_.download_folder + "/" + name, ec))
-    throw ESessionError("Não foi possível apagar o arquivo " + name + ".");
+    throw ESessionError(msg::Format(msg::kSrvEraseFailed, {name}));
   Log("apagado " + name);
 }
 

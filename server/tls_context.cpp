@@ -3,6 +3,8 @@
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 
+#include "common/messages.h"
+
 namespace vorncom::server {
 
 namespace {
@@ -11,8 +13,8 @@ namespace {
   const unsigned long e = ERR_peek_last_error();
   const char* why = ERR_reason_error_string(e);
   ERR_clear_error();
-  throw EServerConfigError("Não foi possível usar " + key + " " + path + ": " +
-                           (why != nullptr ? why : "arquivo ilegível") + ".");
+  throw EServerConfigError(
+      msg::Format(msg::kSrvTlsFileUnusable, {key, path, why != nullptr ? why : "?"}));
 }
 
 }  // namespace
@@ -20,7 +22,7 @@ namespace {
 std::shared_ptr<ssl_ctx_st> LoadServerTls(const ServerConfig& config) {
   if (config.tls_certificate.empty()) return nullptr;
   std::shared_ptr<SSL_CTX> ctx(SSL_CTX_new(TLS_server_method()), SSL_CTX_free);
-  if (!ctx) throw EServerConfigError("Não foi possível iniciar o TLS.");
+  if (!ctx) throw EServerConfigError(std::string(msg::kSrvTlsStartFailed));
   SSL_CTX* c = ctx.get();
   SSL_CTX_set_min_proto_version(c, TLS1_2_VERSION);
   SSL_CTX_set_max_proto_version(c, config.tls_max_version);

@@ -73,6 +73,20 @@ std::string RawMethodId(const std::string& id) {
   return raw;
 }
 
+TCompressedFileInfo InfoOf(const ArchiveReader::Entry& entry) {
+  const EntryRecord& rec = entry.record;
+  TCompressedFileInfo info;
+  info.date_time = rec.date_time;
+  info.attributes = rec.attributes;
+  info.size = rec.size;
+  info.stored_size = rec.stored_size;
+  info.method = rec.method;
+  info.checksum = rec.checksum;
+  info.position = entry.record_offset;
+  info.locked = rec.locked();
+  return info;
+}
+
 }  // namespace
 
 TArchiver::TArchiver() : state_(std::make_unique<TCoderState>()) {}
@@ -114,36 +128,77 @@ int32_t TArchiver::CompressStream(std::ostream& dest, std::istream& source, int3
   return output_size;
 }
 
-ArchiveHeader TArchiver::WriteArchive(std::ostream& dest, std::vector<std::string>& files,
-                                      TCompressMethod method, int64_t& header_pos) {
-  std::string compress_id(kMethodIds[static_cast<size_t>(method) % kMethodCount]);
-  ArchiveHeader h;
-  h.method_id = RawMethodId(compress_id);
-  h.lock = EffectiveKey() > 0 ? kLocked : 0;
-  header_pos = static_cast<int64_t>(dest.tellp());
-  WriteHeader(dest, h);
-  CheckWritten(dest);
-  int64_t total = 0;
+std::string TArchiver::StoredNameOf(const std::string& path) {
+  std::string stored = path;
+  if (!target_path_.empty() && StartsWithIgnoringAsciiCase(stored, target_path_))
+    stored = stored.substr(target_path_.size(), kLongestStrippedName);
+  if (OnCheckFile) {
+    OnCheckFile(stored, TCProcessMode::pmCompress);
+    if (stored.empty() || stored == "*") return stored;
+  }
+  if (stored.size() > 2 && stored[1] == ':') stored.erase(0, 2);
+  return ToStoredSeparators(stored);
+}
 
+void TArchiver::WriteEntry(std::ostream& dest, std::istream& source, int64_t size,
+                           const std::string& raw_name, const SourceFileInfo& info,
+                           TCompressMethod method, std::string& compress_id) {
+  EntryRecord rec;
+  rec.name_length = static_cast<int16_t>(raw_name.size());
+  const auto record_pos = dest.tellp();
+  WriteRecord(dest, rec);
+  dest.write(raw_name.data(), static_cast<std::streamsize>(raw_name.size()));
+  CheckWritten(dest);
+  const auto data_pos = dest.tellp();
+  const auto source_start = source.tellg();
+
+  int32_t checksum = 0;
+  std::string id = compress_id;
+  TCompressMethod used = method;
+  int32_t stored_size = 0;
+  try {
+    stored_size = CompressStream(dest, source, checksum, id, method);
+  } catch (const EUnableToCompress&) {
+    dest.clear();
+    dest.seekp(data_pos);
+    source.clear();
+    source.seekg(source_start);
+    used = TCompressMethod::cmNone;
+    id = compress_id;
+    stored_size = CompressStream(dest, source, checksum, id, used);
+  }
+  if (method == TCompressMethod::cmCustom) compress_id = id;
+  CheckWritten(dest);
+  const auto end_pos = dest.tellp();
+
+  rec.date_time = info.dos_date_time;
+  rec.attributes = info.attributes;
+  rec.size = static_cast<int32_t>(size);
+  rec.stored_size = stored_size;
+  rec.method = static_cast<uint8_t>(used);
+  rec.checksum = checksum;
+  rec.lock = EffectiveKey() > 0 ? kLocked : 0;
+  dest.seekp(record_pos);
+  WriteRecord(dest, rec);
+  dest.seekp(end_pos);
+  CheckWritten(dest);
+}
+
+int64_t TArchiver::WriteFileEntries(std::ostream& dest, std::vector<std::string>& files,
+                                    TCompressMethod method, std::string& compress_id) {
+  int64_t total = 0;
   for (size_t i = 0; i < files.size();) {
     const std::string path = files[i];
-    std::string stored = path;
-    if (!target_path_.empty() && StartsWithIgnoringAsciiCase(stored, target_path_))
-      stored = stored.substr(target_path_.size(), kLongestStrippedName);
-    if (OnCheckFile) {
-      OnCheckFile(stored, TCProcessMode::pmCompress);
-      if (stored.empty()) {
-        files.erase(files.begin() + static_cast<ptrdiff_t>(i));
-        continue;
-      }
-      if (stored == "*") {
-        // The files not reached are not in the archive, so they leave the list too.
-        files.erase(files.begin() + static_cast<ptrdiff_t>(i), files.end());
-        break;
-      }
+    const std::string stored = StoredNameOf(path);
+    if (stored.empty()) {
+      files.erase(files.begin() + static_cast<ptrdiff_t>(i));
+      continue;
     }
-    if (stored.size() > 2 && stored[1] == ':') stored.erase(0, 2);
-    stored = ToStoredSeparators(stored);
+    if (stored == "*") {
+      // The files not reached are not in the archive, so they leave the list too.
+      files.erase(files.begin() + static_cast<ptrdiff_t>(i), files.end());
+      break;
+    }
     const std::string raw_name = Utf8ToCp1252(stored);
 
     std::error_code kind_error;
@@ -167,50 +222,24 @@ ArchiveHeader TArchiver::WriteArchive(std::ostream& dest, std::vector<std::strin
     }
 
     files[i] = stored;
-    const SourceFileInfo info = ReadSourceFileInfo(path);
+    WriteEntry(dest, source, size, raw_name, ReadSourceFileInfo(path), method, compress_id);
     total += size;
-
-    EntryRecord rec;
-    rec.name_length = static_cast<int16_t>(raw_name.size());
-    const auto record_pos = dest.tellp();
-    WriteRecord(dest, rec);
-    dest.write(raw_name.data(), static_cast<std::streamsize>(raw_name.size()));
-    CheckWritten(dest);
-    const auto data_pos = dest.tellp();
-    const auto source_start = source.tellg();
-
-    int32_t checksum = 0;
-    std::string id = compress_id;
-    TCompressMethod used = method;
-    int32_t stored_size = 0;
-    try {
-      stored_size = CompressStream(dest, source, checksum, id, method);
-    } catch (const EUnableToCompress&) {
-      dest.clear();
-      dest.seekp(data_pos);
-      source.clear();
-      source.seekg(source_start);
-      used = TCompressMethod::cmNone;
-      id = compress_id;
-      stored_size = CompressStream(dest, source, checksum, id, used);
-    }
-    if (method == TCompressMethod::cmCustom) compress_id = id;
-    CheckWritten(dest);
-    const auto end_pos = dest.tellp();
-
-    rec.date_time = info.dos_date_time;
-    rec.attributes = info.attributes;
-    rec.size = static_cast<int32_t>(size);
-    rec.stored_size = stored_size;
-    rec.method = static_cast<uint8_t>(used);
-    rec.checksum = checksum;
-    rec.lock = EffectiveKey() > 0 ? kLocked : 0;
-    dest.seekp(record_pos);
-    WriteRecord(dest, rec);
-    dest.seekp(end_pos);
-    CheckWritten(dest);
     ++i;
   }
+  return total;
+}
+
+ArchiveHeader TArchiver::WriteArchive(std::ostream& dest, TCompressMethod method,
+                                      const EntryWriter& write, int64_t& header_pos) {
+  std::string compress_id(kMethodIds[static_cast<size_t>(method) % kMethodCount]);
+  ArchiveHeader h;
+  h.method_id = RawMethodId(compress_id);
+  h.lock = EffectiveKey() > 0 ? kLocked : 0;
+  header_pos = static_cast<int64_t>(dest.tellp());
+  WriteHeader(dest, h);
+  CheckWritten(dest);
+
+  const int64_t total = write(dest, compress_id);
 
   h.method_id = RawMethodId(compress_id);
   h.total_size = static_cast<int32_t>(total);
@@ -222,29 +251,26 @@ ArchiveHeader TArchiver::WriteArchive(std::ostream& dest, std::vector<std::strin
   return h;
 }
 
-void TArchiver::CompressToStream(std::ostream& dest, std::vector<std::string>& files,
-                                 TCompressMethod method) {
-  int64_t header_pos = 0;
-  WriteArchive(dest, files, method, header_pos);
-}
-
-void TArchiver::MergeArchive(const std::string& old_archive, std::ostream& out,
-                             ArchiveHeader header, int64_t header_pos,
-                             const std::vector<std::string>& new_names) {
+TArchiver::MergeCounts TArchiver::MergeArchive(const std::string& old_archive, std::ostream& out,
+                                               ArchiveHeader header, int64_t header_pos,
+                                               const std::vector<std::string>& new_names) {
+  MergeCounts counts;
   std::ifstream in(old_archive, std::ios::binary);
   if (!in) ThrowFileOpenError(old_archive);
   ArchiveReader reader(in);
-  if (!reader.ReadHeader()) return;
+  if (!reader.ReadHeader()) return counts;
   uint32_t total = static_cast<uint32_t>(header.total_size);
   while (auto entry = reader.Next()) {
     if (ListHasName(new_names, entry->name)) {
       reader.SkipData(*entry);
+      ++counts.replaced;
       continue;
     }
     in.seekg(entry->record_offset);
     CopyBytes(in, out, entry->data_offset - entry->record_offset + entry->available);
     reader.SkipData(*entry);
     total += static_cast<uint32_t>(entry->record.size);
+    ++counts.kept;
   }
   header.total_size = static_cast<int32_t>(total);
   const auto end_pos = out.tellp();
@@ -252,10 +278,11 @@ void TArchiver::MergeArchive(const std::string& old_archive, std::ostream& out,
   WriteHeader(out, header);
   out.seekp(end_pos);
   CheckWritten(out);
+  return counts;
 }
 
-void TArchiver::CompressFiles(const std::string& archive_name, std::vector<std::string>& files,
-                              TCompressMethod method) {
+void TArchiver::BuildArchive(const std::string& archive_name, std::vector<std::string>& names,
+                             TCompressMethod method, const EntryWriter& write) {
   std::error_code ec;
   const bool update = fs::exists(archive_name, ec);
   // Even a new archive is built under a temporary name of its own, so no half-written archive
@@ -263,7 +290,7 @@ void TArchiver::CompressFiles(const std::string& archive_name, std::vector<std::
   AtomicFile output = CreateOutputBeside(archive_name);
   const std::string& temp_name = output.temp_path();
   const std::string& output_name = update ? temp_name : archive_name;
-  std::erase_if(files, [&](const std::string& f) {
+  std::erase_if(names, [&](const std::string& f) {
     return SameStoredName(f, output_name) || SameStoredName(f, temp_name);
   });
 
@@ -273,21 +300,28 @@ void TArchiver::CompressFiles(const std::string& archive_name, std::vector<std::
   ArchiveHeader header;
   int64_t header_pos = 0;
   try {
-    header = WriteArchive(out, files, method, header_pos);
+    header = WriteArchive(out, method, write, header_pos);
     out.flush();
     CheckWritten(out);
   } catch (const std::ios_base::failure&) {
     throw EInsufficientDiskSpace(std::string(messages::kDiskFullCompressing));
   }
 
+  MergeCounts merged;
   if (update) {
     try {
-      MergeArchive(archive_name, out, header, header_pos, files);
+      merged = MergeArchive(archive_name, out, header, header_pos, names);
       out.flush();
       CheckWritten(out);
     } catch (const std::ios_base::failure&) {
       throw EInsufficientDiskSpace(std::string(messages::kDiskFullMerging));
     }
+  }
+  if (OnCommit) {
+    // A throw or a refusal leaves the archive as it was: the temporary file goes with `output`.
+    bool commit = true;
+    OnCommit(names.size(), merged.kept, merged.replaced, commit);
+    if (!commit) return;
   }
 
   const std::string_view disk_full =
@@ -311,11 +345,39 @@ void TArchiver::CompressFiles(const std::string& archive_name, std::vector<std::
   }
 }
 
+void TArchiver::CompressFiles(const std::string& archive_name, std::vector<std::string>& files,
+                              TCompressMethod method) {
+  BuildArchive(archive_name, files, method, [&](std::ostream& dest, std::string& compress_id) {
+    return WriteFileEntries(dest, files, method, compress_id);
+  });
+}
+
 void TArchiver::CompressFile(const std::string& archive_name, std::string& file_name,
                              TCompressMethod method) {
   std::vector<std::string> files{file_name};
   CompressFiles(archive_name, files, method);
   file_name = files.empty() ? std::string() : files.front();
+}
+
+void TArchiver::CompressStreamAs(const std::string& archive_name, std::string& stored_name,
+                                 std::istream& source, const SourceFileInfo& info,
+                                 TCompressMethod method) {
+  std::vector<std::string> names;
+  BuildArchive(archive_name, names, method, [&](std::ostream& dest, std::string& compress_id) {
+    const std::string stored = StoredNameOf(stored_name);
+    if (stored.empty() || stored == "*") return int64_t{0};
+    const std::string raw_name = Utf8ToCp1252(stored);
+    const int64_t size = StreamRemaining(source);
+    // What a file of that size or name would be: skipped, or refused with ExceptionOnFileError.
+    if (size > INT32_MAX || static_cast<int64_t>(raw_name.size()) > kLongestName) {
+      if (ExceptionOnFileError) throw std::system_error(EFBIG, std::generic_category(), stored);
+      return int64_t{0};
+    }
+    WriteEntry(dest, source, size, raw_name, info, method, compress_id);
+    names.push_back(stored);
+    return size;
+  });
+  stored_name = names.empty() ? std::string() : names.front();
 }
 
 void TArchiver::ExpandStream(std::ostream& dest, std::istream& source, int32_t lock_flag,
@@ -384,6 +446,14 @@ void TArchiver::ExpandFiles(std::istream& source, std::vector<std::string>* name
         sum += rec.size;
         continue;
       }
+      if (OnCheckEntry) {
+        bool expand = true;
+        OnCheckEntry(entry->name, InfoOf(*entry), expand);
+        if (!expand) {
+          reader.SkipData(*entry);
+          continue;
+        }
+      }
       // The hook sees the name as it always has (absolute names as they are) and may skip or
       // re-map it. A path it leaves alone must stay under the target folder: an absolute name is
       // put under it, a name that climbs out of it is refused.
@@ -404,8 +474,6 @@ void TArchiver::ExpandFiles(std::istream& source, std::vector<std::string>* name
         if (!inside) throw EInvalidHeader(std::string(messages::kNameLeavesFolder) + entry->name);
         target = target_path_ + *inside;
       }
-      if (CheckSpaceBeforeExpand && SpaceForTarget(target) < rec.size)
-        throw EInsufficientDiskSpace(std::string(messages::kNoSpaceToExpand) + target);
       if (MakeDirectories) {
         const auto cut = target.find_last_of('/');
         if (cut != std::string::npos && cut > 1) CreateDirectories(target.substr(0, cut));
@@ -448,18 +516,7 @@ void TArchiver::ScanArchive(std::istream& source, std::vector<ScannedEntry>& lis
   if (!header) return;
   RecognizeMethod(header->method_id, OnRecognize);
   while (auto entry = reader.Next()) {
-    const EntryRecord& rec = entry->record;
-    ScannedEntry item;
-    item.name = entry->name;
-    item.info.date_time = rec.date_time;
-    item.info.attributes = rec.attributes;
-    item.info.size = rec.size;
-    item.info.stored_size = rec.stored_size;
-    item.info.method = rec.method;
-    item.info.checksum = rec.checksum;
-    item.info.position = entry->record_offset;
-    item.info.locked = rec.locked();
-    list.push_back(std::move(item));
+    list.push_back(ScannedEntry{entry->name, InfoOf(*entry)});
     reader.SkipData(*entry);
   }
 }

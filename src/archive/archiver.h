@@ -15,6 +15,7 @@
 #include "archive/byte_layer.h"
 #include "archive/coder_state.h"
 #include "archive/errors.h"
+#include "archive/file_system.h"
 #include "archive/format.h"
 
 namespace vorncom::archive {
@@ -51,6 +52,14 @@ using TRecognizeEvent = RecognizeHandler;
 // May change `filepath`; "" skips the file, "*" skips it and ends the operation.
 using TFilenameCheckEvent = std::function<void(std::string& filepath, TCProcessMode mode)>;
 using TShowProgressEvent = ProgressHandler;
+// Expanding: sees each entry about to be expanded, before OnCheckFile; clearing `expand` skips it.
+using TEntryCheckEvent = std::function<void(const std::string& stored_name,
+                                            const TCompressedFileInfo& info, bool& expand)>;
+// Adding: sees the new archive once it is written in full, before it takes the archive's name:
+// `added` new entries, then `kept` entries of the old archive, `replaced` old entries left out
+// because a new one has the same name. Clearing `commit` drops the new archive and leaves the
+// old one (or none) as it was.
+using TCommitEvent = std::function<void(size_t added, size_t kept, size_t replaced, bool& commit)>;
 
 class TArchiver {
  public:
@@ -73,13 +82,14 @@ class TArchiver {
   // Positive: entries written are locked with it; locked entries need it to expand. Zero and
   // negative keys lock nothing.
   int32_t Key = 0;
-  bool CheckSpaceBeforeExpand = false;
 
   TCompressEvent OnCompress;
   TExpandEvent OnExpand;
   TRecognizeEvent OnRecognize;
   TFilenameCheckEvent OnCheckFile;
   TShowProgressEvent OnShowProgress;
+  TEntryCheckEvent OnCheckEntry;
+  TCommitEvent OnCommit;
 
   // Adds one file; `file_name` becomes the stored name, or "" when the file was skipped.
   void CompressFile(const std::string& archive_name, std::string& file_name,
@@ -93,9 +103,12 @@ class TArchiver {
   // cannot be created, EFileReplaceError when it cannot be renamed or the rename flushed.
   void CompressFiles(const std::string& archive_name, std::vector<std::string>& files,
                      TCompressMethod method);
-  // Writes a new archive at the current position of `dest`, which must be seekable.
-  void CompressToStream(std::ostream& dest, std::vector<std::string>& files,
-                        TCompressMethod method);
+  // Adds one entry holding the bytes of `source` from its current position to its end, as
+  // CompressFile adds a file: `stored_name` stands for the file's path (the target path, a drive
+  // and OnCheckFile shape it alike) and `info` gives its date and attributes. On return
+  // `stored_name` is the name stored, or "" when it was skipped. `source` must be seekable.
+  void CompressStreamAs(const std::string& archive_name, std::string& stored_name,
+                        std::istream& source, const SourceFileInfo& info, TCompressMethod method);
   // Stored data of one file from the current position of `source` to its end; returns its
   // length. `checksum` includes the key.
   int32_t CompressStream(std::ostream& dest, std::istream& source, int32_t& checksum,
@@ -121,13 +134,37 @@ class TArchiver {
                         uint32_t& checksum);
 
  private:
-  // Writes the archive; returns its header and the header's position in `dest`.
-  ArchiveHeader WriteArchive(std::ostream& dest, std::vector<std::string>& files,
-                             TCompressMethod method, int64_t& header_pos);
+  // The new archive's entries, written at the current position of `dest` after its header.
+  // Returns the bytes they hold uncompressed.
+  using EntryWriter = std::function<int64_t(std::ostream& dest, std::string& compress_id)>;
+  // Builds `archive_name` from the entries `write` adds and, when the archive exists, the old
+  // entries of other names; replaces it atomically, as CompressFiles says. `names` comes in
+  // holding the paths to add (those of the archive's temporary file, or of a new archive itself,
+  // are dropped) and must hold the stored names written once `write` returns.
+  void BuildArchive(const std::string& archive_name, std::vector<std::string>& names,
+                    TCompressMethod method, const EntryWriter& write);
+  // Writes the header and the entries; returns the header and its position in `dest`.
+  ArchiveHeader WriteArchive(std::ostream& dest, TCompressMethod method, const EntryWriter& write,
+                             int64_t& header_pos);
+  // The entries of the files (paths) that can be added; `files` ends up holding their stored
+  // names.
+  int64_t WriteFileEntries(std::ostream& dest, std::vector<std::string>& files,
+                           TCompressMethod method, std::string& compress_id);
+  // One entry of `size` bytes from `source`, stored under `raw_name` (Windows-1252).
+  void WriteEntry(std::ostream& dest, std::istream& source, int64_t size,
+                  const std::string& raw_name, const SourceFileInfo& info, TCompressMethod method,
+                  std::string& compress_id);
+  // The stored name of `path`; "" skips it, "*" ends the operation (OnCheckFile's answers).
+  std::string StoredNameOf(const std::string& path);
+  // The old entries copied into the rebuilt archive, and those a new entry replaced.
+  struct MergeCounts {
+    size_t kept = 0;
+    size_t replaced = 0;
+  };
   // Appends the entries of `old_archive` whose names are not in `new_names` and rewrites the
   // header with the grown total.
-  void MergeArchive(const std::string& old_archive, std::ostream& out, ArchiveHeader header,
-                    int64_t header_pos, const std::vector<std::string>& new_names);
+  MergeCounts MergeArchive(const std::string& old_archive, std::ostream& out, ArchiveHeader header,
+                           int64_t header_pos, const std::vector<std::string>& new_names);
   int32_t EffectiveKey() const { return Key > 0 ? Key : 0; }
 
   std::string target_path_;

@@ -7,11 +7,13 @@
 namespace vorncom::archive {
 
 // The coders of the entry methods. Each reads its input and writes its output one byte at a time
-// through `io`; encoders read until io.AtEnd(); decoders of the LZ methods stop once they have
-// produced `count` bytes (a final match may run past it and is still copied whole: the byte
-// layer's budget bounds what is written). A decoder that runs out of input, stored bytes or a
-// code's bits, throws ESizeMismatch at once (within a block or 8 KiB of output) unless the run
-// was cancelled.
+// through `io`; encoders read until io.AtEnd(). When expanding, the byte layer's budget is the
+// entry's size and any byte past it throws ESizeMismatch; decoders of the LZ methods stop once
+// they have produced `count` bytes, so a final match that runs past it throws too. An LZ decoder
+// that runs out of its codes' bits throws ESizeMismatch soon after (LH5: at the next block or
+// 8 KiB of output; LZH: within 4096 codes, or at the end), as does the RLE decoder cut off inside
+// a run, unless the run was cancelled. Otherwise the stored and RLE decoders stop at the end of
+// their input, and the archiver fails an entry that comes out short like a bad checksum.
 
 void EncodeStored(ByteLayer& io);
 void DecodeStored(ByteLayer& io);

@@ -26,7 +26,6 @@ inline constexpr std::string_view kBadDecodeTable = "Bad decode table in archive
 inline constexpr std::string_view kDiskFullCompressing =
     "Disk protected or full during compression";
 inline constexpr std::string_view kDiskFullMerging = "Disk full or write error during compression";
-inline constexpr std::string_view kNoSpaceToExpand = "Not enough disk space to expand ";
 inline constexpr std::string_view kArchiveType = "Archive type must be caMulti";
 inline constexpr std::string_view kInvalidHeader = "Can't recognize compressed file header";
 inline constexpr std::string_view kBadChecksum =

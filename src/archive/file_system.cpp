@@ -2,10 +2,8 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/statvfs.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <filesystem>
@@ -79,28 +77,6 @@ void SetFileAttributes(const std::string& path, uint16_t attributes) {
   else
     mode |= S_IWUSR;
   if (mode != (st.st_mode & 07777)) ::chmod(path.c_str(), mode);
-}
-
-int64_t SpaceForTarget(const std::string& target) {
-  fs::path probe = fs::absolute(fs::path(target)).parent_path();
-  std::error_code ec;
-  while (!probe.empty() && !fs::exists(probe, ec) && probe != probe.root_path())
-    probe = probe.parent_path();
-  struct statvfs sv {};
-  if (::statvfs(probe.empty() ? "." : probe.c_str(), &sv) != 0) return -1;
-  struct stat st {};
-  const bool replaced = ::stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-  return SpaceFromFreeBytes(
-      static_cast<long double>(sv.f_bavail) * static_cast<long double>(sv.f_frsize),
-      replaced ? static_cast<int64_t>(st.st_size) : -1);
-}
-
-int64_t SpaceFromFreeBytes(long double free_bytes, int64_t replaced_size) {
-  if (free_bytes < 0) return -1;
-  if (free_bytes >= INT32_MAX) return INT32_MAX;
-  const auto space = static_cast<int64_t>(free_bytes);
-  if (replaced_size < 0) return space;
-  return std::min<int64_t>(space + replaced_size, INT32_MAX);
 }
 
 void CreateDirectories(const std::string& directory) {

@@ -1,7 +1,7 @@
 #pragma once
 
 // The archive's view of the Linux file system: DOS date-times and Windows attribute words mapped
-// to local mtime and write permission, free space and directory creation.
+// to local mtime and write permission, and directory creation.
 
 #include <cstdint>
 #include <ctime>
@@ -25,14 +25,6 @@ SourceFileInfo ReadSourceFileInfo(const std::string& path);
 // Best-effort: a file whose times or mode cannot be set keeps what it has.
 void SetFileDateTime(const std::string& path, int32_t dos_date_time);
 void SetFileAttributes(const std::string& path, uint16_t attributes);
-
-// Bytes available for writing `target` (free space of its file system, plus the size of an
-// existing target that will be replaced), clamped to INT32_MAX; -1 when the file system cannot
-// be queried.
-int64_t SpaceForTarget(const std::string& target);
-// The arithmetic of SpaceForTarget: `free_bytes` of the file system (negative when unknown) and
-// the size of the file to be replaced (-1 when there is none).
-int64_t SpaceFromFreeBytes(long double free_bytes, int64_t replaced_size);
 
 // Creates the missing directories of `directory` (parents first). Throws
 // std::filesystem::filesystem_error when one cannot be created.

@@ -1,7 +1,9 @@
 #include "archive/package_routines.h"
 
-#include <algorithm>
+#include <ctime>
+#include <filesystem>
 #include <fstream>
+#include <system_error>
 #include <vector>
 
 #include "archive/archiver.h"
@@ -48,16 +50,6 @@ bool PackageHasEntry(const std::string& archive, const std::string& entry) {
   return false;
 }
 
-int64_t PackageEntrySize(const std::string& archive, const std::string& entry) {
-  TArchiver archiver;
-  std::vector<ScannedEntry> entries;
-  archiver.ScanArchiveFile(archive, entries);
-  int64_t size = 0;
-  for (const auto& e : entries)
-    if (e.name == entry) size = std::max<int64_t>(size, e.info.size);
-  return size;
-}
-
 void ExtractPackageEntries(const Variant& names, const std::string& archive,
                            const std::string& directory, bool names_only,
                            PackageProgress* progress) {
@@ -73,6 +65,31 @@ void ExtractPackageEntries(const Variant& names, const std::string& archive,
   handler.directory = directory;
   handler.Attach(archiver);
   archiver.ExpandFiles(source, &list);
+}
+
+bool ExtractPackageEntry(const std::string& entry, const std::string& archive,
+                         const std::string& directory, int64_t max_size) {
+  std::vector<std::string> list{entry};
+  std::ifstream source(archive, std::ios::binary);
+  if (!source) ThrowFileOpenError(archive);
+  TArchiver archiver;
+  archiver.MakeDirectories = true;
+  TqevCompress handler;
+  handler.names_only = true;
+  handler.directory = directory;
+  handler.Attach(archiver);
+  bool too_large = false;
+  archiver.OnCheckEntry = [&](const std::string& name, const TCompressedFileInfo& info,
+                              bool& expand) {
+    if (info.size <= max_size) return;
+    expand = false;
+    if (name == entry) too_large = true;
+  };
+  archiver.ExpandFiles(source, &list);
+  if (!too_large) return true;
+  std::error_code ec;
+  for (const std::string& path : list) std::filesystem::remove(path, ec);
+  return false;
 }
 
 void ExtractAllPackageEntries(const std::string& archive, const std::string& directory,
@@ -100,6 +117,23 @@ bool InsertFilesIntoPackage(const Variant& names, const std::string& archive) {
     if (before == 0 || !names.IsArray()) return false;
     AddFilesToPackage(names, DirectoryOf(archive), archive, true, nullptr);
     return EntryCount(ListPackageEntries(archive)) == before + names.AsArray().items.size();
+  } catch (...) {
+    return false;
+  }
+}
+
+bool InsertStreamIntoPackage(std::istream& source, const std::string& entry,
+                             const std::string& archive) {
+  try {
+    TArchiver archiver;
+    bool accepted = false;
+    archiver.OnCommit = [&](size_t added, size_t kept, size_t replaced, bool& commit) {
+      accepted = commit = added == 1 && kept > 0 && replaced == 0;
+    };
+    std::string name = entry;
+    const SourceFileInfo now{DosDateTimeFromTime(std::time(nullptr)), kAttrArchive};
+    archiver.CompressStreamAs(archive, name, source, now, TCompressMethod::cmLH5);
+    return accepted;
   } catch (...) {
     return false;
   }

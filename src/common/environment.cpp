@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <mutex>
 
+#include "common/messages.h"
 #include "common/registry.h"
 
 namespace vorncom::env {
@@ -78,26 +79,26 @@ void ReadRegistryValue(const std::string& key, const std::string& value_name, Re
   const std::string k = CleanRegistryName(key, /*is_key=*/true);
   const std::string v = CleanRegistryName(value_name, /*is_key=*/false);
   if (k.empty()) {
-    throw ERegistryKeyNull("O nome da chave do registro que se quer ler está em branco.");
+    throw ERegistryKeyNull(std::string(msg::kRegistryKeyBlank));
   }
   if (v.empty()) {
-    throw ERegistryValueNull("O nome do valor do registro que se quer ler está em branco.");
+    throw ERegistryValueNull(std::string(msg::kRegistryValueBlank));
   }
   const Registry registry = Registry::Default();
   switch (registry.OpenKey(k)) {
     case Registry::OpenResult::kDenied:
-      throw ERegistryErrorOpeningKey("Erro ao abrir a chave do registro (" + k + "\\" + v + ").");
+      throw ERegistryErrorOpeningKey(msg::Format(msg::kRegistryOpenFailed, {k, v}));
     case Registry::OpenResult::kMissing:
-      throw ERegistryKeyNotFound("A chave (" + k + ") não existe no registro.");
+      throw ERegistryKeyNotFound(msg::Format(msg::kRegistryKeyMissing, {k}));
     case Registry::OpenResult::kOpened:
       break;
   }
   const auto stored = registry.ReadValue(k, v);
   if (!stored) {
-    throw ERegistryValueNotFound("A valor da chave (" + k + "\\" + v + ") não existe no registro.");
+    throw ERegistryValueNotFound(msg::Format(msg::kRegistryValueMissing, {k, v}));
   }
   const auto reading_error = [&] {
-    return ERegistryErrorReadingValue("Erro ao ler a chave do registro (" + k + "\\" + v + ").");
+    return ERegistryErrorReadingValue(msg::Format(msg::kRegistryReadFailed, {k, v}));
   };
   const auto* text = std::get_if<std::string>(&*stored);
   const auto* number = std::get_if<int32_t>(&*stored);
@@ -130,7 +131,7 @@ void ReadRegistryValue(const std::string& key, const std::string& value_name, Re
 uint8_t GetOSDescription(std::string& text, int max_length) {
   // Only the Windows families have codes of their own; everything else is "undefined".
   const int limit = std::clamp(max_length, 0, 255);
-  text = std::string("SO Indefinido").substr(0, static_cast<size_t>(limit));
+  text = std::string(msg::kUnknownOperatingSystem.substr(0, static_cast<size_t>(limit)));
   return 5;
 }
 

@@ -11,7 +11,6 @@ namespace vorncom {
 class Exception : public std::runtime_error {
  public:
   explicit Exception(const std::string& message) : std::runtime_error(message) {}
-  const std::string Message() const { return what(); }
 };
 
 // Declares a family `Name` deriving directly from vorncom::Exception.

@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "common/environment.h"
+#include "common/messages.h"
 #include "common/registry.h"
 
 extern char* program_invocation_short_name;
@@ -70,16 +71,16 @@ int DefaultResult(ButtonSet set) {
 std::string KindTitle(MessageKind kind) {
   switch (kind) {
     case MessageKind::kWarning:
-      return "Aviso";
+      return std::string(msg::kTitleWarning);
     case MessageKind::kError:
     case MessageKind::kSystemError:
-      return "Erro";
+      return std::string(msg::kTitleError);
     case MessageKind::kInformation:
-      return "Informação";
+      return std::string(msg::kTitleInformation);
     case MessageKind::kConfirmation:
-      return "Confirmação";
+      return std::string(msg::kTitleConfirmation);
     case MessageKind::kMessage:
-      return "Mensagem";
+      return std::string(msg::kTitleMessage);
     case MessageKind::kCustom:
       break;
   }
@@ -91,7 +92,8 @@ MessageResponse UnattendedPresenter::Present(const MessageRequest& request) {
   response.result = DefaultResult(request.buttons);
   std::cerr << "[VornCom " << KindName(request.kind) << "] " << KindTitle(request.kind) << ": "
             << request.text << '\n';
-  if (!request.details.empty()) std::cerr << "  Detalhes: " << request.details << '\n';
+  if (!request.details.empty())
+    std::cerr << "  " << msg::kDetails << ": " << request.details << '\n';
   std::cerr.flush();
   return response;
 }
@@ -153,7 +155,7 @@ void CleanDSANames(const std::string& key, const std::string& identifier, const 
   clean_identifier = CleanRegistryName(identifier, /*is_key=*/false);
   clean_key = CleanRegistryName(key.empty() ? DefaultDSAKey() : key, /*is_key=*/true);
   if (clean_identifier.empty() || clean_key.empty()) {
-    throw EDSAIdentsError(std::string(routine) + " gravando especificador em branco");
+    throw EDSAIdentsError(msg::Format(msg::kBlankDialogIdentifier, {routine}));
   }
 }
 

@@ -4,8 +4,9 @@
 #include <string>
 #include <string_view>
 
-// The library's user-visible texts, in one table. Texts with "%s" are filled by Format; the
-// institution name carries its own article, so "d%s" forms the Portuguese contraction.
+// The user-visible texts of the library, its tools and the reception server's answers, in one
+// table. Texts with "%s" are filled by Format; the institution name carries its own article, so
+// "d%s" forms the Portuguese contraction. Peers and tests compare them byte for byte.
 namespace vorncom::msg {
 
 // Replaces each "%s" in turn by the next argument; surplus placeholders become empty, surplus
@@ -178,6 +179,277 @@ inline constexpr std::string_view kNoProtocolNumber =
 inline constexpr std::string_view kCannotOpenFile = "Não foi possível abrir o arquivo \"%s\".";
 inline constexpr std::string_view kUnknownError = "Erro desconhecido";
 
+// Package validation and protocol recording: the messages of the package layer's exceptions.
+inline constexpr std::string_view kSearchProtocolFailed =
+    "Erro ao procurar pelo arquivo de protocolo: ";  // + the archive's message
+inline constexpr std::string_view kWorkFolderFailed = "Erro ao criar o diretório de trabalho.";
+inline constexpr std::string_view kExtractProtocolFailed =
+    "Erro ao extrair o arquivo de protocolo de \"%s\".";  // package path
+inline constexpr std::string_view kValidationFolderFailed =
+    "Erro ao criar o diretório para validação do arquivo.";
+inline constexpr std::string_view kExtractHeaderFailed =
+    "Erro ao extrair o arquivo de header de \"%s\" Erro: %s.";  // package path, cause
+inline constexpr std::string_view kHeaderMissing =
+    "O arquivo %s) não possui o arquivo de controle (header) (%s).";  // package path, header name
+inline constexpr std::string_view kProtocolErrorPrefix =
+    "Erro ao protocolar a transmissão do arquivo \"%s\". ";  // file name; a case text follows
+inline constexpr std::string_view kRecordNotCreated =
+    "Problemas ao criar o arquivo com os dados da transmissão!";
+inline constexpr std::string_view kSentFileMissing = "O arquivo transmitido não foi encontrado!";
+inline constexpr std::string_view kRecordNotInserted =
+    "Problemas ao compactar o arquivo com os dados da transmissão!";
+inline constexpr std::string_view kMessageTableFailed =
+    "Problemas ao criar o arquivo de mensagem associado à solicitação! Erro: ";  // + the cause
+
+// ---------------------------------------------------------------------------------------------
+// Remote calls: failures of a connection or a call. They reach the user as the failure text in
+// the details of codes 1, 8, 12 and 25.
+inline constexpr std::string_view kCallFailed = "Falha na comunicação com o servidor %s: %s.";
+inline constexpr std::string_view kCallTimedOut = "Tempo esgotado %s (%s).";  // phase, endpoint
+inline constexpr std::string_view kWhileConnecting = "ao conectar com o servidor";
+inline constexpr std::string_view kWhileSending = "ao enviar dados ao servidor";
+inline constexpr std::string_view kWhileAwaitingReply = "aguardando resposta do servidor";
+inline constexpr std::string_view kClosedByServer = "conexão encerrada pelo servidor";
+inline constexpr std::string_view kNoServerDefined = "Nenhum servidor foi definido para a conexão.";
+inline constexpr std::string_view kInvalidServerPort = "Porta inválida para o servidor %s.";
+inline constexpr std::string_view kConnectionRefused = "O servidor %s recusou a conexão: %s";
+inline constexpr std::string_view kNoHelloReply =
+    "O servidor não respondeu à saudação do protocolo.";
+inline constexpr std::string_view kUnsupportedServerVersion =
+    "Versão de protocolo do servidor não suportada: %s.";
+inline constexpr std::string_view kHostNotFound = "Não foi possível localizar o servidor %s: %s.";
+inline constexpr std::string_view kConnectFailed =
+    "Não foi possível conectar com o servidor %s: %s.";
+inline constexpr std::string_view kAddressUnavailable = "endereço indisponível";
+inline constexpr std::string_view kCallTooLarge =
+    "Chamada grande demais para o limite de quadro de %s bytes.";
+inline constexpr std::string_view kConnectionNotOpen = "A conexão com o servidor não está aberta.";
+inline constexpr std::string_view kReplyOutOfSequence = "Resposta fora de sequência do servidor.";
+inline constexpr std::string_view kReplyArgumentInvalid =
+    "Índice de argumento inválido na resposta.";
+inline constexpr std::string_view kUnexpectedFrame = "Quadro inesperado do servidor.";
+inline constexpr std::string_view kReplyNotBoolean =
+    "O servidor respondeu a %s com um valor que não é lógico.";
+inline constexpr std::string_view kReplyNotInteger =
+    "O servidor respondeu a %s com um valor que não é inteiro.";
+inline constexpr std::string_view kUnknownMethod = "Método desconhecido: %s.";
+inline constexpr std::string_view kWrongArgumentCount = "Número de argumentos incorreto para %s.";
+inline constexpr std::string_view kNoServerAvailable =
+    "Nenhum servidor de recepção disponível para a conexão.";
+
+// ---------------------------------------------------------------------------------------------
+// Remote calls: faults of a wire frame, each filled into kWireFault.
+inline constexpr std::string_view kWireFault =
+    "Erro de protocolo na comunicação com o servidor: %s.";
+inline constexpr std::string_view kWireBadUtf8 = "texto UTF-8 inválido";
+inline constexpr std::string_view kWireIntegerRange = "inteiro fora da faixa de 32 bits";
+inline constexpr std::string_view kWireText = "texto";
+inline constexpr std::string_view kWireUnknownExtension = "tipo de extensão desconhecido";
+inline constexpr std::string_view kWireBadVariantArray = "matriz de variantes mal formada";
+inline constexpr std::string_view kWireBadLowerBound = "limite inferior inválido";
+inline constexpr std::string_view kWireUnsupportedType = "valor de tipo não suportado";
+inline constexpr std::string_view kWireFrameTooLarge = "quadro grande demais";
+inline constexpr std::string_view kWireFrameInvalid = "quadro inválido (%s)";
+inline constexpr std::string_view kWireTrailingData = "dados excedentes no quadro";
+inline constexpr std::string_view kWireMalformedFrame = "quadro mal formado";
+inline constexpr std::string_view kWireEmptyFrame = "quadro vazio";
+inline constexpr std::string_view kWireFrameOverLimit = "quadro de %s bytes excede o limite de %s";
+inline constexpr std::string_view kWireBadFrameKind = "tipo de quadro inválido";
+inline constexpr std::string_view kWireUnknownFrameKind = "tipo de quadro desconhecido";
+inline constexpr std::string_view kWireBadVersion = "versão inválida";
+inline constexpr std::string_view kWireBadIdentifier = "identificador inválido";
+inline constexpr std::string_view kWireBadObjectName = "nome de objeto inválido";
+inline constexpr std::string_view kWireBadSequence = "número de sequência inválido";
+inline constexpr std::string_view kWireBadMethodName = "nome de método inválido";
+inline constexpr std::string_view kWireBadArguments = "argumentos mal formados";
+inline constexpr std::string_view kWireBadReturnArguments = "argumentos de retorno mal formados";
+inline constexpr std::string_view kWireBadArgumentIndex = "índice de argumento inválido";
+inline constexpr std::string_view kWireBadMessage = "mensagem inválida";
+
+// ---------------------------------------------------------------------------------------------
+// Server lists: why a list is refused.
+inline constexpr std::string_view kServerListTruncated = "Lista de servidores truncada.";
+inline constexpr std::string_view kServerListIntegerExpected =
+    "Valor inteiro esperado na lista de servidores.";
+inline constexpr std::string_view kServerListTextExpected =
+    "Texto esperado na lista de servidores.";
+inline constexpr std::string_view kServerListBooleanExpected =
+    "Valor lógico esperado na lista de servidores.";
+inline constexpr std::string_view kServerListUnknownProperty =
+    "Propriedade desconhecida na lista de servidores: %s.";
+inline constexpr std::string_view kServerListInvalid = "Lista de servidores inválida.";
+inline constexpr std::string_view kServerListTooManyServers =
+    "Lista de servidores com mais de %s servidores.";
+inline constexpr std::string_view kServerListTooManyBytes =
+    "Lista de servidores com mais de %s bytes.";
+
+// ---------------------------------------------------------------------------------------------
+// Environment: why a registry-layer value cannot be read (key, or key and value name), and
+// the operating system's description.
+inline constexpr std::string_view kRegistryKeyBlank =
+    "O nome da chave do registro que se quer ler está em branco.";
+inline constexpr std::string_view kRegistryValueBlank =
+    "O nome do valor do registro que se quer ler está em branco.";
+inline constexpr std::string_view kRegistryOpenFailed =
+    "Erro ao abrir a chave do registro (%s\\%s).";
+inline constexpr std::string_view kRegistryKeyMissing = "A chave (%s) não existe no registro.";
+inline constexpr std::string_view kRegistryValueMissing =
+    "A valor da chave (%s\\%s) não existe no registro.";
+inline constexpr std::string_view kRegistryReadFailed = "Erro ao ler a chave do registro (%s\\%s).";
+inline constexpr std::string_view kUnknownOperatingSystem = "SO Indefinido";  // not Windows
+
+// ---------------------------------------------------------------------------------------------
+// Message dialog: titles by kind, button captions ('&' marks the access key), the check box,
+// the details line of unattended output, and a routine given a blank identifier.
+inline constexpr std::string_view kTitleWarning = "Aviso";
+inline constexpr std::string_view kTitleError = "Erro";
+inline constexpr std::string_view kTitleInformation = "Informação";
+inline constexpr std::string_view kTitleConfirmation = "Confirmação";
+inline constexpr std::string_view kTitleMessage = "Mensagem";
+inline constexpr std::string_view kButtonYes = "&Sim";
+inline constexpr std::string_view kButtonNo = "&Não";
+inline constexpr std::string_view kButtonCancel = "Cancelar";
+inline constexpr std::string_view kButtonRetry = "&Repetir";
+inline constexpr std::string_view kButtonAbort = "&Abortar";
+inline constexpr std::string_view kButtonIgnore = "&Ignorar";
+inline constexpr std::string_view kButtonAll = "&Todos";
+inline constexpr std::string_view kButtonNoToAll = "Nã&o para todos";
+inline constexpr std::string_view kButtonYesToAll = "Sim para &todos";
+inline constexpr std::string_view kButtonHelp = "&Ajuda";
+inline constexpr std::string_view kDetails = "Detalhes";
+inline constexpr std::string_view kDontShowAgain = "&Não mostrar esta mensagem outra vez.";
+inline constexpr std::string_view kBlankDialogIdentifier = "%s gravando especificador em branco";
+
+// ---------------------------------------------------------------------------------------------
+// Client configuration file (file name).
+inline constexpr std::string_view kConfigFileMissing =
+    "O arquivo de configurações (%s) não foi encontrado.";
+inline constexpr std::string_view kConfigFileUnreadable =
+    "Erro na leitura do arquivo de configurações (%s).";
+inline constexpr std::string_view kConfigFileNotCreated =
+    "Erro ao criar o arquivo de configurações (%s).";
+
+// ---------------------------------------------------------------------------------------------
+// Report preview and print windows. Their English texts are English by design and stay with
+// the windows.
+inline constexpr std::string_view kPreviewPrint = "Imprimir (Alt+I)";
+inline constexpr std::string_view kPreviewSave = "Salvar (Alt+S)";
+inline constexpr std::string_view kPreviewZoomIn = "Aumentar zoom (Alt+M)";
+inline constexpr std::string_view kPreviewZoomOut = "Diminuir zoom (Alt+N)";
+inline constexpr std::string_view kPreviewPageWidth = "Largura da página (Alt+L)";
+inline constexpr std::string_view kPreviewWholePage = "Página inteira (Alt+T)";
+inline constexpr std::string_view kPreviewZoomPageWidth = "Largura da Página";
+inline constexpr std::string_view kPreviewZoomWholePage = "Página Inteira";
+inline constexpr std::string_view kPreviewFirstPage = "Primeira página (Ctrl + Home)";
+inline constexpr std::string_view kPreviewPreviousPage = "Página anterior (Ctrl + PageUp)";
+inline constexpr std::string_view kPreviewNextPage = "Próxima página (Ctrl + PageDown)";
+inline constexpr std::string_view kPreviewLastPage = "Última página (Ctrl + End)";
+inline constexpr std::string_view kPreviewCloseButton = "&Fechar";
+inline constexpr std::string_view kPreviewClose = "Fechar";
+inline constexpr std::string_view kPreviewViewingPage = "Visualizando página %s de %s";
+inline constexpr std::string_view kPrintTitle = "Imprimir relatório";
+inline constexpr std::string_view kPrintPrinterLabel = "Impressora:";
+inline constexpr std::string_view kPrintCopies = "Cópias:";
+inline constexpr std::string_view kPrintOptions = "Opções";
+inline constexpr std::string_view kPrintRange = " Intervalo de Páginas ";
+inline constexpr std::string_view kPrintAllPages = "Todas";
+inline constexpr std::string_view kPrintSelection = "Seleção";
+inline constexpr std::string_view kPrintPages = "Páginas";
+inline constexpr std::string_view kPrintFrom = "de";
+inline constexpr std::string_view kPrintTo = "até";
+inline constexpr std::string_view kPrintRangeHint =
+    "Informe os números das páginas ou intervalos. Por exemplo: 1, 3, 5 ou de 5 até 12";
+inline constexpr std::string_view kPrintPrinterButton = "&Impressora";
+inline constexpr std::string_view kPrintCancel = "&Cancelar";
+inline constexpr std::string_view kPrinterSetupTitle = "Configurar impressora";
+inline constexpr std::string_view kPrinterSetupPortrait = "Retrato";
+inline constexpr std::string_view kPrinterSetupLandscape = "Paisagem";
+inline constexpr std::string_view kPrinterSetupPaper = "Papel:";
+inline constexpr std::string_view kPrinterSetupOrientation = "Orientação:";
+
+// ---------------------------------------------------------------------------------------------
+// Reception server: answers and refusals it sends to clients. A client shows them as the
+// failure text of its step.
+inline constexpr std::string_view kSrvControlValueInvalid = "Valor inválido no pacote de controle.";
+inline constexpr std::string_view kSrvControlInvalid = "Pacote de controle inválido.";
+inline constexpr std::string_view kSrvNoControl = "Pacote de controle não recebido.";
+inline constexpr std::string_view kSrvFileNameInvalid = "Nome de arquivo inválido: %s.";
+inline constexpr std::string_view kSrvUploadNotCreated =
+    "Não foi possível criar o arquivo de recepção.";
+inline constexpr std::string_view kSrvUploadWriteFailed = "Erro ao gravar o arquivo recebido.";
+inline constexpr std::string_view kSrvUploadStoreFailed = "Erro ao armazenar o arquivo recebido.";
+inline constexpr std::string_view kSrvNoUpload = "Nenhum envio de arquivo em andamento.";
+inline constexpr std::string_view kSrvDataPacketInvalid = "Pacote de dados inválido.";
+inline constexpr std::string_view kSrvByteCountInvalid = "Contagem de bytes inválida.";
+inline constexpr std::string_view kSrvUploadTooLarge =
+    "O arquivo excede o tamanho máximo aceito pelo servidor.";
+inline constexpr std::string_view kSrvNothingToProtocolate =
+    "Nenhuma transmissão válida para protocolar.";
+inline constexpr std::string_view kSrvDownloadRefused = "O arquivo %s não pode ser enviado.";
+inline constexpr std::string_view kSrvDownloadNotOpened = "Não foi possível abrir o arquivo %s.";
+inline constexpr std::string_view kSrvNoDownload = "Nenhuma recepção de arquivo em andamento.";
+inline constexpr std::string_view kSrvDownloadReadFailed = "Erro ao ler o arquivo.";
+inline constexpr std::string_view kSrvEraseFailed = "Não foi possível apagar o arquivo %s.";
+inline constexpr std::string_view kSrvSessionLimit =
+    "O servidor atingiu o limite de %s sessões simultâneas.";
+inline constexpr std::string_view kSrvHelloExpected = "saudação esperada";
+inline constexpr std::string_view kSrvUnsupportedVersion = "versão de protocolo não suportada: %s";
+inline constexpr std::string_view kSrvUnknownObject = "objeto remoto desconhecido: %s";
+inline constexpr std::string_view kSrvCallExpected = "chamada esperada";
+inline constexpr std::string_view kSrvSequenceOutOfOrder =
+    "número de sequência %s fora de ordem; esperado %s";
+inline constexpr std::string_view kSrvRegistryNotOpened = "Não foi possível abrir o banco %s: %s.";
+inline constexpr std::string_view kSrvRegistryFailure = "Erro no banco de registros";
+inline constexpr std::string_view kSrvRegistryQueryFailed = "Erro ao consultar o banco";
+inline constexpr std::string_view kSrvRegistryPrepareFailed = "Erro ao preparar o registro";
+inline constexpr std::string_view kSrvRegistryWriteFailed = "Erro ao gravar o registro";
+inline constexpr std::string_view kSrvRegistryCommitFailed = "Erro ao confirmar o registro";
+
+// ---------------------------------------------------------------------------------------------
+// Reception server: its configuration and command line, shown to whoever runs it. Its log lines
+// are records, not messages, and stay with the code that writes them.
+inline constexpr std::string_view kSrvConfigLineInvalid = "Configuração inválida na linha %s: %s.";
+// Line, key, value, reason.
+inline constexpr std::string_view kSrvConfigValueInvalid =
+    "Configuração inválida na linha %s, %s = \"%s\": %s.";
+inline constexpr std::string_view kSrvConfigInvalid = "Configuração inválida: %s.";
+inline constexpr std::string_view kSrvConfigUnreadable =
+    "Não foi possível ler a configuração %s: %s.";
+inline constexpr std::string_view kSrvConfigIntegerExpected =
+    "esperado um número inteiro de %s a %s";
+inline constexpr std::string_view kSrvConfigBooleanExpected = "esperado true ou false";
+inline constexpr std::string_view kSrvConfigAddressExpected = "esperado um endereço IP numérico";
+inline constexpr std::string_view kSrvConfigValueEmpty = "o valor não pode ser vazio";
+inline constexpr std::string_view kSrvConfigFormSyntax =
+    "form espera TIPO | VERSÃO | status do servidor | status do form";
+inline constexpr std::string_view kSrvConfigMessageSyntax = "message espera TIPO | VERSÃO | texto";
+inline constexpr std::string_view kSrvConfigServerSyntax = "server espera NOME | PORTA | disabled";
+inline constexpr std::string_view kSrvConfigUnknownKey = "chave desconhecida \"%s\"";
+inline constexpr std::string_view kSrvConfigPacketOverFrame =
+    "packet_size %s mais 1024 bytes não cabe em max_frame %s";
+inline constexpr std::string_view kSrvConfigNotAFile = "não é um arquivo comum";
+inline constexpr std::string_view kSrvConfigTooLarge = "arquivo grande demais";
+inline constexpr std::string_view kSrvUsage =
+    "Uso: vorncom-server [--config ARQUIVO] [--port PORTA] [--port-file ARQUIVO]\n"
+    "\n"
+    "Servidor de recepção de formulários do VornCom.\n"
+    "\n"
+    "  --config ARQUIVO     lê a configuração (chave = valor; veja docs/wire-protocol.md)\n"
+    "  --port PORTA         porta de escuta (substitui listen_port; 0 escolhe uma livre)\n"
+    "  --port-file ARQUIVO  grava a porta de escuta nesse arquivo quando pronto\n"
+    "  --help               mostra esta ajuda\n"
+    "\n"
+    "Encerra de forma ordenada com SIGINT ou SIGTERM; SIGHUP relê o certificado TLS.\n";
+// Each follows "vorncom-server: " on standard error.
+inline constexpr std::string_view kSrvNoDescriptorLimit =
+    "não foi possível elevar o limite de arquivos abertos";
+inline constexpr std::string_view kSrvMissingValue = "falta o valor de %s";
+inline constexpr std::string_view kSrvInvalidPort = "porta inválida: %s";
+inline constexpr std::string_view kSrvUnknownOption = "opção desconhecida: %s";
+inline constexpr std::string_view kSrvListening = "escutando em %s:%s";
+inline constexpr std::string_view kSrvPortFileNotWritten = "não foi possível gravar %s";
+inline constexpr std::string_view kSrvSignalReceived = "sinal %s recebido, encerrando";
+
 // Secure connection (TLS): why one could not be made, shown in the details of code 8.
 inline constexpr std::string_view kTlsExpired = "O certificado do servidor expirou em %s.";
 inline constexpr std::string_view kTlsNotYetValid =
@@ -211,6 +483,21 @@ inline constexpr std::string_view kTlsClientCertificateUnreadable =
     "Não foi possível carregar o certificado do cliente '%s' com a chave '%s'.";
 inline constexpr std::string_view kTlsHandshakeTimedOut =
     "na negociação da conexão segura (TLS) com o servidor";
+// vorncom-server's TLS: after its "escutando em" line, and on standard error.
+inline constexpr std::string_view kSrvOverTls = " (TLS)";
+inline constexpr std::string_view kSrvOverPlainTcp = " (TCP sem TLS)";
+inline constexpr std::string_view kSrvNoCertificate =
+    "nenhum certificado configurado (tls_certificate): as conexões não são cifradas";
+inline constexpr std::string_view kSrvTlsReloaded = "certificado TLS recarregado";
+inline constexpr std::string_view kSrvNothingToReload = "sem TLS, nada a recarregar";
+inline constexpr std::string_view kSrvTlsReloadFailed =
+    "%s O certificado anterior continua em uso.";
+inline constexpr std::string_view kSrvTlsKeysTogether =
+    "tls_certificate e tls_private_key devem ser dados juntos";
+inline constexpr std::string_view kSrvTlsClientCaAlone = "tls_client_ca exige tls_certificate";
+inline constexpr std::string_view kSrvTlsVersion = "esperado 1.2 ou 1.3";
+inline constexpr std::string_view kSrvTlsFileUnusable = "Não foi possível usar %s %s: %s.";
+inline constexpr std::string_view kSrvTlsStartFailed = "Não foi possível iniciar o TLS.";
 inline constexpr std::string_view kSecureConnectionFailedDetails =
     "%s\r\nA conexão segura com o computador d%s não pôde ser estabelecida. Consulte o pessoal do "
     "suporte de sua rede.";

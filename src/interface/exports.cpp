@@ -6,21 +6,25 @@
 #include "VornComClient.h"
 #include "common/message_dialog.h"
 #include "common/messages.h"
+#include "common/result_code.h"
 #include "interface/library_state.h"
 #include "interface/ole_variant.h"
 #include "interface/operations.h"
 #include "interface/text_argument.h"
+#include "package/failure_codes.h"
 
 namespace vorncom::iface {
 namespace {
 
 // Last line of defence for exports with a result: a failure that escaped its operation is shown
-// like an interrupted transfer and gives 25. Showing it may fail too; then the code still returns.
+// like an interrupted transfer and gives its code. Showing it may fail too; then the code still
+// returns.
 template <typename Operation>
 uint8_t GuardCode(Operation&& operation) noexcept {
   try {
-    return operation();
+    return ToByte(operation());
   } catch (const std::exception& e) {
+    const ResultCode code = package::ResultCodeFor(e, package::FailedStep::kUnexpected);
     try {
       const std::string& inst = State().institution_name;
       MostrarMensagemDetalhes(
@@ -29,9 +33,10 @@ uint8_t GuardCode(Operation&& operation) noexcept {
           msg::Format(msg::kCommunicationFailedDetails, {inst, inst, inst, e.what()}));
     } catch (...) {
     }
+    return ToByte(code);
   } catch (...) {
   }
-  return 25;
+  return ToByte(ResultCode::kUnexpectedFailure);
 }
 
 template <typename Operation>
@@ -70,7 +75,7 @@ VORNCOM_API uint8_t VORNCOM_CALL FileSent(const unsigned char* package_path) {
 }
 
 VORNCOM_API uint8_t VORNCOM_CALL GetFile(const unsigned char* file_name, VARIANT* client_info) {
-  return GuardCode([&]() -> uint8_t {
+  return GuardCode([&]() -> vorncom::ResultCode {
     vorncom::Variant info;
     bool readable = client_info != nullptr;
     if (readable) {

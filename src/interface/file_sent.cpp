@@ -5,7 +5,7 @@
 
 namespace vorncom::iface {
 
-uint8_t FileSentOperation(const std::string& package_path) {
+ResultCode FileSentOperation(const std::string& package_path) {
   LibraryState& s = State();
   package::FileSentOutcome outcome = package::CheckFileSent(package_path, s.protocol_data);
   if (outcome.package_sent) s.package_sent = *outcome.package_sent;

@@ -32,27 +32,27 @@ bool ServerDefinitionUsable() {
   return (!s.server_name.empty() && s.server_port >= 1) || FileExists(s.config_file);
 }
 
-uint8_t SendFileOperation(const std::string& package_path, bool close_after_send) {
+ResultCode SendFileOperation(const std::string& package_path, bool close_after_send) {
   if (!ServerDefinitionUsable()) {
     ShowError(msg::Format(msg::kServerDataIncorrect, {msg::kReceptor}));
-    return 27;
+    return ResultCode::kNoServerDefinition;
   }
   if (!FileExists(package_path)) {
     ShowError(msg::Format(msg::kFileToSendMissing, {package_path}));
-    return 7;
+    return ResultCode::kFileMissing;
   }
   // The receipt is written into the package, so its file system needs room. An unusable file
   // system (unreadable, read-only) counts as a full one.
   if (env::FreeSpace(package_path) < kMinFreeBytes) {
     ShowError(
         msg::Format(msg::kNoFreeSpace, {env::MountPointOf(package_path), msg::kWriteReceipt}));
-    return 24;
+    return ResultCode::kNoFreeSpace;
   }
   transfer::TransferRequest request;
   request.operation = transfer::TransferRequest::Operation::kSend;
   request.file_name = package_path;
   request.close_after_send = close_after_send;
-  uint8_t code = 25;
+  ResultCode code = ResultCode::kUnexpectedFailure;
   LibraryState& s = State();
   try {
     code = RunTransferCall(request);
@@ -66,14 +66,14 @@ uint8_t SendFileOperation(const std::string& package_path, bool close_after_send
   return code;
 }
 
-uint8_t GetFileOperation(const std::string& file_name, const Variant* client_info) {
+ResultCode GetFileOperation(const std::string& file_name, const Variant* client_info) {
   if (!ServerDefinitionUsable()) {
     ShowError(msg::Format(msg::kServerDataIncorrect, {msg::kEmissor}));
-    return 27;
+    return ResultCode::kNoServerDefinition;
   }
   if (!client_info || !client_info->IsArray() || client_info->UpperBound() != 14) {
     ShowError(std::string(msg::kClientInfoIncorrect));
-    return 28;
+    return ResultCode::kClientInfoInvalid;
   }
   transfer::TransferRequest request;
   request.operation = transfer::TransferRequest::Operation::kReceive;
@@ -82,11 +82,13 @@ uint8_t GetFileOperation(const std::string& file_name, const Variant* client_inf
   return RunTransferCall(request);
 }
 
-uint8_t GetFormStatusOperation(const std::string& form_type, const std::string& form_version,
-                               uint8_t* status) {
-  if (!ServerDefinitionUsable()) return 27;
+ResultCode GetFormStatusOperation(const std::string& form_type, const std::string& form_version,
+                                  uint8_t* status) {
+  if (!ServerDefinitionUsable()) return ResultCode::kNoServerDefinition;
   // Blank as the host trims it: blanks and control characters.
-  if (TrimControls(form_type).empty() || TrimControls(form_version).empty()) return 29;
+  if (TrimControls(form_type).empty() || TrimControls(form_version).empty()) {
+    return ResultCode::kFormIdentityEmpty;
+  }
   transfer::TransferRequest request;
   request.operation = transfer::TransferRequest::Operation::kStatus;
   request.form_type = form_type;

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 
+#include "common/result_code.h"
 #include "common/variant.h"
 
 // The exports' work in C++ terms, after the C argument forms have been read. Each returns the
@@ -10,12 +11,12 @@
 // throw; the exports' guard turns a stray failure into a code.
 namespace vorncom::iface {
 
-uint8_t SendFileOperation(const std::string& package_path, bool close_after_send);
-uint8_t FileSentOperation(const std::string& package_path);
+ResultCode SendFileOperation(const std::string& package_path, bool close_after_send);
+ResultCode FileSentOperation(const std::string& package_path);
 // `client_info` is nullptr when the host passed no variant.
-uint8_t GetFileOperation(const std::string& file_name, const Variant* client_info);
-uint8_t GetFormStatusOperation(const std::string& form_type, const std::string& form_version,
-                               uint8_t* status);
+ResultCode GetFileOperation(const std::string& file_name, const Variant* client_info);
+ResultCode GetFormStatusOperation(const std::string& form_type, const std::string& form_version,
+                                  uint8_t* status);
 void PrintComReceiptOperation(const std::string& package_path);
 
 void DefineComServerOperation(const std::string& server, int32_t port, bool fixed);

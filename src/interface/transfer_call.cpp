@@ -25,7 +25,7 @@ transfer::TransferContext ContextFrom(LibraryState& s) {
   // receipt shows what the state holds.
   context.file_sent = [&s](const std::string& package_path, Variant& protocol_data) {
     s.protocol_data = protocol_data;
-    const uint8_t code = FileSentOperation(CutText(package_path, kMaxTextLength));
+    const ResultCode code = FileSentOperation(CutText(package_path, kMaxTextLength));
     protocol_data = s.protocol_data;
     return code;
   };
@@ -61,9 +61,9 @@ class TransferScope {
 
 }  // namespace
 
-uint8_t RunTransferCall(const transfer::TransferRequest& request) {
+ResultCode RunTransferCall(const transfer::TransferRequest& request) {
   LibraryState& s = State();
-  if (s.window_active) return 25;
+  if (s.window_active) return ResultCode::kUnexpectedFailure;
   transfer::TransferContext context = ContextFrom(s);
   TransferScope scope(s, context);
   return transfer::RunTransfer(request, context);

@@ -11,17 +11,12 @@
 #include "common/cp1252.h"
 
 namespace vorncom::package {
-namespace {
 
-// UTF-8 to Windows-1252, or nullopt when a character has no Windows-1252 form (or the text is no
-// valid UTF-8): such a name cannot be stored, nor match anything stored.
 std::optional<std::string> ToCp1252Exactly(const std::string& utf8) {
   std::string bytes = Utf8ToCp1252(utf8);
   if (Cp1252ToUtf8(bytes) != utf8) return std::nullopt;
   return bytes;
 }
-
-}  // namespace
 
 std::optional<int32_t> ParseIniInteger(const std::string& text) {
   size_t i = 0;

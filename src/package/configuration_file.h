@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -77,5 +78,9 @@ class TConfigurationFile {
 // up to eight hexadecimal digits (taken as a 32-bit pattern); nullopt for anything else, decimal
 // values outside int32 included.
 std::optional<int32_t> ParseIniInteger(const std::string& text);
+
+// UTF-8 to Windows-1252, or nullopt when a character has no Windows-1252 form (or the text is no
+// valid UTF-8): such a name or value cannot be stored, nor match anything stored.
+std::optional<std::string> ToCp1252Exactly(const std::string& utf8);
 
 }  // namespace vorncom::package

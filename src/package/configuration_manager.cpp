@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "common/messages.h"
 #include "package/binary_file.h"
 
 namespace vorncom::package {
@@ -11,9 +12,9 @@ void TConfigurationManager::LoadServerList(const std::string& file_name) {
   server_data_ = Variant::Null();
   std::error_code ec;
   if (!std::filesystem::is_regular_file(file_name, ec)) {
-    throw EConfigurationError("O arquivo de configurações (" + file_name + ") não foi encontrado.");
+    throw EConfigurationError(msg::Format(msg::kConfigFileMissing, {file_name}));
   }
-  const std::string unreadable = "Erro na leitura do arquivo de configurações (" + file_name + ").";
+  const std::string unreadable = msg::Format(msg::kConfigFileUnreadable, {file_name});
   const auto size = std::filesystem::file_size(file_name, ec);
   if (ec || size > kMaxServerListFileSize) throw EConfigurationError(unreadable);
   TBinaryFile file(file_name, TBinaryFile::kModeRead);
@@ -27,7 +28,7 @@ void TConfigurationManager::LoadServerList(const std::string& file_name) {
 }
 
 void TConfigurationManager::SaveServerList(const std::string& file_name, const Variant& data) {
-  const std::string message = "Erro ao criar o arquivo de configurações (" + file_name + ").";
+  const std::string message = msg::Format(msg::kConfigFileNotCreated, {file_name});
   try {
     TBinaryFile file(file_name, TBinaryFile::kModeCreate);
     if (!file.WriteData(data)) throw EConfigurationError(message);

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "common/message_dialog.h"
+#include "common/result_code.h"
 #include "common/variant.h"
 
 namespace vorncom::package {
@@ -17,9 +18,9 @@ struct FileSentOutcome {
     std::string text;
   };
 
-  // 3 sent (record read), 4 not sent or no package at all, 16 work folder, 19 record not
-  // extractable, 20 package not searchable, 21 record unreadable.
-  uint8_t result_code = 4;
+  // kAlreadySent (record read), kNotSent (also no package at all), or the failure: work folder
+  // (16), record not extractable (19), package not searchable (20), record unreadable (21).
+  ResultCode result_code = ResultCode::kNotSent;
   // The new value of PackageSent, when the search got that far.
   std::optional<bool> package_sent;
   // Whether SentStateKnown is to be set (the check ran to its end).
@@ -39,9 +40,5 @@ FileSentOutcome CheckFileSent(const std::string& package_path, const Variant& pr
 // The same with the given work folder (ending with '/').
 FileSentOutcome CheckFileSent(const std::string& package_path, const Variant& protocol_data,
                               const std::string& work_folder);
-
-// The archive's text for a file that is no archive; its presence in a search error means "no
-// package, so no record".
-inline constexpr const char* kNotAnArchiveText = "Can't recognize compressed file header";
 
 }  // namespace vorncom::package

@@ -1,34 +1,22 @@
 #include "package/protocol_manager.h"
 
 #include <filesystem>
+#include <sstream>
 #include <system_error>
 
 #include "archive/package_routines.h"
 #include "common/date_time.h"
 #include "common/environment.h"
+#include "common/messages.h"
+#include "package/configuration_file.h"
 #include "package/control_files.h"
+#include "package/ini_document.h"
 #include "package/message_table.h"
 
 namespace vorncom::package {
-namespace fs = std::filesystem;
 namespace {
 
-// The archive matches entry names with A-Z folded, and only those letters.
-bool EqualsIgnoreCaseAscii(std::string_view a, std::string_view b) {
-  auto fold = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (fold(a[i]) != fold(b[i])) return false;
-  }
-  return true;
-}
-
-void RemoveQuietly(const std::string& path) {
-  std::error_code ec;
-  fs::remove(path, ec);
-}
-
-std::string RecordText(const Variant& element, RecordValueForm form) {
+std::string ValueText(const Variant& element, RecordValueForm form) {
   switch (form) {
     case RecordValueForm::kDateTime:
       return FormatDateTime(element.ToDate());
@@ -40,17 +28,18 @@ std::string RecordText(const Variant& element, RecordValueForm form) {
   return element.ToString();
 }
 
-bool PackageHoldsRecord(const std::string& package) {
-  try {
-    const Variant entries = archive::ListPackageEntries(package);
-    if (!entries.IsArray()) return false;
-    for (const Variant& name : entries.AsArray().items) {
-      if (EqualsIgnoreCaseAscii(name.ToString(), kProtocolFileName)) return true;
-    }
-  } catch (const std::exception&) {
-    // An unreadable package fails the insertion itself.
+// protocolo.rec's bytes, as the configuration file would write them value by value. Throws when
+// an element cannot be converted or stored on one line.
+std::string RecordBytes(const Variant& protocol_data) {
+  IniDocument record;
+  for (const ProtocolRecordField& f : kProtocolRecordFields) {
+    const auto section = ToCp1252Exactly(f.key.section);
+    const auto key = ToCp1252Exactly(f.key.key);
+    const auto value = ToCp1252Exactly(ValueText(protocol_data.At(f.element), f.form));
+    if (!section || !key || !value || !record.Set(*section, *key, *value))
+      throw EProtocolError("value refused");
   }
-  return false;
+  return record.Serialize();
 }
 
 }  // namespace
@@ -60,17 +49,6 @@ TVornComProtocolManager::TVornComProtocolManager() = default;
 TVornComProtocolManager::TVornComProtocolManager(std::string work_folder, std::string config_folder)
     : work_folder_(std::move(work_folder)), config_folder_(std::move(config_folder)) {}
 
-void TVornComProtocolManager::WriteRecord(const std::string& path) {
-  record_ = std::make_unique<TConfigurationFile>(path, true);
-  for (const ProtocolRecordField& f : kProtocolRecordFields) {
-    const std::string text = RecordText(protocol_data_.At(f.element), f.form);
-    if (!record_->WriteValue(f.key.section, f.key.key, TConfigValueKind::vkString, Variant(text))) {
-      throw EProtocolError("write refused");
-    }
-  }
-  record_.reset();
-}
-
 void TVornComProtocolManager::RecordProtocol(uint8_t operation, uint8_t /*sub_code*/) {
   if (operation != 1 || protocol_data_.IsNull()) return;
 
@@ -79,41 +57,25 @@ void TVornComProtocolManager::RecordProtocol(uint8_t operation, uint8_t /*sub_co
     file_name = protocol_data_.At(pd::kFileName).ToString();
   } catch (const std::exception&) {
   }
-  const std::string prefix = "Erro ao protocolar a transmissão do arquivo \"" + file_name + "\". ";
-  const std::string work = work_folder_ ? *work_folder_ : env::WorkFolder();
-  // The record is written in a folder of this recording's own, so that other sends sharing the
-  // work folder never read or remove it; the folder goes on every way out.
-  std::unique_ptr<env::PrivateFolder> folder;
-  std::string record_path;
+  const std::string prefix = msg::Format(msg::kProtocolErrorPrefix, {file_name});
+  std::istringstream record;
   try {
-    folder = std::make_unique<env::PrivateFolder>(work);
-    record_path = folder->path() + kProtocolFileName;
-    WriteRecord(record_path);
+    // The record never touches the disk; still, a work folder that cannot be used, where a later
+    // FileSent check would have to extract this record, fails the recording before the package
+    // is touched.
+    const env::PrivateFolder usable(work_folder_ ? *work_folder_ : env::WorkFolder());
+    record.str(RecordBytes(protocol_data_));
   } catch (const std::exception&) {
-    record_.reset();
-    throw EProtocolError(prefix + "Problemas ao criar o arquivo com os dados da transmissão!");
+    throw EProtocolError(prefix + std::string(msg::kRecordNotCreated));
   }
 
-  try {
-    std::error_code ec;
-    if (!fs::is_regular_file(record_path, ec)) {
-      throw EProtocolError(prefix + "Problemas ao criar o arquivo com os dados da transmissão!");
-    }
-    if (!fs::is_regular_file(package_path_, ec)) {
-      throw EProtocolError(prefix + "O arquivo transmitido não foi encontrado!");
-    }
-    // Adding a file replaces an entry of the same name (letter case ignored), so a package that
-    // already holds a record is refused before it is touched: its first record stays.
-    if (PackageHoldsRecord(package_path_) ||
-        !archive::InsertFilesIntoPackage(SingleNameList(record_path), package_path_)) {
-      throw EProtocolError(prefix +
-                           "Problemas ao compactar o arquivo com os dados da transmissão!");
-    }
-  } catch (...) {
-    RemoveQuietly(record_path);
-    throw;
-  }
-  RemoveQuietly(record_path);
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(package_path_, ec))
+    throw EProtocolError(prefix + std::string(msg::kSentFileMissing));
+  // Adding an entry would replace one of the same name (letter case ignored), so a package that
+  // already holds a record is refused untouched: its first record stays.
+  if (!archive::InsertStreamIntoPackage(record, kProtocolFileName, package_path_))
+    throw EProtocolError(prefix + std::string(msg::kRecordNotInserted));
 
   try {
     std::string config;
@@ -128,9 +90,7 @@ void TVornComProtocolManager::RecordProtocol(uint8_t operation, uint8_t /*sub_co
                         protocol_data_.At(pd::kRequestVersion).ToString(),
                         protocol_data_.At(pd::kRequestMessage).ToString());
   } catch (const std::exception& e) {
-    throw EProtocolError(
-        prefix +
-        "Problemas ao criar o arquivo de mensagem associado à solicitação! Erro: " + e.what());
+    throw EProtocolError(prefix + std::string(msg::kMessageTableFailed) + e.what());
   }
 }
 

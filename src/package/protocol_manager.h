@@ -1,13 +1,11 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <string>
 
 #include "common/exception.h"
 #include "common/variant.h"
-#include "package/configuration_file.h"
 
 namespace vorncom::package {
 
@@ -15,51 +13,37 @@ namespace vorncom::package {
 // "Erro ao protocolar a transmissão do arquivo \"<file name>\". " and names the step.
 VORNCOM_EXCEPTION(EProtocolError);
 
-// Holds a copy of ProtocolData (bounds 1..14) for one recording.
-class TProtocolManager {
- public:
-  virtual ~TProtocolManager() = default;
-
-  const Variant& protocol_data() const { return protocol_data_; }
-  void set_protocol_data(Variant data) { protocol_data_ = std::move(data); }
-
-  // Records what `protocol_data` describes. Throws EProtocolError.
-  virtual void RecordProtocol(uint8_t operation, uint8_t sub_code) = 0;
-
- protected:
-  Variant protocol_data_ = Variant::Null();
-};
-
-// Records a completed send: writes protocolo.rec (the fourteen values, in order) and inserts it
-// into the package, which from then on counts as sent, then keeps the request's message in the
-// document-type message table.
-class TVornComProtocolManager : public TProtocolManager {
+// Records a completed send from a copy of ProtocolData (bounds 1..14): puts protocolo.rec (the
+// fourteen values, in order) into the package, which from then on counts as sent, then keeps the
+// request's message in the document-type message table.
+class TVornComProtocolManager {
  public:
   // Work and configuration folders are the library's, computed when they are needed.
   TVornComProtocolManager();
   // Both folders end with '/'.
   TVornComProtocolManager(std::string work_folder, std::string config_folder);
 
+  const Variant& protocol_data() const { return protocol_data_; }
+  void set_protocol_data(Variant data) { protocol_data_ = std::move(data); }
   void set_package_path(std::string path) { package_path_ = std::move(path); }
 
   // Operation 1 (with any sub-code) records a send; other operations, and null protocol data, do
   // nothing. Throws EProtocolError:
-  // - protocolo.rec cannot be written ("Problemas ao criar o arquivo com os dados da
-  //   transmissão!"), the package is missing ("O arquivo transmitido não foi encontrado!") or the
-  //   record cannot be inserted, for instance because the package already holds one ("Problemas
-  //   ao compactar o arquivo com os dados da transmissão!"): the package is unchanged;
+  // - the record cannot be made from the data, or the work folder cannot be used ("Problemas ao
+  //   criar o arquivo com os dados da transmissão!"), the package is missing ("O arquivo
+  //   transmitido não foi encontrado!") or the record cannot be inserted, for instance because
+  //   the package already holds one ("Problemas ao compactar o arquivo com os dados da
+  //   transmissão!"): the package is unchanged;
   // - the message table cannot be written ("Problemas ao criar o arquivo de mensagem associado à
   //   solicitação! Erro: " and the reason): the package already holds the record.
-  // protocolo.rec is written in a folder of this call's own inside the work folder, which is gone
-  // afterwards in every case.
-  void RecordProtocol(uint8_t operation, uint8_t sub_code) override;
+  // The record is built in memory and goes into the package in one rewrite, which reads the
+  // package once.
+  void RecordProtocol(uint8_t operation, uint8_t sub_code);
 
  private:
-  void WriteRecord(const std::string& path);
-
+  Variant protocol_data_ = Variant::Null();
   std::optional<std::string> work_folder_;
   std::optional<std::string> config_folder_;
-  std::unique_ptr<TConfigurationFile> record_;
   std::string package_path_;
 };
 

@@ -11,6 +11,7 @@
 #include "archive/package_routines.h"
 #include "common/date_time.h"
 #include "common/environment.h"
+#include "common/messages.h"
 #include "package/control_files.h"
 #include "package/origin_tag.h"
 
@@ -74,25 +75,31 @@ const std::string& TValidationManager::OwnFolder() {
   return own_folder_->path();
 }
 
+bool TValidationManager::HoldsProtocolRecord() const {
+  return archive::PackageHasEntry(package_path_, kProtocolFileName);
+}
+
 bool TValidationManager::FindProtocolRecord() {
   bool found = false;
   try {
-    found = archive::PackageHasEntry(package_path_, kProtocolFileName);
+    found = HoldsProtocolRecord();
   } catch (const std::exception& e) {
-    throw ECompressSearchError(std::string("Erro ao procurar pelo arquivo de protocolo: ") +
-                               e.what());
+    throw ECompressSearchError(std::string(msg::kSearchProtocolFailed) + e.what());
   }
   if (!found) return false;
+  ExtractProtocolRecord();
+  return true;
+}
 
+void TValidationManager::ExtractProtocolRecord() {
   std::string folder;
   try {
     folder = OwnFolder();
   } catch (const std::exception&) {
-    throw ECreateDirectoryError("Erro ao criar o diretório de trabalho.");
+    throw ECreateDirectoryError(std::string(msg::kWorkFolderFailed));
   }
 
-  const std::string message =
-      "Erro ao extrair o arquivo de protocolo de \"" + package_path_ + "\".";
+  const std::string message = msg::Format(msg::kExtractProtocolFailed, {package_path_});
   // A copy left by an earlier call on this manager must not pass for this package's record.
   RemoveQuietly(ProtocolRecordPath());
   try {
@@ -104,7 +111,6 @@ bool TValidationManager::FindProtocolRecord() {
     throw EExpandFileError(message);
   }
   if (!IsFile(ProtocolRecordPath())) throw EExpandFileError(message);
-  return true;
 }
 
 bool TValidationManager::ReadProtocolRecord(Variant& protocol_data) {
@@ -131,37 +137,31 @@ void TValidationManager::ExtractHeader() {
     fs::create_directories(validation_folder_, ec);
     if (!fs::is_directory(validation_folder_, ec)) throw ECreateDirectoryError("");
   } catch (const std::exception&) {
-    throw ECreateDirectoryError("Erro ao criar o diretório para validação do arquivo.");
+    throw ECreateDirectoryError(std::string(msg::kValidationFolderFailed));
   }
 
   const std::string header_path = validation_folder_ + kHeaderFileName;
   header_too_large_ = false;
   try {
     // A header no check could open is refused from its record, not written out first.
-    if (archive::PackageEntrySize(package_path_, kHeaderFileName) >
-        static_cast<int64_t>(TConfigurationFile::kMaxFileSize)) {
-      header_too_large_ = true;
-      return;
-    }
-    archive::ExtractPackageEntries(SingleNameList(kHeaderFileName), package_path_,
-                                   validation_folder_, true);
+    header_too_large_ =
+        !archive::ExtractPackageEntry(kHeaderFileName, package_path_, validation_folder_,
+                                      static_cast<int64_t>(TConfigurationFile::kMaxFileSize));
+    if (header_too_large_) return;
   } catch (const std::exception& e) {
     RemoveQuietly(header_path);
     try {
       RemoveValidationFolder();
     } catch (const std::exception&) {
     }
-    throw EExpandFileError("Erro ao extrair o arquivo de header de \"" + package_path_ +
-                           "\" Erro: " + e.what() + ".");
+    throw EExpandFileError(msg::Format(msg::kExtractHeaderFailed, {package_path_, e.what()}));
   }
   if (!IsFile(header_path)) {
     try {
       RemoveValidationFolder();
     } catch (const std::exception&) {
     }
-    throw ERenameFileError("O arquivo " + package_path_ +
-                           ") não possui o arquivo de controle (header) (" + kHeaderFileName +
-                           ").");
+    throw ERenameFileError(msg::Format(msg::kHeaderMissing, {package_path_, kHeaderFileName}));
   }
 }
 

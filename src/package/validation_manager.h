@@ -15,7 +15,7 @@ namespace vorncom::package {
 VORNCOM_EXCEPTION(ECreateDirectoryError);  // work or validation folder cannot be created
 VORNCOM_EXCEPTION(EExpandFileError);       // a control file cannot be extracted
 VORNCOM_EXCEPTION(ERenameFileError);       // the package holds no header.cfg
-VORNCOM_EXCEPTION(ECompressSearchError);  // the package cannot be searched (no archive, unreadable)
+VORNCOM_EXCEPTION(ECompressSearchError);   // the package cannot be searched (FindProtocolRecord)
 // "Data Atualização" in header.cfg is no valid date-time: "'<text>' is not a valid date and time".
 VORNCOM_EXCEPTION(EConvertError);
 // The validation folder could not be removed after a check: "I/O error <n>: <reason>".
@@ -66,10 +66,17 @@ class TValidationManager {
   void set_package_path(std::string path) { package_path_ = std::move(path); }
 
   // True when the package holds an entry named exactly "protocolo.rec", which is then extracted
-  // into the work folder. Throws ECompressSearchError when the package cannot be searched,
+  // into the work folder: HoldsProtocolRecord, then ExtractProtocolRecord. Throws
+  // ECompressSearchError, carrying the archive's message, when the package cannot be searched.
+  bool FindProtocolRecord();
+  // The search alone. The package's own failure passes unchanged: std::system_error when it
+  // cannot be opened, archive::EInvalidHeader when it is no archive (or its directory is
+  // damaged), another archive exception when it cannot be read.
+  bool HoldsProtocolRecord() const;
+  // Extracts the package's "protocolo.rec" into the work folder. Throws
   // ECreateDirectoryError when the work folder cannot be created, EExpandFileError when the
   // entry cannot be extracted (every "*.rec" in the work folder is then deleted).
-  bool FindProtocolRecord();
+  void ExtractProtocolRecord();
 
   // Reads the protocolo.rec FindProtocolRecord extracted into elements 1 to 8 and 14 of
   // `protocol_data` (bounds 1..14; the others keep their values) and deletes the file, whatever the

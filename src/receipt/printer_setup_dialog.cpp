@@ -7,6 +7,8 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
+#include "common/messages.h"
+#include "receipt/qt_text.h"
 #include "report/paper.h"
 
 namespace vorncom::receipt {
@@ -14,7 +16,7 @@ namespace vorncom::receipt {
 PrinterSetupDialog::PrinterSetupDialog(report::ReportDevice& device, QWidget* parent)
     : QDialog(parent), device_(device) {
   setObjectName(QStringLiteral("PrinterSetupDialog"));
-  setWindowTitle(QStringLiteral("Configurar impressora"));
+  setWindowTitle(Q(msg::kPrinterSetupTitle));
   printers_ = new QComboBox(this);
   printers_->setObjectName(QStringLiteral("PrinterCombo"));
   for (const report::PrinterEntry& p : device_.Printers()) {
@@ -23,9 +25,9 @@ PrinterSetupDialog::PrinterSetupDialog(report::ReportDevice& device, QWidget* pa
   printers_->setCurrentIndex(device_.PrinterIndex());
   papers_ = new QComboBox(this);
   papers_->setObjectName(QStringLiteral("PaperCombo"));
-  portrait_ = new QRadioButton(QStringLiteral("Retrato"), this);
+  portrait_ = new QRadioButton(Q(msg::kPrinterSetupPortrait), this);
   portrait_->setObjectName(QStringLiteral("PortraitRB"));
-  landscape_ = new QRadioButton(QStringLiteral("Paisagem"), this);
+  landscape_ = new QRadioButton(Q(msg::kPrinterSetupLandscape), this);
   landscape_->setObjectName(QStringLiteral("LandscapeRB"));
   (device_.GetOrientation() == report::Orientation::kLandscape ? landscape_ : portrait_)
       ->setChecked(true);
@@ -34,9 +36,9 @@ PrinterSetupDialog::PrinterSetupDialog(report::ReportDevice& device, QWidget* pa
   orientation->addWidget(portrait_);
   orientation->addWidget(landscape_);
   auto* form = new QFormLayout;
-  form->addRow(QStringLiteral("Impressora:"), printers_);
-  form->addRow(QStringLiteral("Papel:"), papers_);
-  form->addRow(QStringLiteral("Orientação:"), orientation);
+  form->addRow(Q(msg::kPrintPrinterLabel), printers_);
+  form->addRow(Q(msg::kPrinterSetupPaper), papers_);
+  form->addRow(Q(msg::kPrinterSetupOrientation), orientation);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(form);

@@ -7,6 +7,7 @@
 #include "common/environment.h"
 #include "common/messages.h"
 #include "common/text.h"
+#include "receipt/qt_text.h"
 #include "report/paper.h"
 #include "report/units.h"
 
@@ -20,10 +21,6 @@ const QString kArial = QStringLiteral("Arial");
 constexpr int kTextMargin = 5;  // hundredths of an inch
 constexpr double kBrandLogoWidth = 5.9, kBrandLogoHeight = 2.3, kBrandLogoAdvance = 5.5;
 constexpr double kLogoAdvanceGap = 2.2;
-
-QString Q(std::string_view text) {
-  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
 
 QString Element(const Variant& array, int32_t index) {
   return QString::fromStdString(array.At(index).ToString());

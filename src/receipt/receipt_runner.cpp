@@ -12,6 +12,7 @@
 #include "common/messages.h"
 #include "common/ui/qt_host.h"
 #include "receipt/preview_host.h"
+#include "receipt/qt_text.h"
 #include "receipt/receipt_report.h"
 #include "receipt/receipt_window.h"
 #include "receipt/rel_preview_form.h"
@@ -114,8 +115,7 @@ void PrintComReceipt(const ReceiptData& data) {
   }
 
   if (window) {
-    window->SetReceiptStatus(QString::fromUtf8(
-        msg::kViewingReceipt.data(), static_cast<qsizetype>(msg::kViewingReceipt.size())));
+    window->SetReceiptStatus(Q(msg::kViewingReceipt));
     window->SetReceiptEnabled(false);
     if (interactive) QCoreApplication::processEvents();
   }

@@ -16,7 +16,9 @@
 #include <QVBoxLayout>
 #include <cmath>
 
+#include "common/messages.h"
 #include "receipt/preview_glyphs.h"
+#include "receipt/qt_text.h"
 #include "receipt/rel_setup_form.h"
 
 namespace vorncom::receipt {
@@ -59,18 +61,18 @@ TfqevRelPreviewForm::TfqevRelPreviewForm(report::ReportJob& job, QWidget* parent
   auto* bar = new QHBoxLayout(Panel2);
   bar->setContentsMargins(4, 2, 4, 2);
   bar->setSpacing(2);
-  SBPrint = MakeButton(Panel2, "SBPrint", QStringLiteral("&I"), QStringLiteral("Imprimir (Alt+I)"),
-                       Glyph::kPrint);
-  SBExport = MakeButton(Panel2, "SBExport", QStringLiteral("  &S"),
-                        QStringLiteral("Salvar (Alt+S)"), Glyph::kSave);
-  SBZoomIn = MakeButton(Panel2, "SBZoomIn", QStringLiteral("&M"),
-                        QStringLiteral("Aumentar zoom (Alt+M)"), Glyph::kZoomIn);
-  SBZoomOut = MakeButton(Panel2, "SBZoomOut", QStringLiteral("&N"),
-                         QStringLiteral("Diminuir zoom (Alt+N)"), Glyph::kZoomOut);
+  SBPrint =
+      MakeButton(Panel2, "SBPrint", QStringLiteral("&I"), Q(msg::kPreviewPrint), Glyph::kPrint);
+  SBExport =
+      MakeButton(Panel2, "SBExport", QStringLiteral("  &S"), Q(msg::kPreviewSave), Glyph::kSave);
+  SBZoomIn =
+      MakeButton(Panel2, "SBZoomIn", QStringLiteral("&M"), Q(msg::kPreviewZoomIn), Glyph::kZoomIn);
+  SBZoomOut = MakeButton(Panel2, "SBZoomOut", QStringLiteral("&N"), Q(msg::kPreviewZoomOut),
+                         Glyph::kZoomOut);
   SBZoomPageWidth = MakeButton(Panel2, "SBZoomPageWidth", QStringLiteral("&L"),
-                               QStringLiteral("Largura da página (Alt+L)"), Glyph::kPageWidth);
-  SBZoomPage = MakeButton(Panel2, "SBZoomPage", QStringLiteral("&T"),
-                          QStringLiteral("Página inteira (Alt+T)"), Glyph::kWholePage);
+                               Q(msg::kPreviewPageWidth), Glyph::kPageWidth);
+  SBZoomPage = MakeButton(Panel2, "SBZoomPage", QStringLiteral("&T"), Q(msg::kPreviewWholePage),
+                          Glyph::kWholePage);
   Label1 = new QLabel(QStringLiteral("Zoom :"), Panel2);
   Label1->setObjectName(QStringLiteral("Label1"));
   ZoomEdit = new QComboBox(Panel2);
@@ -78,21 +80,19 @@ TfqevRelPreviewForm::TfqevRelPreviewForm(report::ReportJob& job, QWidget* parent
   ZoomEdit->setEditable(true);
   ZoomEdit->setInsertPolicy(QComboBox::NoInsert);
   ZoomEdit->addItems({QStringLiteral("100 %"), QStringLiteral("75 %"), QStringLiteral("50 %"),
-                      QStringLiteral("25 %"), QStringLiteral("Largura da Página"),
-                      QStringLiteral("Página Inteira")});
+                      QStringLiteral("25 %"), Q(msg::kPreviewZoomPageWidth),
+                      Q(msg::kPreviewZoomWholePage)});
   ZoomEdit->setMinimumWidth(140);
-  SBFirstPage = MakeButton(Panel2, "SBFirstPage", QString(),
-                           QStringLiteral("Primeira página (Ctrl + Home)"), Glyph::kFirst);
-  SBPrevPage = MakeButton(Panel2, "SBPrevPage", QString(),
-                          QStringLiteral("Página anterior (Ctrl + PageUp)"), Glyph::kPrev);
+  SBFirstPage =
+      MakeButton(Panel2, "SBFirstPage", QString(), Q(msg::kPreviewFirstPage), Glyph::kFirst);
+  SBPrevPage =
+      MakeButton(Panel2, "SBPrevPage", QString(), Q(msg::kPreviewPreviousPage), Glyph::kPrev);
   PageEdit = new QLineEdit(Panel2);
   PageEdit->setObjectName(QStringLiteral("PageEdit"));
   PageEdit->setFixedWidth(36);
-  SBNextPage = MakeButton(Panel2, "SBNextPage", QString(),
-                          QStringLiteral("Próxima página (Ctrl + PageDown)"), Glyph::kNext);
-  SBLastPage = MakeButton(Panel2, "SBLastPage", QString(),
-                          QStringLiteral("Última página (Ctrl + End)"), Glyph::kLast);
-  SBDone = MakeButton(Panel2, "SBDone", QStringLiteral("&Fechar"), QStringLiteral("Fechar"),
+  SBNextPage = MakeButton(Panel2, "SBNextPage", QString(), Q(msg::kPreviewNextPage), Glyph::kNext);
+  SBLastPage = MakeButton(Panel2, "SBLastPage", QString(), Q(msg::kPreviewLastPage), Glyph::kLast);
+  SBDone = MakeButton(Panel2, "SBDone", Q(msg::kPreviewCloseButton), Q(msg::kPreviewClose),
                       Glyph::kClose);
   SBDone->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
   for (QWidget* w : {static_cast<QWidget*>(SBPrint), static_cast<QWidget*>(SBExport)}) {
@@ -132,7 +132,7 @@ TfqevRelPreviewForm::TfqevRelPreviewForm(report::ReportJob& job, QWidget* parent
   sbaStatus = new QStatusBar(this);
   sbaStatus->setObjectName(QStringLiteral("sbaStatus"));
   sbaStatus->setSizeGripEnabled(false);
-  status_panel0_ = new QLabel(QStringLiteral("Visualizando página 1 de 1"), sbaStatus);
+  status_panel0_ = new QLabel(Q(msg::Format(msg::kPreviewViewingPage, {"1", "1"})), sbaStatus);
   status_panel0_->setObjectName(QStringLiteral("sbaStatusPanel0"));
   sbaStatus->addWidget(status_panel0_, 1);
 
@@ -274,9 +274,9 @@ void TfqevRelPreviewForm::SBLastPageClick() {
 
 void TfqevRelPreviewForm::FilePreview1PageChange() {
   PageEdit->setText(QString::number(preview_.CurrentPage()));
-  status_panel0_->setText(QStringLiteral("Visualizando página %1 de %2")
-                              .arg(preview_.CurrentPage() - preview_.FirstPage() + 1)
-                              .arg(preview_.PageCount()));
+  status_panel0_->setText(Q(msg::Format(
+      msg::kPreviewViewingPage, {std::to_string(preview_.CurrentPage() - preview_.FirstPage() + 1),
+                                 std::to_string(preview_.PageCount())})));
   ShowPage();
 }
 

@@ -11,7 +11,9 @@
 #include <QVBoxLayout>
 #include <optional>
 
+#include "common/messages.h"
 #include "receipt/printer_setup_dialog.h"
+#include "receipt/qt_text.h"
 
 namespace vorncom::receipt {
 namespace {
@@ -38,15 +40,15 @@ TfqevRelSetupForm::TfqevRelSetupForm(report::ReportJob& job, report::FilePrinter
                                      QWidget* parent)
     : QDialog(parent), job_(job), printer_(printer) {
   setObjectName(QStringLiteral("fqevRelSetupForm"));
-  setWindowTitle(QStringLiteral("Imprimir relatório"));
+  setWindowTitle(Q(msg::kPrintTitle));
   QFont font(QStringLiteral("Arial"));
   font.setPixelSize(11);
   setFont(font);
   setFixedSize(347, 184);
 
-  Label1 = Place(new QLabel(QStringLiteral("Impressora:"), this), "Label1", 8, 10, 62, 16);
+  Label1 = Place(new QLabel(Q(msg::kPrintPrinterLabel), this), "Label1", 8, 10, 62, 16);
   PrinterLabel = Place(new QLabel(QStringLiteral("(none)"), this), "PrinterLabel", 72, 10, 267, 16);
-  CopiesLabel = Place(new QLabel(QStringLiteral("Cópias:"), this), "CopiesLabel", 8, 38, 44, 16);
+  CopiesLabel = Place(new QLabel(Q(msg::kPrintCopies), this), "CopiesLabel", 8, 38, 44, 16);
   CopiesED = Place(new QLineEdit(QStringLiteral("1"), this), "CopiesED", 56, 35, 40, 21);
   UpDown1 = Place(new QWidget(this), "UpDown1", 96, 35, 16, 21);
   auto* up = Place(new QToolButton(UpDown1), "UpDown1Up", 0, 0, 16, 10);
@@ -56,33 +58,28 @@ TfqevRelSetupForm::TfqevRelSetupForm(report::ReportJob& job, report::FilePrinter
   connect(up, &QToolButton::clicked, this, [this] { StepCopies(1); });
   connect(down, &QToolButton::clicked, this, [this] { StepCopies(-1); });
 
-  GroupBox2 = Place(new QGroupBox(QStringLiteral("Opções"), this), "GroupBox2", 184, 30, 155, 46);
+  GroupBox2 = Place(new QGroupBox(Q(msg::kPrintOptions), this), "GroupBox2", 184, 30, 155, 46);
   CollateCK =
       Place(new QCheckBox(QStringLiteral("C&ollate"), GroupBox2), "CollateCK", 8, 20, 70, 18);
   DuplexCK = Place(new QCheckBox(QStringLiteral("&Duplex"), GroupBox2), "DuplexCK", 80, 20, 70, 18);
 
-  RangeGB = Place(new QGroupBox(QStringLiteral(" Intervalo de Páginas "), this), "RangeGB", 8, 80,
-                  331, 68);
-  AllRB = Place(new QRadioButton(QStringLiteral("Todas"), RangeGB), "AllRB", 8, 16, 74, 17);
+  RangeGB = Place(new QGroupBox(Q(msg::kPrintRange), this), "RangeGB", 8, 80, 331, 68);
+  AllRB = Place(new QRadioButton(Q(msg::kPrintAllPages), RangeGB), "AllRB", 8, 16, 74, 17);
   SelectionRB =
-      Place(new QRadioButton(QStringLiteral("Seleção"), RangeGB), "SelectionRB", 8, 32, 74, 17);
-  PagesRB = Place(new QRadioButton(QStringLiteral("Páginas"), RangeGB), "PagesRB", 8, 48, 74, 17);
+      Place(new QRadioButton(Q(msg::kPrintSelection), RangeGB), "SelectionRB", 8, 32, 74, 17);
+  PagesRB = Place(new QRadioButton(Q(msg::kPrintPages), RangeGB), "PagesRB", 8, 48, 74, 17);
   AllRB->setChecked(true);
   SelectionED = Place(new QLineEdit(RangeGB), "SelectionED", 88, 14, 130, 21);
-  FromLabel = Place(new QLabel(QStringLiteral("de"), RangeGB), "FromLabel", 88, 17, 16, 16);
+  FromLabel = Place(new QLabel(Q(msg::kPrintFrom), RangeGB), "FromLabel", 88, 17, 16, 16);
   FromED = Place(new QLineEdit(RangeGB), "FromED", 106, 14, 40, 21);
-  ToLabel = Place(new QLabel(QStringLiteral("até"), RangeGB), "ToLabel", 152, 17, 24, 16);
+  ToLabel = Place(new QLabel(Q(msg::kPrintTo), RangeGB), "ToLabel", 152, 17, 24, 16);
   ToED = Place(new QLineEdit(RangeGB), "ToED", 178, 14, 40, 21);
-  Label2 = Place(new QLabel(QStringLiteral("Informe os números das páginas ou intervalos. Por "
-                                           "exemplo: 1, 3, 5 ou de 5 até 12"),
-                            RangeGB),
-                 "Label2", 88, 36, 236, 30);
+  Label2 = Place(new QLabel(Q(msg::kPrintRangeHint), RangeGB), "Label2", 88, 36, 236, 30);
   Label2->setWordWrap(true);
 
-  SetupBB = Place(new QPushButton(QStringLiteral("&Impressora"), this), "SetupBB", 8, 154, 85, 24);
+  SetupBB = Place(new QPushButton(Q(msg::kPrintPrinterButton), this), "SetupBB", 8, 154, 85, 24);
   OKBB = Place(new QPushButton(QStringLiteral("&Ok"), this), "OKBB", 176, 154, 78, 24);
-  CancelBB =
-      Place(new QPushButton(QStringLiteral("&Cancelar"), this), "CancelBB", 261, 154, 78, 24);
+  CancelBB = Place(new QPushButton(Q(msg::kPrintCancel), this), "CancelBB", 261, 154, 78, 24);
   OKBB->setDefault(true);
   SetupBB->setAutoDefault(false);
   CancelBB->setAutoDefault(false);

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "common/messages.h"
+
 namespace vorncom::rpc {
 namespace {
 
@@ -20,8 +22,8 @@ void Broker::SetServers(std::vector<ServerItem> servers) {
 
 void Broker::LoadReplicatedServerData(std::span<const uint8_t> bytes) {
   if (bytes.size() > kMaxReplicatedListBytes) {
-    throw EServerListError("Lista de servidores com mais de " +
-                           std::to_string(kMaxReplicatedListBytes) + " bytes.");
+    throw EServerListError(
+        msg::Format(msg::kServerListTooManyBytes, {std::to_string(kMaxReplicatedListBytes)}));
   }
   SetServers(DecodeServerList(bytes, kMaxReplicatedServers));
 }
@@ -43,8 +45,7 @@ void Broker::Index() {
 
 ServerItem Broker::ChooseServer() {
   Index();
-  if (enabled_.empty())
-    throw ENoServerAvailable("Nenhum servidor de recepção disponível para a conexão.");
+  if (enabled_.empty()) throw ENoServerAvailable(std::string(msg::kNoServerAvailable));
   std::uniform_int_distribution<size_t> pick(0, enabled_.size() - 1);
   return servers_[enabled_[pick(random_)]];
 }

@@ -5,7 +5,6 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -52,12 +51,12 @@ void Connection::Close() {
 
 void Connection::Broken(const std::string& what) {
   Close();
-  throw EConnectionError("Falha na comunicação com o servidor " + Endpoint() + ": " + what + ".");
+  throw EConnectionError(msg::Format(msg::kCallFailed, {Endpoint(), what}));
 }
 
 void Connection::TimedOut(const std::string& what) {
   Close();
-  throw ETimeoutError("Tempo esgotado " + what + " (" + Endpoint() + ").");
+  throw ETimeoutError(msg::Format(msg::kCallTimedOut, {what, Endpoint()}));
 }
 
 void Connection::Open() {
@@ -68,10 +67,9 @@ void Connection::Open() {
     host_.clear();
     SetConnectionEndpoint(*this, server.computer_name, server.port);
   }
-  if (address_.empty() && host_.empty())
-    throw EConnectionError("Nenhum servidor foi definido para a conexão.");
+  if (address_.empty() && host_.empty()) throw EConnectionError(std::string(msg::kNoServerDefined));
   if (port_ <= 0 || port_ > 65535)
-    throw EConnectionError("Porta inválida para o servidor " + Endpoint() + ".");
+    throw EConnectionError(msg::Format(msg::kInvalidServerPort, {Endpoint()}));
   const bool numeric = !address_.empty();
   ConnectTo(numeric ? address_ : host_, numeric);
 
@@ -91,13 +89,13 @@ void Connection::Open() {
     }
     if (const auto* error = std::get_if<wire::Error>(&answer)) {
       Close();
-      throw EConnectionError("O servidor " + Endpoint() + " recusou a conexão: " + error->message);
+      throw EConnectionError(msg::Format(msg::kConnectionRefused, {Endpoint(), error->message}));
     }
     const auto* hello = std::get_if<wire::Hello>(&answer);
-    if (hello == nullptr) throw EWireError("O servidor não respondeu à saudação do protocolo.");
+    if (hello == nullptr) throw EWireError(std::string(msg::kNoHelloReply));
     if (hello->version != wire::kProtocolVersion)
       throw EWireError(
-          "Versão de protocolo do servidor não suportada: " + std::to_string(hello->version) + ".");
+          msg::Format(msg::kUnsupportedServerVersion, {std::to_string(hello->version)}));
   } catch (const EWireError&) {
     Close();
     throw;
@@ -130,12 +128,11 @@ void Connection::ConnectTo(const std::string& node, bool numeric) {
   const std::string service = std::to_string(port_);
   const int rc = ::getaddrinfo(node.c_str(), service.c_str(), &hints, &found);
   if (rc != 0)
-    throw EConnectionError("Não foi possível localizar o servidor " + Endpoint() + ": " +
-                           ::gai_strerror(rc) + ".");
+    throw EConnectionError(msg::Format(msg::kHostNotFound, {Endpoint(), ::gai_strerror(rc)}));
   std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> list(found, ::freeaddrinfo);
 
   const auto deadline = Clock::now() + options_.connect_timeout;
-  std::string last_error = "endereço indisponível";
+  std::string last_error(msg::kAddressUnavailable);
   bool timed_out = false;
   for (addrinfo* ai = found; ai != nullptr; ai = ai->ai_next) {
     const int fd =
@@ -168,15 +165,13 @@ void Connection::ConnectTo(const std::string& node, bool numeric) {
     secure(fd, deadline);
     return;
   }
-  if (timed_out) TimedOut("ao conectar com o servidor");
-  throw EConnectionError("Não foi possível conectar com o servidor " + Endpoint() + ": " +
-                         last_error + ".");
+  if (timed_out) TimedOut(std::string(msg::kWhileConnecting));
+  throw EConnectionError(msg::Format(msg::kConnectFailed, {Endpoint(), last_error}));
 }
 
 void Connection::SendEncoded() {
   if (out_.size - wire::kHeaderSize > options_.max_frame)
-    throw EWireError("Chamada grande demais para o limite de quadro de " +
-                     std::to_string(options_.max_frame) + " bytes.");
+    throw EWireError(msg::Format(msg::kCallTooLarge, {std::to_string(options_.max_frame)}));
   // One gathered write: the payload goes from the caller's variant to the kernel with no copy
   // in between, and header and body leave together (no wait for an ACK between two writes).
   std::vector<iovec> parts;
@@ -203,7 +198,7 @@ void Connection::SendEncoded() {
     if (sent.error != 0) Broken(SystemError(sent.error));
     if (sent.wait != Transport::Wait::kNone) {
       if (!WaitForSocket(transport_->fd(), sent.wait, deadline))
-        TimedOut("ao enviar dados ao servidor");
+        TimedOut(std::string(msg::kWhileSending));
       continue;
     }
     auto left = sent.bytes;
@@ -224,7 +219,7 @@ void Connection::Fill(std::chrono::steady_clock::time_point deadline) {
   auto wait = transport_->HasBuffered() ? Transport::Wait::kNone : kRead;
   for (;;) {
     if (wait != Transport::Wait::kNone && !WaitForSocket(transport_->fd(), wait, deadline))
-      TimedOut("aguardando resposta do servidor");
+      TimedOut(std::string(msg::kWhileAwaitingReply));
     Transport::Progress got;
     try {
       got = transport_->Receive(std::span<uint8_t>(in_.data() + in_end_, in_.size() - in_end_));
@@ -236,7 +231,7 @@ void Connection::Fill(std::chrono::steady_clock::time_point deadline) {
       in_end_ += got.bytes;
       return;
     }
-    if (got.closed) Broken("conexão encerrada pelo servidor");
+    if (got.closed) Broken(std::string(msg::kClosedByServer));
     if (got.error != 0) Broken(SystemError(got.error));
     wait = got.wait;
   }
@@ -285,7 +280,7 @@ void Connection::Compact(size_t capacity) {
 }
 
 Variant Connection::Call(std::string_view method, std::vector<Variant>& args) {
-  if (!Connected()) throw EConnectionError("A conexão com o servidor não está aberta.");
+  if (!Connected()) throw EConnectionError(std::string(msg::kConnectionNotOpen));
   const uint32_t seq = next_seq_;
   wire::EncodeRequest(seq, method, args, out_);
   SendEncoded();
@@ -293,18 +288,18 @@ Variant Connection::Call(std::string_view method, std::vector<Variant>& args) {
   wire::Frame answer = ReceiveFrame();
   try {
     if (auto* reply = std::get_if<wire::Reply>(&answer)) {
-      if (reply->seq != seq) throw EWireError("Resposta fora de sequência do servidor.");
+      if (reply->seq != seq) throw EWireError(std::string(msg::kReplyOutOfSequence));
       for (auto& [index, value] : reply->by_ref) {
-        if (index >= args.size()) throw EWireError("Índice de argumento inválido na resposta.");
+        if (index >= args.size()) throw EWireError(std::string(msg::kReplyArgumentInvalid));
         args[index] = std::move(value);
       }
       return std::move(reply->result);
     }
     if (auto* error = std::get_if<wire::Error>(&answer)) {
-      if (error->seq != seq) throw EWireError("Resposta fora de sequência do servidor.");
+      if (error->seq != seq) throw EWireError(std::string(msg::kReplyOutOfSequence));
       throw EServerError(error->message);
     }
-    throw EWireError("Quadro inesperado do servidor.");
+    throw EWireError(std::string(msg::kUnexpectedFrame));
   } catch (const EWireError&) {
     Close();
     throw;
@@ -312,7 +307,7 @@ Variant Connection::Call(std::string_view method, std::vector<Variant>& args) {
 }
 
 void SetConnectionEndpoint(Connection& connection, const std::string& server, int32_t port) {
-  if (server.empty()) throw EConnectionError("Nenhum servidor foi definido para a conexão.");
+  if (server.empty()) throw EConnectionError(std::string(msg::kNoServerDefined));
   const char first = server[0];
   if (first >= '0' && first <= '9') {
     connection.SetAddress(server);

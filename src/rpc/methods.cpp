@@ -1,6 +1,7 @@
 #include "rpc/methods.h"
 
 #include "common/cp1252.h"
+#include "common/messages.h"
 #include "rpc/errors.h"
 
 namespace vorncom::rpc {
@@ -36,10 +37,10 @@ const MethodInfo& InfoOf(Method method) { return Methods()[static_cast<size_t>(m
 
 wire::Reply Dispatch(ReceptionServer& server, wire::Request& request) {
   const std::optional<MethodInfo> info = FindMethod(request.method);
-  if (!info) throw EServerError("Método desconhecido: " + request.method + ".");
+  if (!info) throw EServerError(msg::Format(msg::kUnknownMethod, {request.method}));
   std::vector<Variant>& a = request.args;
   if (a.size() != info->arg_count)
-    throw EServerError("Número de argumentos incorreto para " + std::string(info->name) + ".");
+    throw EServerError(msg::Format(msg::kWrongArgumentCount, {info->name}));
 
   // Only changed by-reference values travel back: echoing a data packet would double the upload.
   // An upload's packet is only read, so it is neither copied nor compared (the one large

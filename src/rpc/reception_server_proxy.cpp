@@ -1,13 +1,14 @@
 #include "rpc/reception_server_proxy.h"
 
+#include "common/messages.h"
+
 namespace vorncom::rpc {
 
 namespace {
 
 bool ResultAsBoolean(const Variant& result, std::string_view method) {
   if (result.type() != Variant::Type::kBoolean)
-    throw EWireError("O servidor respondeu a " + std::string(method) +
-                     " com um valor que não é lógico.");
+    throw EWireError(msg::Format(msg::kReplyNotBoolean, {method}));
   return result.ToBoolean();
 }
 
@@ -17,8 +18,7 @@ int32_t ResultAsInteger(const Variant& result, std::string_view method) {
       return result.ToInteger();
   } catch (const EVariantError&) {
   }
-  throw EWireError("O servidor respondeu a " + std::string(method) +
-                   " com um valor que não é inteiro.");
+  throw EWireError(msg::Format(msg::kReplyNotInteger, {method}));
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "common/cp1252.h"
+#include "common/messages.h"
 
 namespace vorncom::rpc {
 
@@ -88,7 +89,8 @@ class Reader {
 
  private:
   void Need(size_t count) const {
-    if (bytes_.size() - pos_ < count) throw EServerListError("Lista de servidores truncada.");
+    if (bytes_.size() - pos_ < count)
+      throw EServerListError(std::string(msg::kServerListTruncated));
   }
   std::span<const uint8_t> bytes_;
   size_t pos_ = 0;
@@ -105,19 +107,19 @@ int32_t ReadInteger(Reader& in, uint8_t tag) {
     case kInt32:
       return static_cast<int32_t>(in.LittleEndian(4));
   }
-  throw EServerListError("Valor inteiro esperado na lista de servidores.");
+  throw EServerListError(std::string(msg::kServerListIntegerExpected));
 }
 
 std::string ReadString(Reader& in, uint8_t tag) {
   if (tag == kShortString) return Cp1252ToUtf8(in.Chars(in.Byte()));
   if (tag == kLongString) return Cp1252ToUtf8(in.Chars(in.LittleEndian(4)));
-  throw EServerListError("Texto esperado na lista de servidores.");
+  throw EServerListError(std::string(msg::kServerListTextExpected));
 }
 
 bool ReadBoolean(uint8_t tag) {
   if (tag == kFalse) return false;
   if (tag == kTrue) return true;
-  throw EServerListError("Valor lógico esperado na lista de servidores.");
+  throw EServerListError(std::string(msg::kServerListBooleanExpected));
 }
 
 ServerItem ReadItem(Reader& in) {
@@ -133,8 +135,7 @@ ServerItem ReadItem(Reader& in) {
     } else if (EqualsIgnoreCase(name, kEnabled)) {
       item.enabled = ReadBoolean(tag);
     } else {
-      throw EServerListError(
-          "Propriedade desconhecida na lista de servidores: " + Cp1252ToUtf8(name) + ".");
+      throw EServerListError(msg::Format(msg::kServerListUnknownProperty, {Cp1252ToUtf8(name)}));
     }
   }
   return item;
@@ -166,7 +167,7 @@ std::vector<uint8_t> EncodeServerList(const std::vector<ServerItem>& servers) {
 
 std::vector<ServerItem> DecodeServerList(std::span<const uint8_t> bytes, size_t max_servers) {
   Reader in(bytes);
-  if (in.Byte() != kCollection) throw EServerListError("Lista de servidores inválida.");
+  if (in.Byte() != kCollection) throw EServerListError(std::string(msg::kServerListInvalid));
   std::vector<ServerItem> servers;
   for (;;) {
     uint8_t tag = in.Byte();
@@ -175,10 +176,10 @@ std::vector<ServerItem> DecodeServerList(std::span<const uint8_t> bytes, size_t 
       ReadInteger(in, tag);
       tag = in.Byte();
     }
-    if (tag != kItem) throw EServerListError("Lista de servidores inválida.");
+    if (tag != kItem) throw EServerListError(std::string(msg::kServerListInvalid));
     if (servers.size() == max_servers) {
-      throw EServerListError("Lista de servidores com mais de " + std::to_string(max_servers) +
-                             " servidores.");
+      throw EServerListError(
+          msg::Format(msg::kServerListTooManyServers, {std::to_string(max_servers)}));
     }
     servers.push_back(ReadItem(in));
   }

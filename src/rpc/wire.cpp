@@ -7,12 +7,14 @@
 
 #include <msgpack.hpp>
 
+#include "common/messages.h"
+
 namespace vorncom::rpc::wire {
 
 namespace {
 
-[[noreturn]] void Fail(const std::string& what) {
-  throw EWireError("Erro de protocolo na comunicação com o servidor: " + what + ".");
+[[noreturn]] void Fail(std::string_view what) {
+  throw EWireError(msg::Format(msg::kWireFault, {what}));
 }
 
 // Appends to a byte vector; the packer's output stream. With `splices`, large byte arrays are
@@ -166,7 +168,7 @@ bool ValidUtf8(std::string_view s) {
   return true;
 }
 
-int64_t AsInteger(const msgpack::object& o, const char* what) {
+int64_t AsInteger(const msgpack::object& o, std::string_view what) {
   if (o.type == msgpack::type::POSITIVE_INTEGER) {
     if (o.via.u64 > static_cast<uint64_t>(std::numeric_limits<int64_t>::max())) Fail(what);
     return static_cast<int64_t>(o.via.u64);
@@ -175,23 +177,23 @@ int64_t AsInteger(const msgpack::object& o, const char* what) {
   Fail(what);
 }
 
-int32_t AsInt32(const msgpack::object& o, const char* what) {
+int32_t AsInt32(const msgpack::object& o, std::string_view what) {
   const int64_t v = AsInteger(o, what);
   if (v < std::numeric_limits<int32_t>::min() || v > std::numeric_limits<int32_t>::max())
     Fail(what);
   return static_cast<int32_t>(v);
 }
 
-uint32_t AsUint32(const msgpack::object& o, const char* what) {
+uint32_t AsUint32(const msgpack::object& o, std::string_view what) {
   const int64_t v = AsInteger(o, what);
   if (v < 0 || v > std::numeric_limits<uint32_t>::max()) Fail(what);
   return static_cast<uint32_t>(v);
 }
 
-std::string AsString(const msgpack::object& o, const char* what) {
+std::string AsString(const msgpack::object& o, std::string_view what) {
   if (o.type != msgpack::type::STR) Fail(what);
   std::string s(o.via.str.ptr, o.via.str.size);
-  if (!ValidUtf8(s)) Fail("texto UTF-8 inválido");
+  if (!ValidUtf8(s)) Fail(msg::kWireBadUtf8);
   return s;
 }
 
@@ -203,12 +205,12 @@ Variant ToVariant(const msgpack::object& o) {
       return Variant(o.via.boolean);
     case msgpack::type::POSITIVE_INTEGER:
     case msgpack::type::NEGATIVE_INTEGER:
-      return Variant(AsInt32(o, "inteiro fora da faixa de 32 bits"));
+      return Variant(AsInt32(o, msg::kWireIntegerRange));
     case msgpack::type::FLOAT32:
     case msgpack::type::FLOAT64:
       return Variant(o.via.f64);
     case msgpack::type::STR:
-      return Variant(AsString(o, "texto"));
+      return Variant(AsString(o, msg::kWireText));
     case msgpack::type::EXT: {
       if (o.via.ext.type() == kExtNull && o.via.ext.size == 0) return Variant::Null();
       if (o.via.ext.type() == kExtOleDate && o.via.ext.size == 8) {
@@ -216,11 +218,11 @@ Variant ToVariant(const msgpack::object& o) {
         for (int i = 0; i < 8; ++i) bits = (bits << 8) | static_cast<uint8_t>(o.via.ext.data()[i]);
         return Variant(OleDate{std::bit_cast<double>(bits)});
       }
-      Fail("tipo de extensão desconhecido");
+      Fail(msg::kWireUnknownExtension);
     }
     case msgpack::type::ARRAY: {
-      if (o.via.array.size != 2) Fail("matriz de variantes mal formada");
-      const int32_t lower = AsInt32(o.via.array.ptr[0], "limite inferior inválido");
+      if (o.via.array.size != 2) Fail(msg::kWireBadVariantArray);
+      const int32_t lower = AsInt32(o.via.array.ptr[0], msg::kWireBadLowerBound);
       const msgpack::object& body = o.via.array.ptr[1];
       if (body.type == msgpack::type::BIN) {
         ByteArray bytes;
@@ -237,10 +239,10 @@ Variant ToVariant(const msgpack::object& o) {
           array.items.push_back(ToVariant(body.via.array.ptr[i]));
         return Variant(std::move(array));
       }
-      Fail("matriz de variantes mal formada");
+      Fail(msg::kWireBadVariantArray);
     }
     default:
-      Fail("valor de tipo não suportado");
+      Fail(msg::kWireUnsupportedType);
   }
 }
 
@@ -258,16 +260,16 @@ msgpack::object_handle Unpack(std::span<const uint8_t> bytes) {
     handle = msgpack::unpack(reinterpret_cast<const char*>(bytes.data()), n, offset,
                              ReferenceInPlace, nullptr, limits);
   } catch (const std::bad_alloc&) {
-    Fail("quadro grande demais");
+    Fail(msg::kWireFrameTooLarge);
   } catch (const std::exception& e) {
-    Fail(std::string("quadro inválido (") + e.what() + ")");
+    Fail(msg::Format(msg::kWireFrameInvalid, {e.what()}));
   }
-  if (offset != n) Fail("dados excedentes no quadro");
+  if (offset != n) Fail(msg::kWireTrailingData);
   return handle;
 }
 
 const msgpack::object* Fields(const msgpack::object& o, uint32_t count) {
-  if (o.type != msgpack::type::ARRAY || o.via.array.size != count) Fail("quadro mal formado");
+  if (o.type != msgpack::type::ARRAY || o.via.array.size != count) Fail(msg::kWireMalformedFrame);
   return o.via.array.ptr;
 }
 
@@ -326,29 +328,26 @@ size_t ParseHeader(std::span<const uint8_t, kHeaderSize> header, size_t max_fram
   const size_t size = (static_cast<size_t>(header[0]) << 24) |
                       (static_cast<size_t>(header[1]) << 16) |
                       (static_cast<size_t>(header[2]) << 8) | header[3];
-  if (size == 0) Fail("quadro vazio");
+  if (size == 0) Fail(msg::kWireEmptyFrame);
   if (size > max_frame)
-    Fail("quadro de " + std::to_string(size) + " bytes excede o limite de " +
-         std::to_string(max_frame));
+    Fail(msg::Format(msg::kWireFrameOverLimit, {std::to_string(size), std::to_string(max_frame)}));
   return size;
 }
 
 Frame DecodeBody(std::span<const uint8_t> body) {
   msgpack::object_handle handle = Unpack(body);
   const msgpack::object& root = handle.get();
-  if (root.type != msgpack::type::ARRAY || root.via.array.size == 0) Fail("quadro mal formado");
-  switch (AsInt32(root.via.array.ptr[0], "tipo de quadro inválido")) {
+  if (root.type != msgpack::type::ARRAY || root.via.array.size == 0) Fail(msg::kWireMalformedFrame);
+  switch (AsInt32(root.via.array.ptr[0], msg::kWireBadFrameKind)) {
     case static_cast<int32_t>(Kind::kHello): {
       const msgpack::object* f = Fields(root, 4);
-      return Hello{AsUint32(f[1], "versão inválida"), AsString(f[2], "identificador inválido"),
-                   AsString(f[3], "nome de objeto inválido")};
+      return Hello{AsUint32(f[1], msg::kWireBadVersion), AsString(f[2], msg::kWireBadIdentifier),
+                   AsString(f[3], msg::kWireBadObjectName)};
     }
     case static_cast<int32_t>(Kind::kRequest): {
       const msgpack::object* f = Fields(root, 4);
-      Request r{AsUint32(f[1], "número de sequência inválido"),
-                AsString(f[2], "nome de método inválido"),
-                {}};
-      if (f[3].type != msgpack::type::ARRAY) Fail("argumentos mal formados");
+      Request r{AsUint32(f[1], msg::kWireBadSequence), AsString(f[2], msg::kWireBadMethodName), {}};
+      if (f[3].type != msgpack::type::ARRAY) Fail(msg::kWireBadArguments);
       r.args.reserve(f[3].via.array.size);
       for (uint32_t i = 0; i < f[3].via.array.size; ++i)
         r.args.push_back(ToVariant(f[3].via.array.ptr[i]));
@@ -356,21 +355,20 @@ Frame DecodeBody(std::span<const uint8_t> body) {
     }
     case static_cast<int32_t>(Kind::kReply): {
       const msgpack::object* f = Fields(root, 4);
-      Reply r{AsUint32(f[1], "número de sequência inválido"), ToVariant(f[2]), {}};
-      if (f[3].type != msgpack::type::MAP) Fail("argumentos de retorno mal formados");
+      Reply r{AsUint32(f[1], msg::kWireBadSequence), ToVariant(f[2]), {}};
+      if (f[3].type != msgpack::type::MAP) Fail(msg::kWireBadReturnArguments);
       for (uint32_t i = 0; i < f[3].via.map.size; ++i) {
         const msgpack::object_kv& kv = f[3].via.map.ptr[i];
-        r.by_ref.emplace_back(AsUint32(kv.key, "índice de argumento inválido"), ToVariant(kv.val));
+        r.by_ref.emplace_back(AsUint32(kv.key, msg::kWireBadArgumentIndex), ToVariant(kv.val));
       }
       return r;
     }
     case static_cast<int32_t>(Kind::kError): {
       const msgpack::object* f = Fields(root, 3);
-      return Error{AsUint32(f[1], "número de sequência inválido"),
-                   AsString(f[2], "mensagem inválida")};
+      return Error{AsUint32(f[1], msg::kWireBadSequence), AsString(f[2], msg::kWireBadMessage)};
     }
   }
-  Fail("tipo de quadro desconhecido");
+  Fail(msg::kWireUnknownFrameKind);
 }
 
 std::vector<uint8_t> EncodeVariant(const Variant& value) {

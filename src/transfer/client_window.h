@@ -34,7 +34,7 @@ class TfVornComClient : public QDialog, public TransferView, public receipt::Rec
 
   void SetRequest(const TransferRequest& request) { session_.SetRequest(request); }
   TransferSession& session() { return session_; }
-  uint8_t FResultCode() const { return session_.result_code(); }
+  uint8_t FResultCode() const { return ToByte(session_.result_code()); }
 
   // Without a user nobody closes a window a flow leaves open: the modal loop then ends with the
   // flow.

@@ -10,30 +10,71 @@ namespace {
 
 using O = ConnectOutcome;
 using N = Notice;
+using R = ResultCode;
 
 // One row per outcome; the three rules are the send's, the receive's and the status query's.
 // Every flow shows the same notice: only the result codes, and which refusals concern a
 // direction, differ. The status query has no window to close.
 struct Row {
   ConnectOutcome outcome;
-  std::array<uint8_t, 3> codes;  // send, receive, status query
+  std::array<ResultCode, 3> codes;  // send, receive, status query
   Notice notice;
   bool show_status;
   bool disconnect;
   bool close_window;
 };
 
-constexpr uint8_t kNoRefusal = 0;
+constexpr ResultCode kNoRefusal = R::kSuccess;
 
 constexpr std::array kRows{
-    Row{O::kNotAccepting, {9, 9, 9}, N::kNotAccepting, true, true, true},
-    Row{O::kFormNotServed, {15, 15, kNoRefusal}, N::kFormNotServed, true, true, true},
-    Row{O::kServerStatus11, {31, 31, kNoRefusal}, N::kFormNotServed, true, true, false},
-    Row{O::kSettingsNotLoadable, {22, 22, 22}, N::kSettingsNotLoadable, true, false, true},
-    Row{O::kNoConnection, {8, 8, 8}, N::kNoConnection, false, false, true},
-    Row{O::kNoSockets, {26, 26, 26}, N::kNoSockets, false, false, true},
-    Row{O::kCongested, {30, 30, 30}, N::kCongested, true, true, false},
-    Row{O::kServerStatus12, {33, 33, 32}, N::kAvailabilityUnknown, true, true, false},
+    Row{O::kNotAccepting,
+        {R::kNotAcceptingConnections, R::kNotAcceptingConnections, R::kNotAcceptingConnections},
+        N::kNotAccepting,
+        true,
+        true,
+        true},
+    Row{O::kFormNotServed,
+        {R::kFormNotServed, R::kFormNotServed, kNoRefusal},
+        N::kFormNotServed,
+        true,
+        true,
+        true},
+    Row{O::kServerStatus11,
+        {R::kFormNotServedNow, R::kFormNotServedNow, kNoRefusal},
+        N::kFormNotServed,
+        true,
+        true,
+        false},
+    Row{O::kSettingsNotLoadable,
+        {R::kServerSettingsNotLoaded, R::kServerSettingsNotLoaded, R::kServerSettingsNotLoaded},
+        N::kSettingsNotLoadable,
+        true,
+        false,
+        true},
+    Row{O::kNoConnection,
+        {R::kNoConnection, R::kNoConnection, R::kNoConnection},
+        N::kNoConnection,
+        false,
+        false,
+        true},
+    Row{O::kNoSockets,
+        {R::kNoSocketSupport, R::kNoSocketSupport, R::kNoSocketSupport},
+        N::kNoSockets,
+        false,
+        false,
+        true},
+    Row{O::kCongested,
+        {R::kServerCongested, R::kServerCongested, R::kServerCongested},
+        N::kCongested,
+        true,
+        true,
+        false},
+    Row{O::kServerStatus12,
+        {R::kFormAvailabilityUnknown, R::kFormAvailabilityUnknown, R::kFormStatusUnknown},
+        N::kAvailabilityUnknown,
+        true,
+        true,
+        false},
 };
 
 // A server that refuses one direction refuses nothing of the other: a send told "sends no files"
@@ -42,7 +83,8 @@ OutcomeRule DirectionRule(ConnectOutcome outcome, Flow flow) {
   const bool refused = (outcome == O::kNotReceiving && flow == Flow::kSend) ||
                        (outcome == O::kNotSending && flow == Flow::kReceive);
   if (!refused) return {};
-  return {flow == Flow::kSend ? uint8_t{6} : uint8_t{5}, N::kNotServing, true, true, true};
+  return {flow == Flow::kSend ? R::kServerNotReceiving : R::kServerNotSending, N::kNotServing, true,
+          true, true};
 }
 
 void Status(TransferView& view, const std::string& text) {
@@ -87,7 +129,7 @@ OutcomeRule RuleFor(ConnectOutcome outcome, Flow flow) {
   }
   for (const Row& row : kRows) {
     if (row.outcome != outcome) continue;
-    const uint8_t code = row.codes[static_cast<size_t>(flow)];
+    const ResultCode code = row.codes[static_cast<size_t>(flow)];
     if (code == kNoRefusal) return {};
     const bool window = flow != Flow::kStatusQuery;
     return {code, row.notice, row.show_status, row.disconnect, row.close_window && window};

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 
+#include "common/result_code.h"
 #include "transfer/transfer_view.h"
 
 namespace vorncom::transfer {
@@ -43,9 +44,9 @@ enum class Notice : uint8_t {
 
 // What a flow does when a connect did not find the server available.
 struct OutcomeRule {
-  // The flow's result; a send or receive given 0 goes on to its finishing steps without moving
-  // data, as the server asked nothing to be moved.
-  uint8_t result_code = 0;
+  // The flow's result; a send or receive given kSuccess goes on to its finishing steps without
+  // moving data, as the server asked nothing to be moved.
+  ResultCode result_code = ResultCode::kSuccess;
   Notice notice = Notice::kNone;
   bool show_status = false;   // the notice also goes to the status panel
   bool disconnect = false;    // dropped before the notice is shown

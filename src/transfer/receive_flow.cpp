@@ -32,11 +32,11 @@ void ReceiveFlow::Run() {
   run_.result_code = run_.ConnectAndMove(Flow::kReceive, [this] { return ReceivePackets(); });
   run_.view.SetTimerEnabled(false);
   switch (run_.result_code) {
-    case 0:
+    case ResultCode::kSuccess:
       Finish();
       break;
-    case 1:
-    case 7:  // nothing to fetch
+    case ResultCode::kTransferFailed:
+    case ResultCode::kFileMissing:  // nothing to fetch
       run_.Abandon();
       break;
     default:
@@ -57,7 +57,7 @@ void ReceiveFlow::Finish() {
   view.SetStepMaximum(2);
   run_.Status(msg::Format(msg::kValidatingFile, {msg::kRecebido}));
   if (env::GetFileSize(run_.LocalFilePath()) != run_.file_size) {
-    run_.result_code = 11;
+    run_.result_code = ResultCode::kTransferredFileInvalid;
     ValidationFailed();
     return;
   }
@@ -68,7 +68,7 @@ void ReceiveFlow::Finish() {
     server.Protocolate(run_.client_info);
     view.SetStepPosition(2);
   } catch (const std::exception& e) {
-    run_.result_code = 12;
+    run_.result_code = ResultCode::kRemoteProtocolFailed;
     const std::string text =
         msg::Format(msg::kProtocolateFailed, {msg::kRemotamente, msg::kDownload});
     run_.Status(text);
@@ -89,12 +89,12 @@ void ReceiveFlow::Finish() {
   view.CloseWindow();
 }
 
-uint8_t ReceiveFlow::ReceivePackets() {
+ResultCode ReceiveFlow::ReceivePackets() {
   const std::string& institution = run_.Institution();
   auto failed = [&](std::string_view why) {
     run_.Error(msg::Format(msg::kReceiveFailed, {institution, why}));
     run_.transferring = false;
-    return uint8_t{1};
+    return ResultCode::kTransferFailed;
   };
   run_.Status(std::string(msg::kStartingTransmission));
   try {
@@ -106,7 +106,7 @@ uint8_t ReceiveFlow::ReceivePackets() {
   }
   if (run_.file_size == 0) {
     run_.transferring = false;
-    return 7;
+    return ResultCode::kFileMissing;
   }
   // No size a file can have: the download cannot begin.
   if (run_.file_size < 0) return failed(msg::kStartProblems);
@@ -124,26 +124,26 @@ uint8_t ReceiveFlow::ReceivePackets() {
     if (!out) throw Exception("cannot create");
   } catch (const std::exception&) {
     run_.transferring = false;
-    return 1;
+    return ResultCode::kTransferFailed;
   }
-  uint8_t code = CopyPackets(out);
-  if (run_.cancel_requested) code = 2;
+  ResultCode code = CopyPackets(out);
+  if (run_.cancel_requested) code = ResultCode::kCancelled;
   out.close();
   run_.transferring = false;
-  if (code == 11) ValidationFailed();
-  if (code == 0) {
+  if (code == ResultCode::kTransferredFileInvalid) ValidationFailed();
+  if (code == ResultCode::kSuccess) {
     try {
       if (out.fail()) throw Exception("close failed");
       target->Commit();
     } catch (const std::exception&) {
       run_.Error(msg::Format(msg::kReceiveFailed, {institution, msg::kSaveProblems}));
-      code = 1;
+      code = ResultCode::kTransferFailed;
     }
   }
   return code;
 }
 
-uint8_t ReceiveFlow::CopyPackets(std::ofstream& out) {
+ResultCode ReceiveFlow::CopyPackets(std::ofstream& out) {
   const std::string& institution = run_.Institution();
   const int32_t packet_size = run_.connector.PacketSize();
   Variant packet;
@@ -151,7 +151,7 @@ uint8_t ReceiveFlow::CopyPackets(std::ofstream& out) {
     packet = AllocatePacket(packet_size);
   } catch (const std::bad_alloc&) {
     run_.Error(msg::Format(msg::kReceiveFailed, {institution, msg::kNoMemoryToReceive}));
-    return 1;
+    return ResultCode::kTransferFailed;
   }
   rpc::ReceptionServer& server = run_.connector.Server();
   run_.Status(std::string(msg::kReceivingData));
@@ -162,12 +162,14 @@ uint8_t ReceiveFlow::CopyPackets(std::ofstream& out) {
       n = server.GetDataPacket(packet);
     } catch (const std::exception&) {
       run_.Error(msg::Format(msg::kReceiveFailed, {institution, msg::kReceiveProblems}));
-      return 1;
+      return ResultCode::kTransferFailed;
     }
     if (n < 1) break;
     // More than the server announced is no short read but a broken or hostile server: the
     // download stops here and nothing of it is kept.
-    if (int64_t{run_.bytes_done} + n > int64_t{run_.file_size}) return 11;
+    if (int64_t{run_.bytes_done} + n > int64_t{run_.file_size}) {
+      return ResultCode::kTransferredFileInvalid;
+    }
     try {
       const std::vector<uint8_t>& bytes = packet.AsBytes().bytes;
       if (static_cast<size_t>(n) > bytes.size()) throw Exception("short packet");
@@ -176,11 +178,11 @@ uint8_t ReceiveFlow::CopyPackets(std::ofstream& out) {
       run_.ShowProgress(run_.bytes_done + n);
     } catch (const std::exception&) {
       run_.Error(msg::Format(msg::kReceiveFailed, {institution, msg::kSaveProblems}));
-      return 1;
+      return ResultCode::kTransferFailed;
     }
     short_packet = n < packet_size;
   }
-  return 0;
+  return ResultCode::kSuccess;
 }
 
 }  // namespace vorncom::transfer

@@ -15,9 +15,9 @@ class ReceiveFlow {
   void Run();
 
  private:
-  uint8_t ReceivePackets();
+  ResultCode ReceivePackets();
   // The packets after GetFile into `out`; returns the code.
-  uint8_t CopyPackets(std::ofstream& out);
+  ResultCode CopyPackets(std::ofstream& out);
   void Finish();
   void ValidationFailed();
 

@@ -9,6 +9,7 @@
 #include "common/message_dialog.h"
 #include "common/messages.h"
 #include "package/control_files.h"
+#include "package/failure_codes.h"
 #include "package/protocol_manager.h"
 #include "package/validation_manager.h"
 
@@ -21,6 +22,18 @@ bool IsBlank(const std::string& text) {
     if (static_cast<unsigned char>(c) > ' ') return false;
   }
   return true;
+}
+
+// What the header check was doing when it failed with `code`.
+std::string_view HeaderStep(ResultCode code) {
+  switch (code) {
+    case ResultCode::kWorkFolderFailed:
+      return msg::kCreateTempFolder;
+    case ResultCode::kHeaderNotExtracted:
+      return msg::kExtractHeader;
+    default:
+      return msg::kProcessHeader;
+  }
 }
 
 }  // namespace
@@ -46,9 +59,9 @@ void SendFlow::Run() {
   run_.StartProgress(run_.file_size);
   run_.result_code = run_.ConnectAndMove(Flow::kSend, [this] { return SendPackets(); });
   run_.view.SetTimerEnabled(false);
-  if (run_.result_code == 0) {
+  if (run_.result_code == ResultCode::kSuccess) {
     Finish();
-  } else if (run_.result_code == 1) {
+  } else if (run_.result_code == ResultCode::kTransferFailed) {
     run_.Abandon();
   }
   // Any other code has had its say: the window stays open until the user closes it, or the
@@ -59,7 +72,7 @@ bool SendFlow::CheckPackage() {
   TransferView& view = run_.view;
   run_.result_code = run_.context.file_sent(run_.file_name, run_.context.results.protocol_data);
   switch (run_.result_code) {
-    case 3:
+    case ResultCode::kAlreadySent:
       if (MostrarMensagem(std::string(msg::kAlreadySentViewReceipt), MessageKind::kConfirmation,
                           buttons::kYes | buttons::kNo) == results::kYes) {
         view.EnableReceipt(true);
@@ -68,10 +81,10 @@ bool SendFlow::CheckPackage() {
         view.CloseWindow();
       }
       return false;
-    case 16:
-    case 19:
-    case 20:
-    case 21:
+    case ResultCode::kWorkFolderFailed:
+    case ResultCode::kProtocolNotExtracted:
+    case ResultCode::kProtocolNotSearched:
+    case ResultCode::kProtocolUnreadable:
       view.CloseWindow();
       return false;
     default:
@@ -80,23 +93,18 @@ bool SendFlow::CheckPackage() {
   package::TValidationManager validation;
   validation.set_package_file_name(FileNamePart(run_.file_name));
   validation.set_package_path(run_.file_name);
-  auto refuse = [&](uint8_t code, std::string_view step) {
-    run_.result_code = code;
-    run_.Error(msg::Format(msg::kErrorDoing, {step}));
-    view.CloseWindow();
-    return false;
-  };
   try {
     validation.ExtractHeader();
-  } catch (const package::ECreateDirectoryError&) {
-    return refuse(16, msg::kCreateTempFolder);
-  } catch (const package::EExpandFileError&) {
-    return refuse(17, msg::kExtractHeader);
-  } catch (const package::ERenameFileError&) {
-    return refuse(18, msg::kProcessHeader);
+  } catch (const std::exception& e) {
+    const ResultCode code = package::ResultCodeFor(e, package::FailedStep::kHeaderCheck);
+    if (code == ResultCode::kUnexpectedFailure) throw;
+    run_.result_code = code;
+    run_.Error(msg::Format(msg::kErrorDoing, {HeaderStep(code)}));
+    view.CloseWindow();
+    return false;
   }
   if (!validation.ValidateHeader(1)) {
-    run_.result_code = 10;
+    run_.result_code = ResultCode::kPackageInvalid;
     view.CloseWindow();
     return false;
   }
@@ -111,13 +119,13 @@ bool SendFlow::CheckPackage() {
   return true;
 }
 
-uint8_t SendFlow::SendPackets() {
+ResultCode SendFlow::SendPackets() {
   const std::string& institution = run_.Institution();
   rpc::ReceptionServer& server = run_.connector.Server();
   auto failed = [&](std::string_view why) {
     run_.Error(msg::Format(msg::kSendFailed, {institution, why}));
     run_.transferring = false;
-    return uint8_t{1};
+    return ResultCode::kTransferFailed;
   };
   run_.Status(std::string(msg::kStartingTransmission));
   try {
@@ -153,10 +161,11 @@ uint8_t SendFlow::SendPackets() {
     short_packet = n < packet_size;
   }
   run_.transferring = false;
-  return run_.cancel_requested ? 2 : 0;
+  return run_.cancel_requested ? ResultCode::kCancelled : ResultCode::kSuccess;
 }
 
-void SendFlow::ProtocolationFailed(uint8_t code, std::string_view where, const std::string& cause) {
+void SendFlow::ProtocolationFailed(ResultCode code, std::string_view where,
+                                   const std::string& cause) {
   run_.result_code = code;
   const std::string text = msg::Format(msg::kProtocolateFailed, {where, msg::kEnvio});
   run_.Status(text);
@@ -174,7 +183,7 @@ void SendFlow::Finish() {
   try {
     valid = run_.connector.Server().ValidFile(Variant(int32_t{0}));
   } catch (const std::exception& e) {
-    run_.result_code = 1;
+    run_.result_code = ResultCode::kTransferFailed;
     run_.Status(msg::Format(msg::kErrorDoing, {msg::kSendTheFile}));
     run_.Disconnect();
     run_.transferring = false;
@@ -183,7 +192,7 @@ void SendFlow::Finish() {
     return;
   }
   if (!valid) {
-    run_.result_code = 11;
+    run_.result_code = ResultCode::kTransferredFileInvalid;
     run_.Status(msg::Format(msg::kValidatingFile, {msg::kEnviado}));
     run_.Disconnect();
     run_.transferring = false;
@@ -203,7 +212,7 @@ void SendFlow::Finish() {
   } catch (const std::exception& e) {
     // The package is stamped only with a protocol the server really gave.
     protocol_data = before;
-    ProtocolationFailed(12, msg::kRemotamente, e.what());
+    ProtocolationFailed(ResultCode::kRemoteProtocolFailed, msg::kRemotamente, e.what());
     return;
   }
 
@@ -213,8 +222,10 @@ void SendFlow::Finish() {
   protocol_manager.set_package_path(run_.file_name);
   try {
     protocol_manager.RecordProtocol(1, 1);
-  } catch (const package::EProtocolError& e) {
-    ProtocolationFailed(13, msg::kLocalmente, e.what());
+  } catch (const std::exception& e) {
+    const ResultCode code = package::ResultCodeFor(e, package::FailedStep::kLocalProtocolation);
+    if (code == ResultCode::kUnexpectedFailure) throw;
+    ProtocolationFailed(code, msg::kLocalmente, e.what());
     return;
   }
   view.SetStepPosition(3);

@@ -18,10 +18,10 @@ class SendFlow {
  private:
   // The checks before connecting; false when the send ends there.
   bool CheckPackage();
-  uint8_t SendPackets();
+  ResultCode SendPackets();
   void Finish();
   // Ends the send with `code` after a failed protocolation step.
-  void ProtocolationFailed(uint8_t code, std::string_view where, const std::string& cause);
+  void ProtocolationFailed(ResultCode code, std::string_view where, const std::string& cause);
 
   TransferRun& run_;
 };

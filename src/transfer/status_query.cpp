@@ -10,12 +10,12 @@ constexpr uint8_t kStatusForServerStatus10 = 4;
 
 }  // namespace
 
-uint8_t QueryFormStatus(TransferRun& run, uint8_t* status) {
+ResultCode QueryFormStatus(TransferRun& run, uint8_t* status) {
   run.operation = TransferRequest::Operation::kStatus;
-  run.result_code = 0;
+  run.result_code = ResultCode::kSuccess;
   const std::string label = run.form_type + " (" + run.form_version + ")";
   auto unknown = [&] {
-    run.result_code = 32;
+    run.result_code = ResultCode::kFormStatusUnknown;
     run.Warning(msg::Format(msg::kAvailabilityUnknown, {label}));
   };
   try {

@@ -8,6 +8,6 @@ namespace vorncom::transfer {
 
 // Asks the server whether it takes the run's form type and version now. Never shows the window.
 // Writes `status` only where the query defines a status byte; returns the result code.
-uint8_t QueryFormStatus(TransferRun& run, uint8_t* status);
+ResultCode QueryFormStatus(TransferRun& run, uint8_t* status);
 
 }  // namespace vorncom::transfer

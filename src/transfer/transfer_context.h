@@ -4,6 +4,7 @@
 #include <functional>
 #include <string>
 
+#include "common/result_code.h"
 #include "common/variant.h"
 
 namespace vorncom::transfer {
@@ -48,7 +49,7 @@ struct TransferContext {
   TransferResults results;
   // FileSent's check of the package about to be sent, with the protocol record held now; returns
   // its result code and leaves in `protocol_data` the record the check left.
-  std::function<uint8_t(const std::string& package_path, Variant& protocol_data)> file_sent;
+  std::function<ResultCode(const std::string& package_path, Variant& protocol_data)> file_sent;
   // Shows the receipt of `protocol_data` (the Receipt button, and a send that keeps its window).
   std::function<void(const Variant& protocol_data)> show_receipt;
 };

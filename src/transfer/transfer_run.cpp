@@ -41,7 +41,7 @@ ConnectRequest TransferRun::MakeConnectRequest(rpc::Operation op) const {
   return request;
 }
 
-uint8_t TransferRun::Refuse(ConnectOutcome outcome, Flow flow, const std::string& form_label) {
+ResultCode TransferRun::Refuse(ConnectOutcome outcome, Flow flow, const std::string& form_label) {
   const OutcomeRule rule = RuleFor(outcome, flow);
   if (rule.disconnect) Disconnect();
   ShowNotice(rule.notice, flow, rule.show_status, Institution(), form_label, view,
@@ -53,7 +53,7 @@ uint8_t TransferRun::Refuse(ConnectOutcome outcome, Flow flow, const std::string
   return rule.result_code;
 }
 
-uint8_t TransferRun::ConnectAndMove(Flow flow, const std::function<uint8_t()>& move) {
+ResultCode TransferRun::ConnectAndMove(Flow flow, const std::function<ResultCode()>& move) {
   const rpc::Operation op = flow == Flow::kSend ? rpc::Operation::kSend : rpc::Operation::kReceive;
   const ConnectOutcome outcome = connector.Connect(MakeConnectRequest(op));
   if (outcome != ConnectOutcome::kAvailable) return Refuse(outcome, flow, FormLabel());
@@ -66,10 +66,10 @@ uint8_t TransferRun::ConnectAndMove(Flow flow, const std::function<uint8_t()>& m
                       {Institution(), msg::kConfigUpdateFailed}));
     transferring = false;
     view.CloseWindow();
-    return 23;
+    return ResultCode::kConfigurationNotUpdated;
   }
   view.EnableCancel(true);
-  const uint8_t code = move();
+  const ResultCode code = move();
   view.EnableCancel(false);
   return code;
 }

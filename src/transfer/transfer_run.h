@@ -31,7 +31,7 @@ class TransferRun {
   Variant client_info;
   std::string form_type, form_version, form_name, requester_name, requester_id;
 
-  uint8_t result_code = 0;
+  ResultCode result_code = ResultCode::kSuccess;
   int32_t file_size = 0;
   int32_t bytes_done = 0, bytes_total = 0, bytes_at_last_tick = 0;
   bool transferring = false;
@@ -51,11 +51,11 @@ class TransferRun {
   ConnectRequest MakeConnectRequest(rpc::Operation operation) const;
   // Applies the rule for a connect that did not find the server available: the notice, the
   // disconnect and the close the table gives; returns the flow's result code.
-  uint8_t Refuse(ConnectOutcome outcome, Flow flow, const std::string& form_label);
+  ResultCode Refuse(ConnectOutcome outcome, Flow flow, const std::string& form_label);
   // Connects for `flow`. An available server has the client configuration replicated and then
   // `move` run with the Cancel button enabled; any other outcome gets its rule. Returns the
   // flow's result code.
-  uint8_t ConnectAndMove(Flow flow, const std::function<uint8_t()>& move);
+  ResultCode ConnectAndMove(Flow flow, const std::function<ResultCode()>& move);
   // Drops the connection; the window may then be closed.
   void Disconnect() { connector.Disconnect(); }
   // Disconnects, ends the transfer and asks the window to close.

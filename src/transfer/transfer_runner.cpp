@@ -17,7 +17,7 @@ bool EnvSet(const char* name) {
   return value != nullptr && *value != '\0';
 }
 
-uint8_t RunHidden(const TransferRequest& request, TransferContext& context) {
+ResultCode RunHidden(const TransferRequest& request, TransferContext& context) {
   HiddenView view;
   TransferSession session(view, context);
   session.SetRequest(request);
@@ -35,7 +35,7 @@ bool WindowShown() {
   return ui::QtUsable();
 }
 
-uint8_t RunTransfer(const TransferRequest& request, TransferContext& context) {
+ResultCode RunTransfer(const TransferRequest& request, TransferContext& context) {
   if (request.operation == TransferRequest::Operation::kStatus || !WindowShown()) {
     return RunHidden(request, context);
   }
@@ -48,7 +48,7 @@ uint8_t RunTransfer(const TransferRequest& request, TransferContext& context) {
   window->SetRequest(request);
   window->SetEndWithFlow(env::UnattendedRequested());
   window->exec();
-  return window->FResultCode();
+  return window->session().result_code();
 }
 
 }  // namespace vorncom::transfer

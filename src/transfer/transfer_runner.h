@@ -11,7 +11,7 @@ namespace vorncom::transfer {
 // QT_QPA_PLATFORM) the window is never shown, the flow runs directly and closing it ends the
 // call. The status query never shows the window. The caller sees to it that one window lives at
 // a time.
-uint8_t RunTransfer(const TransferRequest& request, TransferContext& context);
+ResultCode RunTransfer(const TransferRequest& request, TransferContext& context);
 
 // Whether the flows would show the window now.
 bool WindowShown();

@@ -2,6 +2,7 @@
 
 #include "common/message_dialog.h"
 #include "common/messages.h"
+#include "package/failure_codes.h"
 #include "transfer/progress_text.h"
 #include "transfer/receive_flow.h"
 #include "transfer/send_flow.h"
@@ -34,19 +35,21 @@ void TransferSession::Start() {
       ReceiveFlow(run_).Run();
     }
   } catch (const std::exception& e) {
-    AppException(e.what());
+    AppException(package::ResultCodeFor(e, package::FailedStep::kUnexpected), e.what());
   } catch (...) {
-    AppException(std::string(msg::kUnknownError));
+    AppException(ResultCode::kUnexpectedFailure, std::string(msg::kUnknownError));
   }
   run_.view.SetTimerEnabled(false);
 }
 
-uint8_t TransferSession::RunStatusQuery(uint8_t* status) { return QueryFormStatus(run_, status); }
+ResultCode TransferSession::RunStatusQuery(uint8_t* status) {
+  return QueryFormStatus(run_, status);
+}
 
-void TransferSession::AppException(const std::string& message) {
+void TransferSession::AppException(ResultCode code, const std::string& message) {
   // A failure that escapes a flow is never reported as success, also when the flow had not
   // set a code yet.
-  run_.result_code = 25;
+  run_.result_code = code;
   if (run_.operation == Op::kSend || run_.operation == Op::kReceive) {
     const std::string& institution = run_.Institution();
     run_.ErrorWithDetails(

@@ -35,7 +35,7 @@ class TransferSession {
   void Start();
   // The status query; the window is never shown. Writes `status` only where the query defines
   // a status byte.
-  uint8_t RunStatusQuery(uint8_t* status);
+  ResultCode RunStatusQuery(uint8_t* status);
 
   // Window events.
   void CancelClick();   // btnCancelar
@@ -43,13 +43,13 @@ class TransferSession {
   void TimerTick();     // timVelocidade
   void ShowProgress(int32_t done) { run_.ShowProgress(done); }
 
-  uint8_t result_code() const { return run_.result_code; }
+  ResultCode result_code() const { return run_.result_code; }
   bool transferring() const { return run_.transferring; }
   bool cancel_requested() const { return run_.cancel_requested; }
   const std::string& file_name() const { return run_.file_name; }
 
  private:
-  void AppException(const std::string& message);
+  void AppException(ResultCode code, const std::string& message);
 
   TransferRun run_;
 };

@@ -502,17 +502,6 @@ TEST(DosDateTime, RoundTripsLocalTimesAndClampsBefore1980) {
   EXPECT_EQ(TimeFromDosDateTime(0), -1);
 }
 
-TEST(SpaceForTarget, ReplacedFileCountsAndEverythingClampsToTheSignedRange) {
-  EXPECT_EQ(SpaceFromFreeBytes(1000, -1), 1000);
-  // Expanding over a file of the same size needs no extra space.
-  EXPECT_EQ(SpaceFromFreeBytes(0, 4096), 4096);
-  EXPECT_EQ(SpaceFromFreeBytes(1.5e9L, 1'000'000'000), INT32_MAX);
-  EXPECT_EQ(SpaceFromFreeBytes(5e12L, -1), INT32_MAX);
-  EXPECT_EQ(SpaceFromFreeBytes(-1, 10), -1);
-  testing::TempDir dir;
-  EXPECT_GT(SpaceForTarget(dir / "new/deeper/file"), 0);
-}
-
 TEST(TemporaryName, ReplacesOnlyTheFileNamesExtension) {
   EXPECT_EQ(ChangeFileExt("/a/pkg.vcp", ".$$$"), "/a/pkg.$$$");
   EXPECT_EQ(ChangeFileExt("/a.b/pkg", ".$$$"), "/a.b/pkg.$$$");

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <sstream>
 
 #include "archive/archive_io.h"
 #include "archive/archiver.h"
@@ -36,17 +37,21 @@ class Recorder : public PackageProgress {
   std::vector<int> percents;
 };
 
-// Writes an archive by hand whose stored names are taken as they are.
-void WriteRawArchive(const std::string& path, const std::vector<std::string>& names) {
+// Writes an archive by hand whose stored names are taken as they are. Each entry stores one byte;
+// `sizes` gives the uncompressed size its record claims (1 when not given).
+void WriteRawArchive(const std::string& path, const std::vector<std::string>& names,
+                     const std::vector<int32_t>& sizes = {}) {
   Bytes b;
   ArchiveHeader h;
   h.total_size = static_cast<int32_t>(names.size());
   const auto hb = EncodeHeader(h);
   b.insert(b.end(), hb.begin(), hb.end());
-  for (const auto& n : names) {
+  for (size_t i = 0; i < names.size(); ++i) {
+    const std::string& n = names[i];
     EntryRecord r;
     r.name_length = static_cast<int16_t>(n.size());
     r.size = r.stored_size = 1;
+    if (i < sizes.size()) r.size = sizes[i];
     r.checksum = 'x';
     const auto rb = EncodeRecord(r);
     b.insert(b.end(), rb.begin(), rb.end());
@@ -110,6 +115,75 @@ TEST_F(PackageRoutinesTest, InsertAnswersWhetherTheCountGrewByTheFiles) {
   EXPECT_TRUE(PackageHasEntry(pkg(), "Protocolo.rec"));
   EXPECT_FALSE(PackageHasEntry(pkg(), "protocolo.rec"));
   EXPECT_FALSE(InsertFilesIntoPackage(NameList({dir_ / "missing"}), pkg()));
+}
+
+TEST_F(PackageRoutinesTest, InsertedStreamGoesInOnlyBesideOtherNames) {
+  const std::string record = "[Documento]\r\nNome Arquivo=form.vcp\r\n";
+  const struct {
+    const char* what;
+    std::vector<std::string> entries;  // empty: no archive; {"-"}: a file that is no archive
+    bool inserted;
+  } cases[] = {
+      {"beside other entries", {"header.cfg"}, true},
+      {"a record already in", {"header.cfg", "protocolo.rec"}, false},
+      {"one in other letter case", {"PROTOCOLO.REC"}, false},
+      {"no archive", {}, false},
+      {"no entries", {""}, false},
+      {"no archive format", {"-"}, false},
+  };
+  for (const auto& c : cases) {
+    fs::remove_all(dir_ / "p");
+    fs::create_directory(dir_ / "p");
+    const std::string package = dir_ / "p/form.vcp";
+    if (c.entries == std::vector<std::string>{"-"}) {
+      testing::WriteFile(package, std::string(200, 't'));
+    } else if (c.entries == std::vector<std::string>{""}) {
+      WriteRawArchive(package, {});
+    } else if (!c.entries.empty()) {
+      WriteRawArchive(package, c.entries);
+    }
+    const Bytes before = fs::exists(package) ? testing::ReadFile(package) : Bytes();
+    std::istringstream source(record);
+    EXPECT_EQ(InsertStreamIntoPackage(source, "protocolo.rec", package), c.inserted) << c.what;
+    std::vector<std::string> files;
+    for (const auto& e : fs::directory_iterator(dir_ / "p")) files.push_back(e.path().filename());
+    if (!c.inserted) {
+      EXPECT_EQ(fs::exists(package) ? testing::ReadFile(package) : Bytes(), before) << c.what;
+      EXPECT_EQ(files.size(), c.entries.empty() ? 0u : 1u) << c.what;
+      continue;
+    }
+    EXPECT_EQ(files, std::vector<std::string>{"form.vcp"}) << c.what;
+    EXPECT_EQ(Strings(ListPackageEntries(package)),
+              (std::vector<std::string>{"protocolo.rec", "header.cfg"}));
+    ExtractPackageEntries(NameList({"protocolo.rec"}), package, dir_ / "p/out", true, nullptr);
+    EXPECT_EQ(testing::ToString(testing::ReadFile(dir_ / "p/out/protocolo.rec")), record);
+  }
+}
+
+// Sizes are what the records claim; an entry over the limit is never expanded.
+TEST_F(PackageRoutinesTest, ExtractedEntryStaysWithinItsLimit) {
+  const struct {
+    const char* what;
+    std::vector<std::string> names;
+    std::vector<int32_t> sizes;
+    bool answer;
+    std::vector<std::string> written;
+  } cases[] = {
+      {"within", {"header.cfg", "dados"}, {1, 9}, true, {"header.cfg"}},
+      {"over", {"header.cfg"}, {2}, false, {}},
+      {"a later copy over", {"header.cfg", "header.cfg"}, {1, 2}, false, {}},
+      {"other letter case over", {"HEADER.CFG", "header.cfg"}, {2, 1}, true, {"header.cfg"}},
+  };
+  for (const auto& c : cases) {
+    fs::remove_all(dir_ / "out");
+    WriteRawArchive(pkg(), c.names, c.sizes);
+    EXPECT_EQ(ExtractPackageEntry("header.cfg", pkg(), dir_ / "out", 1), c.answer) << c.what;
+    std::vector<std::string> found;
+    if (fs::exists(dir_ / "out"))
+      for (const auto& e : fs::directory_iterator(dir_ / "out"))
+        found.push_back(e.path().filename());
+    EXPECT_EQ(found, c.written) << c.what;
+  }
 }
 
 TEST_F(PackageRoutinesTest, NameListThatIsNotAnArrayDoesNothing) {

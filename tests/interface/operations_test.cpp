@@ -60,7 +60,7 @@ TEST_F(OperationsTest, HelpFileComesFromTheInstallationFolder) {
 
 TEST_F(OperationsTest, SendFileChecksInOrderAndShowsEachMessage) {
   // 27 before the package is even looked at.
-  EXPECT_EQ(SendFileOperation("/nao/existe.zlk", false), 27);
+  EXPECT_EQ(ToByte(SendFileOperation("/nao/existe.zlk", false)), 27);
   ASSERT_EQ(messages_->shown.size(), 1u);
   EXPECT_EQ(messages_->shown[0].text,
             "Os dados para conexão com o computador receptor de arquivos estão incorretos.");
@@ -68,11 +68,11 @@ TEST_F(OperationsTest, SendFileChecksInOrderAndShowsEachMessage) {
   EXPECT_EQ(messages_->shown[0].buttons, buttons::kOk);
 
   DefineComServerOperation("servidor", 211, false);
-  EXPECT_EQ(SendFileOperation("/nao/existe.zlk", false), 7);
+  EXPECT_EQ(ToByte(SendFileOperation("/nao/existe.zlk", false)), 7);
   EXPECT_EQ(messages_->shown.back().text, "O arquivo a ser enviado (/nao/existe.zlk) não existe.");
 
   // Every check passed: the transfer takes over, and refuses a package without a header.
-  EXPECT_EQ(SendFileOperation(Package(), false), 18);
+  EXPECT_EQ(ToByte(SendFileOperation(Package(), false)), 18);
   EXPECT_EQ(messages_->shown.size(), 3u);
 }
 
@@ -95,7 +95,8 @@ TEST_F(OperationsTest, SendFileRunsTheTransferAndClearsTheSentState) {
   DefineComServerOperation("127.0.0.1", 1, true);
   State().sent_state_known = true;
   State().package_sent = true;
-  EXPECT_EQ(SendFileOperation(Package(), true), 18);  // no header: refused before connecting
+  EXPECT_EQ(ToByte(SendFileOperation(Package(), true)),
+            18);  // no header: refused before connecting
   EXPECT_FALSE(State().sent_state_known);
   EXPECT_FALSE(State().package_sent);
   EXPECT_FALSE(State().window_active);
@@ -105,8 +106,8 @@ TEST_F(OperationsTest, OneLiveTransferWindowAtATime) {
   DefineComServerOperation("servidor", 211, false);
   State().window_active = true;
   uint8_t status = 99;
-  EXPECT_EQ(GetFormStatusOperation("DEC", "1.0", &status), 25);
-  EXPECT_EQ(SendFileOperation(Package(), true), 25);
+  EXPECT_EQ(ToByte(GetFormStatusOperation("DEC", "1.0", &status)), 25);
+  EXPECT_EQ(ToByte(SendFileOperation(Package(), true)), 25);
   EXPECT_EQ(status, 99);
   State().window_active = false;
 }
@@ -117,7 +118,7 @@ TEST_F(OperationsTest, FreeSpaceOfAReadOnlyFileSystemCountsAsFull) {
   // a file system with no free blocks.
   struct stat st {};
   if (stat("/proc/self/status", &st) != 0) GTEST_SKIP() << "no /proc";
-  EXPECT_EQ(SendFileOperation("/proc/self/status", false), 24);
+  EXPECT_EQ(ToByte(SendFileOperation("/proc/self/status", false)), 24);
   EXPECT_EQ(messages_->shown.back().text,
             "Não existe espaço suficiente no drive '/proc' para gravar o recibo de envio do "
             "arquivo.");
@@ -125,31 +126,31 @@ TEST_F(OperationsTest, FreeSpaceOfAReadOnlyFileSystemCountsAsFull) {
 
 TEST_F(OperationsTest, GetFileChecksServerThenClientInformation) {
   Variant info = Variant::Array(1, 14);
-  EXPECT_EQ(GetFileOperation("arquivo", &info), 27);
+  EXPECT_EQ(ToByte(GetFileOperation("arquivo", &info)), 27);
   EXPECT_EQ(messages_->shown.back().text,
             "Os dados para conexão com o computador emissor de arquivos estão incorretos.");
   DefineComServerOperation("servidor", 211, false);
   for (const Variant& bad : {Variant(), Variant(14), Variant::Array(1, 13), Variant::Array(0, 14),
                              Variant(ByteArray{1, std::vector<uint8_t>(14)})}) {
-    EXPECT_EQ(GetFileOperation("arquivo", &bad), 28);
+    EXPECT_EQ(ToByte(GetFileOperation("arquivo", &bad)), 28);
   }
-  EXPECT_EQ(GetFileOperation("arquivo", nullptr), 28);
+  EXPECT_EQ(ToByte(GetFileOperation("arquivo", nullptr)), 28);
   EXPECT_EQ(messages_->shown.back().text,
             "As informações do cliente que deseja fazer o download estão incorretas.");
   // Lower bound 0 with upper bound 14 passes the check as written: the transfer runs, and finds
   // nobody listening.
   DefineComServerOperation("127.0.0.1", 1, true);
   Variant zero_based = Variant::Array(0, 15);
-  EXPECT_EQ(GetFileOperation("arquivo", &zero_based), 8);
-  EXPECT_EQ(GetFileOperation("arquivo", &info), 8);
+  EXPECT_EQ(ToByte(GetFileOperation("arquivo", &zero_based)), 8);
+  EXPECT_EQ(ToByte(GetFileOperation("arquivo", &info)), 8);
 }
 
 TEST_F(OperationsTest, GetFormStatusFailsSilently) {
   uint8_t status = 77;
-  EXPECT_EQ(GetFormStatusOperation("IRPF", "1", &status), 27);
+  EXPECT_EQ(ToByte(GetFormStatusOperation("IRPF", "1", &status)), 27);
   DefineComServerOperation("servidor", 211, false);
-  EXPECT_EQ(GetFormStatusOperation(" \t ", "1", &status), 29);
-  EXPECT_EQ(GetFormStatusOperation("IRPF", "  ", &status), 29);
+  EXPECT_EQ(ToByte(GetFormStatusOperation(" \t ", "1", &status)), 29);
+  EXPECT_EQ(ToByte(GetFormStatusOperation("IRPF", "  ", &status)), 29);
   EXPECT_EQ(status, 77);
   EXPECT_TRUE(messages_->shown.empty());
 }

@@ -35,20 +35,20 @@ class PackageStateTest : public package::PackageFixture {
 };
 
 TEST_F(PackageStateTest, FileSentLoadsTheRecordAndRemembersTheAnswer) {
-  EXPECT_EQ(FileSentOperation(SentPackage("enviado.zlk")), 3);
+  EXPECT_EQ(ToByte(FileSentOperation(SentPackage("enviado.zlk"))), 3);
   EXPECT_TRUE(State().sent_state_known);
   EXPECT_TRUE(State().package_sent);
   EXPECT_EQ(State().protocol_data.At(1).ToString(), "enviado.zlk");
   EXPECT_EQ(State().protocol_data.At(3).ToString(), "2024000123");
   EXPECT_TRUE(messages_->shown.empty());
 
-  EXPECT_EQ(FileSentOperation(MakePackage("novo.zlk", {{"dados.dat", "x"}})), 4);
+  EXPECT_EQ(ToByte(FileSentOperation(MakePackage("novo.zlk", {{"dados.dat", "x"}}))), 4);
   EXPECT_TRUE(State().sent_state_known);
   EXPECT_FALSE(State().package_sent);
 }
 
 TEST_F(PackageStateTest, AFileThatIsNoPackageAnswersFourSilently) {
-  EXPECT_EQ(FileSentOperation(dir_.Write("texto.zlk", package::kPlainText)), 4);
+  EXPECT_EQ(ToByte(FileSentOperation(dir_.Write("texto.zlk", package::kPlainText))), 4);
   EXPECT_FALSE(State().sent_state_known);
   EXPECT_TRUE(messages_->shown.empty());
 }

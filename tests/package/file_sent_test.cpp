@@ -28,10 +28,13 @@ TEST_F(FileSentTest, Outcomes) {
        Variant(), 21, true, true, std::string(msg::kSentButUnreadable)},
       {"missing file", dir_ / "missing.zip", NewProtocolData(), 20, std::nullopt, false,
        "Erro ao " + std::string(msg::kSearchProtocol) + "."},
+      {"missing file named like the no-archive error",
+       dir_ / "Can't recognize compressed file header.zip", NewProtocolData(), 20, std::nullopt,
+       false, "Erro ao " + std::string(msg::kSearchProtocol) + "."},
   };
   for (const auto& c : cases) {
     const FileSentOutcome o = CheckFileSent(c.package, c.data, work_);
-    EXPECT_EQ(o.result_code, c.code) << c.what;
+    EXPECT_EQ(ToByte(o.result_code), c.code) << c.what;
     EXPECT_EQ(o.package_sent, c.sent) << c.what;
     EXPECT_EQ(o.sent_state_known, c.known) << c.what;
     EXPECT_EQ(o.message ? o.message->text : "", c.message) << c.what;
@@ -45,7 +48,7 @@ TEST_F(FileSentTest, WorkFolderFailureGives16) {
   const std::string package =
       MakePackage("r.zip", {{"protocolo.rec", "[Documento]\r\nNome Arquivo=r.zip\r\n"}});
   const FileSentOutcome o = CheckFileSent(package, NewProtocolData(), dir_ / "x/y/Trabalho/");
-  EXPECT_EQ(o.result_code, 16);
+  EXPECT_EQ(ToByte(o.result_code), 16);
   EXPECT_FALSE(o.sent_state_known);
   EXPECT_EQ(o.message->text, "Erro ao " + std::string(msg::kCreateTempFolder) + ".");
 }
@@ -61,7 +64,7 @@ TEST_F(FileSentTest, DamagedRecordEntryGives19AndCleansTheWorkFolder) {
   std::ofstream(work_ + "stale.rec") << "x";
 
   const FileSentOutcome o = CheckFileSent(package, NewProtocolData(), work_);
-  EXPECT_EQ(o.result_code, 19);
+  EXPECT_EQ(ToByte(o.result_code), 19);
   EXPECT_FALSE(o.sent_state_known);
   EXPECT_EQ(o.message->text, "Erro ao " + std::string(msg::kExtractProtocol) + ".");
   EXPECT_FALSE(std::filesystem::exists(work_ + "stale.rec"));

@@ -87,7 +87,7 @@ TEST_F(ProtocolManagerTest, RecordedPackageCountsAsSentAndReadsBack) {
   Variant library_data = NewProtocolData();
   library_data.At(12) = Variant("kept");
   const FileSentOutcome outcome = CheckFileSent(package, library_data, work_);
-  EXPECT_EQ(outcome.result_code, 3);
+  EXPECT_EQ(ToByte(outcome.result_code), 3);
   EXPECT_EQ(outcome.package_sent, true);
   EXPECT_TRUE(outcome.sent_state_known);
   EXPECT_FALSE(outcome.message);

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include "archive/archiver.h"
 #include "package/control_files.h"
 #include "package_fixture.h"
 
@@ -211,6 +212,21 @@ TEST_F(ValidationManagerTest, HeaderTooLargeToOpenIsRefusedWithoutBeingWritten) 
   EXPECT_FALSE(fs::exists(m->validation_folder() + "header.cfg"));
   EXPECT_FALSE(m->ValidateHeader(1));
   EXPECT_FALSE(fs::exists(m->validation_folder()));
+
+  // Nor is a copy under the name in other letter case, which no check reads. (Added one by one,
+  // the second name would replace the first.)
+  const std::string source = dir_ / "both/";
+  fs::create_directories(source);
+  std::ofstream(source + "HEADER.CFG", std::ios::binary) << oversized;
+  std::ofstream(source + "header.cfg", std::ios::binary) << Header("outro.zlk");
+  std::vector<std::string> files{source + "HEADER.CFG", source + "header.cfg"};
+  archive::TArchiver archiver;
+  archiver.SetTargetPath(source);
+  archiver.CompressFiles(dir_ / "outro.zlk", files, archive::TCompressMethod::cmLH5);
+  auto other = Manager(dir_ / "outro.zlk");
+  other->ExtractHeader();
+  EXPECT_FALSE(fs::exists(other->validation_folder() + "HEADER.CFG"));
+  EXPECT_TRUE(other->ValidateHeader(1));
 }
 
 TEST_F(ValidationManagerTest, ExistingValidationFolderIsReused) {

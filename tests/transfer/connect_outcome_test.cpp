@@ -35,7 +35,7 @@ TEST(ConnectOutcomeTest, DirectionRefusalsConcernOneFlow) {
   };
   for (const auto& r : rows) {
     const OutcomeRule rule = RuleFor(r.outcome, r.flow);
-    EXPECT_EQ(rule.result_code, r.code);
+    EXPECT_EQ(ToByte(rule.result_code), r.code);
     EXPECT_EQ(rule.notice == Notice::kNone, r.code == 0);
     EXPECT_FALSE(r.flow == Flow::kStatusQuery && rule.close_window);
   }

@@ -117,7 +117,7 @@ class TransferFixture : public package::PackageFixture {
       session.Start();
       cancel_target = nullptr;
     }
-    return session.result_code();
+    return ToByte(session.result_code());
   }
 
   // The status query of form DEC 1.0, as GetFormStatus runs it: without showing the window.
@@ -129,7 +129,7 @@ class TransferFixture : public package::PackageFixture {
     request.form_type = "DEC";
     request.form_version = "1.0";
     session.SetRequest(request);
-    return session.RunStatusQuery(&status);
+    return ToByte(session.RunStatusQuery(&status));
   }
 
   static Variant ClientInfo(bool erase) {
@@ -153,7 +153,7 @@ class TransferFixture : public package::PackageFixture {
     cancel_target = &session;
     session.Start();
     cancel_target = nullptr;
-    return session.result_code();
+    return ToByte(session.result_code());
   }
 
   // A loopback port nobody listens on.
@@ -166,7 +166,7 @@ class TransferFixture : public package::PackageFixture {
 
   // FileSent as the send runs it, on the protocol data the context holds.
   uint8_t FileSent(const std::string& package) {
-    return context.file_sent(package, context.results.protocol_data);
+    return ToByte(context.file_sent(package, context.results.protocol_data));
   }
 
   TransferContext context;

@@ -201,7 +201,7 @@ TEST_F(TransferWindowTest, RunnerEndsAWindowLeftOpenWhenUnattended) {
   ASSERT_TRUE(WindowShown());
   TransferRequest request;
   request.file_name = SendablePackage("aberta.zlk", 100);
-  const uint8_t code = RunTransfer(request, context);
+  const uint8_t code = ToByte(RunTransfer(request, context));
   EXPECT_NE(code, 0);
 }
 

@@ -16,6 +16,7 @@
 #include "archive/stored_names.h"
 #include "common/atomic_file.h"
 #include "common/cp1252.h"
+#include "common/messages.h"
 #include "common/text.h"
 #include "common/variant.h"
 #include "package/configuration_file.h"
@@ -231,11 +232,11 @@ int Receipt(const std::vector<std::string>& args, std::ostream& out) {
 
   ScratchFolder scratch;
   const FileSentOutcome outcome = CheckFileSent(package, NewProtocolData(), scratch.path());
-  if (outcome.result_code == 4) {
+  if (outcome.result_code == ResultCode::kNotSent) {
     out << package << " holds no protocol record\n";
     return kNo;
   }
-  if (outcome.result_code != 3) {
+  if (outcome.result_code != ResultCode::kAlreadySent) {
     throw CommandError{outcome.message ? outcome.message->text : "the record cannot be read"};
   }
   archive::ExtractPackageEntries(SingleNameList(kProtocolFileName), package, scratch.path(), true);
@@ -296,7 +297,7 @@ int Servers(const std::vector<std::string>& args, std::ostream& out) {
     const ByteArray& bytes = manager.server_data().AsBytes();
     servers = rpc::DecodeServerList(bytes.bytes);
   } else if (action != "add") {
-    throw CommandError{"O arquivo de configurações (" + file + ") não foi encontrado."};
+    throw CommandError{msg::Format(msg::kConfigFileMissing, {file})};
   }
 
   if (action == "list") {

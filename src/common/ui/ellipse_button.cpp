@@ -188,7 +188,7 @@ void TEllipseButton::paintEvent(QPaintEvent* /*event*/) {
   DrawArc(p, inner, lower_left, upper_right);
 
   p.setPen(Qt::NoPen);
-  if (state == TButtonState::bsExclusive && dither_pattern_) {
+  if (state == TButtonState::bsExclusive) {
     p.setBrush(CheckerBrush(ShiftColor(face, 128), face));
     p.drawEllipse(QRectF(1, 1, w - 3, h - 3));
   }

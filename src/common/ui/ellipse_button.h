@@ -40,9 +40,8 @@ class TEllipseButton : public QWidget {
   void SetAllowAllUp(bool allow) { allow_all_up_ = allow; }
   bool AllowAllUp() const { return allow_all_up_; }
 
-  // Options: a lighter face while the mouse is over the button; a checkerboard face while held.
+  // A lighter face while the mouse is over the button (a held button's face is checkered).
   void SetShowMouseFocus(bool on) { show_mouse_focus_ = on; }
-  void SetDitherPattern(bool on) { dither_pattern_ = on; }
 
   TButtonState State() const { return state_; }
   bool Hot() const { return hot_; }
@@ -74,7 +73,6 @@ class TEllipseButton : public QWidget {
   bool down_ = false;
   bool allow_all_up_ = false;
   bool show_mouse_focus_ = true;
-  bool dither_pattern_ = true;
   TButtonState state_ = TButtonState::bsUp;
   bool hot_ = false;
   bool tracking_ = false;

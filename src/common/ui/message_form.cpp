@@ -20,25 +20,26 @@
 #include <cmath>
 #include <vector>
 
+#include "common/messages.h"
 #include "common/ui/qev_button.h"
 
 namespace vorncom::ui {
 namespace {
 
 constexpr std::array<MessageButtonRow, 13> kRows = {{
-    {"btn_Yes", "&Sim", results::kYes},
-    {"btn_No", "&Não", results::kNo},
+    {"btn_Yes", msg::kButtonYes.data(), results::kYes},
+    {"btn_No", msg::kButtonNo.data(), results::kNo},
     {"btn_OK", "OK", results::kOk},
-    {"btn_Cancel", "Cancelar", results::kCancel},
-    {"btn_Retry", "&Repetir", results::kRetry},
-    {"btn_Abort", "&Abortar", results::kAbort},
-    {"btn_Ignore", "&Ignorar", results::kIgnore},
-    {"btn_All", "&Todos", results::kAll},
-    {"btn_NoToAll", "Nã&o para todos", results::kNoToAll},
-    {"btn_YesToAll", "Sim para &todos", results::kYesToAll},
-    {"btn_Help", "&Ajuda", 0},
-    {"btn_Detalhes", "Detalhes", 0},
-    {"btn_Detalhes2", "Detalhes", 0},
+    {"btn_Cancel", msg::kButtonCancel.data(), results::kCancel},
+    {"btn_Retry", msg::kButtonRetry.data(), results::kRetry},
+    {"btn_Abort", msg::kButtonAbort.data(), results::kAbort},
+    {"btn_Ignore", msg::kButtonIgnore.data(), results::kIgnore},
+    {"btn_All", msg::kButtonAll.data(), results::kAll},
+    {"btn_NoToAll", msg::kButtonNoToAll.data(), results::kNoToAll},
+    {"btn_YesToAll", msg::kButtonYesToAll.data(), results::kYesToAll},
+    {"btn_Help", msg::kButtonHelp.data(), 0},
+    {"btn_Detalhes", msg::kDetails.data(), 0},
+    {"btn_Detalhes2", msg::kDetails.data(), 0},
 }};
 constexpr int kButtonRows = 11;
 constexpr int kHelpRow = 10;
@@ -49,7 +50,7 @@ constexpr int kDontShowAgainMinWidth = 220;
 constexpr int kCheckBoxHeight = 17;
 // Room kept for the window frame and title when a long text is fitted to the screen.
 constexpr int kFrameAllowance = 48;
-const char* const kDontShowAgainCaption = "&Não mostrar esta mensagem outra vez.";
+const char* const kDontShowAgainCaption = msg::kDontShowAgain.data();
 
 // Caption widths are measured once and reused by every later dialog.
 std::array<int, 13> caption_widths{};

@@ -146,11 +146,6 @@ std::vector<std::string> PlatformOptions(Platform platform) {
 
 }  // namespace
 
-bool OnApplicationThread() {
-  const QCoreApplication* app = QCoreApplication::instance();
-  return app != nullptr && app->thread() == QThread::currentThread();
-}
-
 bool QtUsable() {
   if (const QCoreApplication* app = QCoreApplication::instance()) {
     if (qobject_cast<const QApplication*>(app) == nullptr) {

@@ -30,7 +30,4 @@ QApplication& EnsureApplication();
 // locale is the same after the call as before it.
 bool EnsureGuiApplication();
 
-// True when an application exists and the caller runs on its thread.
-bool OnApplicationThread();
-
 }  // namespace vorncom::ui
