@@ -1,6 +1,8 @@
 // Upload throughput through the real client and vorncom-server (SendDataPacket calls) against a
 // raw blocking-socket request/response loop that moves the same packets with no encoding, no
-// dispatch and no file. The ratio of the two is the cost of the remote-call layer.
+// dispatch and no file. The ratio of the two is the cost of the remote-call layer. The same
+// uploads over TLS, and TLS against plain TCP in turns on one run (UploadTlsAgainstPlain, whose
+// tls_share counter is TLS throughput over plain), give the cost of the secure channel.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -11,6 +13,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -33,45 +37,127 @@ fs::path ScratchFolder() {
   return base / ("vorncom-bench-" + std::to_string(::getpid()));
 }
 
-void UploadThroughServer(benchmark::State& state) {
+// A CA and a certificate for 127.0.0.1 it signed, made once per run with the openssl command.
+struct Certificates {
+  std::string ca, certificate, key;
+};
+
+const Certificates& BenchCertificates() {
+  static const Certificates made = [] {
+    const fs::path folder = ScratchFolder().string() + "-pki";
+    fs::create_directories(folder);
+    const std::string f = folder.string();
+    const std::string ec = " -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes ";
+    const std::string script =
+        "set -e; cd '" + f + "'; openssl req -x509" + ec +
+        "-days 2 -subj /CN=bench-ca -addext basicConstraints=critical,CA:TRUE "
+        "-addext keyUsage=critical,keyCertSign -keyout ca.key -out ca.pem 2>/dev/null; "
+        "openssl req" +
+        ec +
+        "-subj /CN=127.0.0.1 -keyout server.key -out server.csr 2>/dev/null; "
+        "printf 'subjectAltName=IP:127.0.0.1\\nextendedKeyUsage=serverAuth\\n' > server.ext; "
+        "openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 2 "
+        "-extfile server.ext -out server.pem 2>/dev/null";
+    if (std::system(("bash -c \"" + script + "\"").c_str()) != 0)
+      throw std::runtime_error("openssl could not make the benchmark's certificates");
+    std::atexit([] { fs::remove_all(ScratchFolder().string() + "-pki"); });
+    return Certificates{f + "/ca.pem", f + "/server.pem", f + "/server.key"};
+  }();
+  return made;
+}
+
+// vorncom-server in this process and one client connection to it, in the middle of an upload.
+class UploadSession {
+ public:
+  UploadSession(size_t packet_size, bool tls, const fs::path& folder)
+      : context_(server::ParseServerConfig(
+            "listen_port = 0\nlog_sessions = false\nworkers = 1\nmax_upload = 2000000000\n"
+            "max_frame = 1048576\npacket_size = " +
+            std::to_string(packet_size) + "\ndata_folder = " + folder.string() + "\n" +
+            (tls ? "tls_certificate = " + BenchCertificates().certificate +
+                       "\ntls_private_key = " + BenchCertificates().key + "\n"
+                 : ""))),
+        service_(context_),
+        connection_(rpc::kServerGUID, rpc::kServerName, Options(tls)),
+        proxy_(connection_),
+        packet_(ByteArray{1, std::vector<uint8_t>(packet_size, 0x5a)}),
+        count_(static_cast<int32_t>(packet_size)),
+        packet_size_(static_cast<int64_t>(packet_size)) {
+    connection_.SetAddress("127.0.0.1");
+    connection_.SetPort(service_.Start());
+    connection_.Open();
+    proxy_.SendControlPacket(
+        rpc::BuildControlPacket("B", "1", "BENCH.ZIP", 1, rpc::Operation::kSend, "127.0.0.1"));
+    Variant size;
+    proxy_.CheckServerStatus(size);
+    proxy_.SendFile(Variant("BENCH.ZIP"));
+  }
+  ~UploadSession() { connection_.Close(); }
+
+  void SendPacket() {
+    // A new upload now and then keeps the temporary file (and memory) small.
+    if (in_file_ >= (64 << 20)) {
+      proxy_.SendFile(Variant("BENCH.ZIP"));
+      in_file_ = 0;
+    }
+    proxy_.SendDataPacket(packet_, count_);
+    in_file_ += packet_size_;
+  }
+
+ private:
+  static rpc::ConnectionOptions Options(bool tls) {
+    rpc::ConnectionOptions options;
+    options.transport.tls = tls;
+    if (tls) options.transport.ca_file = BenchCertificates().ca;
+    return options;
+  }
+
+  server::ServerContext context_;
+  server::ReceptionService service_;
+  rpc::Connection connection_;
+  rpc::ReceptionServerProxy proxy_;
+  Variant packet_;
+  Variant count_;
+  int64_t packet_size_;
+  int64_t in_file_ = 0;
+};
+
+void UploadThroughServer(benchmark::State& state, bool tls) {
   const auto packet_size = static_cast<size_t>(state.range(0));
   const fs::path folder = ScratchFolder();
   {
-    server::ServerContext context(server::ParseServerConfig(
-        "listen_port = 0\nlog_sessions = false\nworkers = 1\nmax_upload = 2000000000\n"
-        "max_frame = 1048576\npacket_size = " +
-        std::to_string(packet_size) + "\ndata_folder = " + folder.string() + "\n"));
-    server::ReceptionService service(context);
-    const uint16_t port = service.Start();
-
-    // The server above has no certificate: this measures the framing over plain TCP.
-    rpc::ConnectionOptions options;
-    options.transport.tls = false;
-    rpc::Connection connection(rpc::kServerGUID, rpc::kServerName, options);
-    connection.SetAddress("127.0.0.1");
-    connection.SetPort(port);
-    connection.Open();
-    rpc::ReceptionServerProxy proxy(connection);
-    proxy.SendControlPacket(
-        rpc::BuildControlPacket("B", "1", "BENCH.ZIP", 1, rpc::Operation::kSend, "127.0.0.1"));
-    Variant size;
-    proxy.CheckServerStatus(size);
-
-    Variant packet(ByteArray{1, std::vector<uint8_t>(packet_size, 0x5a)});
-    Variant count(static_cast<int32_t>(packet_size));
-    int64_t in_file = 0;
-    proxy.SendFile(Variant("BENCH.ZIP"));
-    for (auto _ : state) {
-      // A new upload now and then keeps the temporary file (and memory) small.
-      if (in_file >= (64 << 20)) {
-        proxy.SendFile(Variant("BENCH.ZIP"));
-        in_file = 0;
-      }
-      proxy.SendDataPacket(packet, count);
-      in_file += static_cast<int64_t>(packet_size);
-    }
+    UploadSession session(packet_size, tls, folder);
+    for (auto _ : state) session.SendPacket();
     state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(packet_size));
-    connection.Close();
+  }
+  fs::remove_all(folder);
+}
+
+// TLS and plain TCP uploads in turns, a batch each per iteration, so that both meet the same
+// machine load; tls_share is TLS throughput over plain throughput.
+void UploadTlsAgainstPlain(benchmark::State& state) {
+  const auto packet_size = static_cast<size_t>(state.range(0));
+  constexpr int kBatch = 16;
+  const fs::path folder = ScratchFolder();
+  {
+    UploadSession plain(packet_size, false, folder / "plain");
+    UploadSession tls(packet_size, true, folder / "tls");
+    std::chrono::duration<double> plain_time{0};
+    std::chrono::duration<double> tls_time{0};
+    for (auto _ : state) {
+      auto start = std::chrono::steady_clock::now();
+      for (int i = 0; i < kBatch; ++i) plain.SendPacket();
+      const auto middle = std::chrono::steady_clock::now();
+      for (int i = 0; i < kBatch; ++i) tls.SendPacket();
+      tls_time += std::chrono::steady_clock::now() - middle;
+      plain_time += middle - start;
+    }
+    const double bytes =
+        static_cast<double>(state.iterations()) * kBatch * static_cast<double>(packet_size);
+    state.counters["plain_MiB/s"] = bytes / plain_time.count() / (1 << 20);
+    state.counters["tls_MiB/s"] = bytes / tls_time.count() / (1 << 20);
+    state.counters["tls_share"] = plain_time.count() / tls_time.count();
+    state.SetBytesProcessed(state.iterations() * 2 * kBatch * static_cast<int64_t>(packet_size));
   }
   fs::remove_all(folder);
 }
@@ -181,7 +267,17 @@ void UploadRawSocket(benchmark::State& state, bool store) {
 // up: the file write alone can cost as much as the whole raw round trip, see store) or on two
 // CPUs (each wake-up costs tens of microseconds and the server's file write overlaps the
 // client's turnaround). Which one a run gets depends on what else the machine is doing.
-BENCHMARK(UploadThroughServer)->Arg(4096)->Arg(65536)->UseRealTime()->MinTime(2.0);
+BENCHMARK_CAPTURE(UploadThroughServer, plain, false)
+    ->Arg(4096)
+    ->Arg(65536)
+    ->UseRealTime()
+    ->MinTime(2.0);
+BENCHMARK_CAPTURE(UploadThroughServer, tls, true)
+    ->Arg(4096)
+    ->Arg(65536)
+    ->UseRealTime()
+    ->MinTime(2.0);
+BENCHMARK(UploadTlsAgainstPlain)->Arg(65536)->UseRealTime()->MinTime(4.0);
 BENCHMARK_CAPTURE(UploadRawSocket, no_store, false)
     ->Arg(4096)
     ->Arg(65536)

@@ -503,4 +503,26 @@ inline constexpr std::string_view kSecureConnectionFailedDetails =
     "%s\r\nA conexão segura com o computador d%s não pôde ser estabelecida. Consulte o pessoal do "
     "suporte de sua rede.";
 
+// Connections through an HTTP proxy: why the proxy gave no tunnel. The proxy and the target are
+// named "host:port".
+inline constexpr std::string_view kProxyInvalidSetting =
+    "A definição de proxy em %s é inválida; use host:porta ou http://[usuário:senha@]host:porta.";
+inline constexpr std::string_view kProxyNotFound = "Não foi possível localizar o proxy %s.";
+inline constexpr std::string_view kProxyUnreachable = "Não foi possível conectar ao proxy %s.";
+inline constexpr std::string_view kProxyTimeout = "O proxy %s não respondeu a tempo.";
+inline constexpr std::string_view kProxyClosed = "O proxy %s encerrou a conexão sem responder.";
+inline constexpr std::string_view kProxyInvalidAnswer = "O proxy %s respondeu de forma inválida.";
+inline constexpr std::string_view kProxyAnswerTooLarge =
+    "O proxy %s enviou uma resposta grande demais.";
+// The status code in parentheses.
+inline constexpr std::string_view kProxyAuthRequired = "O proxy exige autenticação (%s).";
+inline constexpr std::string_view kProxyAuthRefused = "O proxy recusou a autenticação (%s).";
+inline constexpr std::string_view kProxyRefused = "O proxy recusou a conexão com %s (%s).";
+inline constexpr std::string_view kProxyBadTarget =
+    "O nome do servidor contém caracteres que não podem ser pedidos ao proxy.";
+// Details of code 8 when the proxy is to blame: the reason, then the institution.
+inline constexpr std::string_view kProxyFailedDetails =
+    "%s\r\nA conexão com o computador d%s passa pelo proxy da rede, que não a estabeleceu. "
+    "Consulte o pessoal do suporte de sua rede.";
+
 }  // namespace vorncom::msg

@@ -14,9 +14,11 @@
 #include <climits>
 #include <cstring>
 #include <memory>
+#include <optional>
 
 #include "common/messages.h"
 #include "rpc/broker.h"
+#include "rpc/http_proxy.h"
 
 namespace vorncom::rpc {
 
@@ -102,6 +104,22 @@ void Connection::Open() {
 }
 
 void Connection::ConnectTo(const std::string& node, bool numeric) {
+  // The stream over the connected socket `fd`, which it takes over.
+  const auto secure = [&](int fd, Clock::time_point deadline) {
+    if (!options_.transport.tls) {
+      transport_ = MakePlainTransport(fd);
+      return;
+    }
+    transport_ = MakeTlsTransport(fd, options_.transport, node, numeric, deadline);
+    if (!transport_) TimedOut(std::string(msg::kTlsHandshakeTimedOut));
+  };
+  // The proxy resolves the name: a host that must use one often has no name service of its own.
+  // TLS runs inside the tunnel, verified against the server's name, never the proxy's.
+  if (const std::optional<ProxySettings> proxy = ProxyFor(node)) {
+    const auto deadline = Clock::now() + options_.connect_timeout;
+    secure(OpenProxyTunnel(*proxy, node, port_, deadline), deadline);
+    return;
+  }
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
@@ -144,12 +162,7 @@ void Connection::ConnectTo(const std::string& node, bool numeric) {
     // Requests and replies are small and strictly alternating; Nagle would hold each for an ACK.
     int one = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    if (!options_.transport.tls) {
-      transport_ = MakePlainTransport(fd);
-      return;
-    }
-    transport_ = MakeTlsTransport(fd, options_.transport, node, numeric, deadline);
-    if (!transport_) TimedOut(std::string(msg::kTlsHandshakeTimedOut));
+    secure(fd, deadline);
     return;
   }
   if (timed_out) TimedOut(std::string(msg::kWhileConnecting));

@@ -139,7 +139,7 @@ OutcomeRule RuleFor(ConnectOutcome outcome, Flow flow) {
 
 void ShowNotice(Notice notice, Flow flow, bool show_status, const std::string& institution,
                 const std::string& form_label, TransferView& view,
-                const std::string& secure_failure) {
+                const std::string& secure_failure, const std::string& proxy_failure) {
   const bool sending = flow == Flow::kSend;
   std::string text;
   std::string details;
@@ -166,9 +166,11 @@ void ShowNotice(Notice notice, Flow flow, bool show_status, const std::string& i
     case N::kNoConnection:
       text = msg::Format(msg::kConnectionFailed, {institution});
       details =
-          secure_failure.empty()
-              ? msg::Format(msg::kConnectionFailedDetails, {institution, institution, institution})
-              : msg::Format(msg::kSecureConnectionFailedDetails, {secure_failure, institution});
+          !proxy_failure.empty()
+              ? msg::Format(msg::kProxyFailedDetails, {proxy_failure, institution})
+          : !secure_failure.empty()
+              ? msg::Format(msg::kSecureConnectionFailedDetails, {secure_failure, institution})
+              : msg::Format(msg::kConnectionFailedDetails, {institution, institution, institution});
       kind = MessageKind::kError;
       break;
     case N::kNoSockets:

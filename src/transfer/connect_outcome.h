@@ -59,10 +59,10 @@ OutcomeRule RuleFor(ConnectOutcome outcome, Flow flow);
 
 // Shows `notice` as `flow` words it: `institution` with its article, `form_label` as
 // "name (version)". With `show_status` the text also goes to the view's status panel. A
-// `secure_failure` (why the channel could not be secured) replaces the guesses in the details of
-// the no-connection notice.
+// `secure_failure` (why the channel could not be secured) or a `proxy_failure` (why the network's
+// proxy gave no connection) replaces the guesses in the details of the no-connection notice.
 void ShowNotice(Notice notice, Flow flow, bool show_status, const std::string& institution,
                 const std::string& form_label, TransferView& view,
-                const std::string& secure_failure = "");
+                const std::string& secure_failure = "", const std::string& proxy_failure = "");
 
 }  // namespace vorncom::transfer

@@ -4,6 +4,7 @@
 
 #include "common/environment.h"
 #include "common/messages.h"
+#include "rpc/http_proxy.h"
 #include "rpc/reception_server_proxy.h"
 
 namespace vorncom::transfer {
@@ -42,6 +43,7 @@ ConnectOutcome ServerConnector::Connect(const ConnectRequest& request) {
   // ten seconds each, so falling back stops once the budget is spent, as if the list had run out.
   const auto deadline = std::chrono::steady_clock::now() + fall_back_budget_;
   secure_failure_.clear();
+  proxy_failure_.clear();
   bool fell_back = false;
   for (;;) {
     bool try_next = false;
@@ -109,8 +111,15 @@ ConnectOutcome ServerConnector::ConnectOnce(const ConnectRequest& request, bool&
     opened = true;
     return CheckServer(request, try_next);
   } catch (const std::exception& e) {
-    // Why the channel could not be secured is what the user needs to hear; the last one heard.
-    if (dynamic_cast<const rpc::ESecureConnectionError*>(&e) != nullptr) secure_failure_ = e.what();
+    // Why the channel could not be secured, or why the proxy gave none, is what the user needs to
+    // hear; the last one heard.
+    if (dynamic_cast<const rpc::ESecureConnectionError*>(&e) != nullptr) {
+      secure_failure_ = e.what();
+      proxy_failure_.clear();
+    } else if (dynamic_cast<const rpc::EProxyError*>(&e) != nullptr) {
+      proxy_failure_ = e.what();
+      secure_failure_.clear();
+    }
     // A listed server that cannot be reached at all is skipped like a refusing one; only when
     // no enabled server is left does the connection fail.
     if (!opened && connection_->GetBroker() != nullptr && broker_.Count() > 1 &&

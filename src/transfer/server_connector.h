@@ -73,6 +73,9 @@ class ServerConnector {
   // refused, for a send or receive, a size outside 1 to what a frame carries.
   int32_t PacketSize() const;
 
+  // Why the proxy gave the last connect no tunnel; empty when that was not the reason it failed.
+  const std::string& ProxyFailure() const { return proxy_failure_; }
+
  private:
   // One server: sets `try_next` when it is given up and the next listed one is to be tried.
   ConnectOutcome ConnectOnce(const ConnectRequest& request, bool& try_next);
@@ -100,6 +103,7 @@ class ServerConnector {
   bool first_connect_ = true;
   std::string secure_failure_;
   ConnectOutcome recorded_ = ConnectOutcome::kAvailable;  // the first status recorded
+  std::string proxy_failure_;
   std::chrono::milliseconds fall_back_budget_ = kFallBackBudget;
 };
 

@@ -45,7 +45,7 @@ ResultCode TransferRun::Refuse(ConnectOutcome outcome, Flow flow, const std::str
   const OutcomeRule rule = RuleFor(outcome, flow);
   if (rule.disconnect) Disconnect();
   ShowNotice(rule.notice, flow, rule.show_status, Institution(), form_label, view,
-             connector.SecureFailure());
+             connector.SecureFailure(), connector.ProxyFailure());
   if (rule.close_window) {
     Disconnect();
     view.CloseWindow();
