@@ -12,7 +12,9 @@
 namespace vorncom::testing {
 namespace {
 
-// 200 clients at once, each uploading and protocolating its own package.
+// 200 clients at once over TLS, each uploading and protocolating its own package, while the
+// server reloads its certificate again and again (as SIGHUP does): handshakes made during a reload
+// and sessions already open all go on.
 TEST(ServerLoadTest, TwoHundredConcurrentUploadsAreAllStoredWithUniqueNumbers) {
   constexpr int kClients = 200;
   TempFolder client;
@@ -27,6 +29,15 @@ TEST(ServerLoadTest, TwoHundredConcurrentUploadsAreAllStoredWithUniqueNumbers) {
   std::map<std::string, int> number_to_client;
   std::vector<std::string> errors;
   std::atomic<int> ready{0};
+  std::atomic<bool> loading{true};
+  std::atomic<int> reloads{0};
+  std::thread reloader([&] {
+    while (loading) {
+      server.context().ReloadTls();
+      ++reloads;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  });
   const auto start = std::chrono::steady_clock::now();
   std::vector<std::thread> threads;
   for (int i = 0; i < kClients; ++i) {
@@ -49,9 +60,12 @@ TEST(ServerLoadTest, TwoHundredConcurrentUploadsAreAllStoredWithUniqueNumbers) {
   }
   for (auto& t : threads) t.join();
   const auto elapsed = std::chrono::steady_clock::now() - start;
+  loading = false;
+  reloader.join();
 
   std::printf("%d uploads in %.2f s\n", kClients, std::chrono::duration<double>(elapsed).count());
   ASSERT_TRUE(errors.empty()) << errors.front();
+  EXPECT_GT(reloads.load(), 1);
   ASSERT_EQ(number_to_client.size(), static_cast<size_t>(kClients));  // numbers are unique
   EXPECT_LT(elapsed, std::chrono::seconds(60));
   EXPECT_EQ(server.context().registry.Count(), kClients);
