@@ -50,11 +50,13 @@ bool PackageHasEntry(const std::string& archive, const std::string& entry) {
   return false;
 }
 
-void ExtractPackageEntries(const Variant& names, const std::string& archive,
-                           const std::string& directory, bool names_only,
-                           PackageProgress* progress) {
-  if (!names.IsArray()) return;
-  std::vector<std::string> list = NamesOf(names);
+namespace {
+
+// Expands the entries named in `list` (which becomes the paths written) into `directory` through
+// the package hooks; `check` may keep an entry from being expanded.
+void ExpandListed(const std::string& archive, std::vector<std::string>& list,
+                  const std::string& directory, bool names_only, PackageProgress* progress,
+                  TEntryCheckEvent check = nullptr) {
   std::ifstream source(archive, std::ios::binary);
   if (!source) ThrowFileOpenError(archive);
   TArchiver archiver;
@@ -64,28 +66,30 @@ void ExtractPackageEntries(const Variant& names, const std::string& archive,
   handler.progress = progress;
   handler.directory = directory;
   handler.Attach(archiver);
+  archiver.OnCheckEntry = std::move(check);
   archiver.ExpandFiles(source, &list);
+}
+
+}  // namespace
+
+void ExtractPackageEntries(const Variant& names, const std::string& archive,
+                           const std::string& directory, bool names_only,
+                           PackageProgress* progress) {
+  if (!names.IsArray()) return;
+  std::vector<std::string> list = NamesOf(names);
+  ExpandListed(archive, list, directory, names_only, progress);
 }
 
 bool ExtractPackageEntry(const std::string& entry, const std::string& archive,
                          const std::string& directory, int64_t max_size) {
   std::vector<std::string> list{entry};
-  std::ifstream source(archive, std::ios::binary);
-  if (!source) ThrowFileOpenError(archive);
-  TArchiver archiver;
-  archiver.MakeDirectories = true;
-  TqevCompress handler;
-  handler.names_only = true;
-  handler.directory = directory;
-  handler.Attach(archiver);
   bool too_large = false;
-  archiver.OnCheckEntry = [&](const std::string& name, const TCompressedFileInfo& info,
-                              bool& expand) {
-    if (info.size <= max_size) return;
-    expand = false;
-    if (name == entry) too_large = true;
-  };
-  archiver.ExpandFiles(source, &list);
+  ExpandListed(archive, list, directory, true, nullptr,
+               [&](const std::string& name, const TCompressedFileInfo& info, bool& expand) {
+                 if (info.size <= max_size) return;
+                 expand = false;
+                 if (name == entry) too_large = true;
+               });
   if (!too_large) return true;
   std::error_code ec;
   for (const std::string& path : list) std::filesystem::remove(path, ec);

@@ -40,7 +40,7 @@ Key NewKey() {
   return key;
 }
 
-struct Spec {
+struct CertProfile {
   std::string common_name;
   std::string alt_names;  // subjectAltName value, empty for CAs
   bool ca = false;
@@ -58,29 +58,30 @@ void AddExtension(X509* cert, X509* issuer, int nid, const std::string& value) {
 }
 
 // Signed by `issuer` with `issuer_key`, or self-signed when both are null.
-Cert NewCert(const Spec& spec, EVP_PKEY* key, X509* issuer, EVP_PKEY* issuer_key) {
+Cert NewCert(const CertProfile& profile, EVP_PKEY* key, X509* issuer, EVP_PKEY* issuer_key) {
   static long serial = 1000;
   Cert cert(X509_new());
   X509* c = cert.get();
   Check(X509_set_version(c, 2) == 1, "version");
   ASN1_INTEGER_set(X509_get_serialNumber(c), ++serial);
-  Check(ASN1_TIME_set(X509_getm_notBefore(c), spec.not_before) != nullptr &&
-            ASN1_TIME_set(X509_getm_notAfter(c), spec.not_after) != nullptr,
+  Check(ASN1_TIME_set(X509_getm_notBefore(c), profile.not_before) != nullptr &&
+            ASN1_TIME_set(X509_getm_notAfter(c), profile.not_after) != nullptr,
         "validity");
   X509_NAME* name = X509_get_subject_name(c);
   X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_UTF8,
-                             reinterpret_cast<const unsigned char*>(spec.common_name.c_str()), -1,
-                             -1, 0);
+                             reinterpret_cast<const unsigned char*>(profile.common_name.c_str()),
+                             -1, -1, 0);
   X509_set_issuer_name(c, issuer ? X509_get_subject_name(issuer) : name);
   X509_set_pubkey(c, key);
   X509* signer = issuer ? issuer : c;
-  if (spec.ca) {
+  if (profile.ca) {
     AddExtension(c, signer, NID_basic_constraints, "critical,CA:TRUE");
     AddExtension(c, signer, NID_key_usage, "critical,keyCertSign,cRLSign");
   } else {
     AddExtension(c, signer, NID_basic_constraints, "CA:FALSE");
     AddExtension(c, signer, NID_ext_key_usage, "serverAuth,clientAuth");
-    if (!spec.alt_names.empty()) AddExtension(c, signer, NID_subject_alt_name, spec.alt_names);
+    if (!profile.alt_names.empty())
+      AddExtension(c, signer, NID_subject_alt_name, profile.alt_names);
   }
   AddExtension(c, signer, NID_subject_key_identifier, "hash");
   Check(X509_sign(c, issuer_key ? issuer_key : key, EVP_sha256()) > 0, "sign");
@@ -131,10 +132,10 @@ TestPki Make() {
     WritePem(path, a.cert.get(), nullptr);
     return a;
   };
-  auto leaf = [&](const Authority& by, Spec spec, std::string& cert_path, std::string& key_path,
-                  const std::string& name) {
+  auto leaf = [&](const Authority& by, CertProfile profile, std::string& cert_path,
+                  std::string& key_path, const std::string& name) {
     Key key = NewKey();
-    Cert cert = NewCert(spec, key.get(), by.cert.get(), by.key.get());
+    Cert cert = NewCert(profile, key.get(), by.cert.get(), by.key.get());
     cert_path = file(name + ".pem");
     key_path = file(name + ".key");
     WritePem(cert_path, cert.get(), nullptr);
@@ -146,7 +147,7 @@ TestPki Make() {
   const Authority ca = authority("VornCom Test CA", pki.ca);
   const Authority client_ca = authority("VornCom Test Client CA", pki.client_ca);
   const Authority stranger = authority("Unknown CA", file("stranger-ca.pem"));
-  const Spec valid{"localhost", local_names, false, now - kDay, now + 30 * kDay};
+  const CertProfile valid{"localhost", local_names, false, now - kDay, now + 30 * kDay};
   leaf(ca, valid, pki.server_cert, pki.server_key, "server");
   leaf(ca, valid, pki.renewed_cert, pki.renewed_key, "renewed");
   const std::time_t expired_at = now - 30 * kDay;
