@@ -120,6 +120,8 @@ inline constexpr std::string_view kReceiptSetupTitle = "Configuração do Recibo
 inline constexpr std::string_view kReceiptStatusTitle = "Impressão do Recibo";
 inline constexpr std::string_view kReceiptPreviewTitle = "Visualização do Recibo";
 inline constexpr std::string_view kReceiptJobTitle = "Recibo";
+// Subject of the receipt's PDF; %1: the protocol number.
+inline constexpr std::string_view kReceiptPdfSubject = "Recibo de entrega do protocolo %1";
 inline constexpr std::string_view kReceiptPrintingStatus = "Imprimindo página %p";
 inline constexpr std::string_view kReceiptSpoolingStatus = "Gerando a página %p do relatório";
 inline constexpr std::string_view kReceiptTitle = "RECIBO DE ENVIO DE FORMULÁRIOS";

@@ -1,5 +1,6 @@
 #include "receipt/receipt_report.h"
 
+#include <QDate>
 #include <QGuiApplication>
 #include <QScreen>
 
@@ -40,6 +41,20 @@ TabStop Tab(double position, double width, Justify justify, uint8_t box = report
 }
 
 }  // namespace
+
+void ReceiptReport::SetData(ReceiptData data) {
+  data_ = std::move(data);
+  QString protocol;
+  try {
+    protocol = Element(data_.protocol_data, 3).trimmed();
+  } catch (const std::exception&) {
+    // A malformed array fails in the layout, with its own message.
+  }
+  const QString date = QDate::currentDate().toString(Qt::ISODate);
+  job_.file_name = Q(msg::kReceiptJobTitle) + QLatin1Char(' ') +
+                   (protocol.isEmpty() ? date : protocol + QLatin1Char(' ') + date);
+  job_.subject = Q(msg::kReceiptPdfSubject).arg(protocol);
+}
 
 ReceiptReport::ReceiptReport(report::ReportDevice& device) : job_(device) {
   job_.titles.setup = Q(msg::kReceiptSetupTitle);

@@ -20,8 +20,10 @@ class ReceiptReport {
   ReceiptReport& operator=(const ReceiptReport&) = delete;
 
   report::ReportJob& Job() { return job_; }
-  // What the next run prints.
-  void SetData(ReceiptData data) { data_ = std::move(data); }
+  // What the next run prints. Also names the PDF the folder printer writes
+  // ("Recibo <protocol number> <YYYY-MM-DD>", today's date) and gives it the protocol number as
+  // its subject.
+  void SetData(ReceiptData data);
   const ReceiptData& Data() const { return data_; }
 
   // Printable width of the latest run: page width minus left and right margin (cm).

@@ -32,8 +32,8 @@ void PrintUnattended(ReceiptReport& receipt) {
   const int previous = device.PrinterIndex();
   if (!device.SelectPrinter(QString::fromLatin1(report::kPdfPrinterName))) {
     std::fprintf(stderr,
-                 "VornCom: the receipt can only be previewed in a window and no PDF printer is "
-                 "configured (VORNCOM_PDF_PRINTER); no receipt was produced.\n");
+                 "VornCom: the receipt can only be previewed in a window and the PDF printer is "
+                 "turned off (ImpressoraPDF); no receipt was produced.\n");
     return;
   }
   job.destination = report::Destination::kPrinter;

@@ -1,5 +1,7 @@
 #include "report/file_printer.h"
 
+#include <fcntl.h>
+#include <unistd.h>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -8,17 +10,25 @@
 #include <QPdfWriter>
 #include <QPrinter>
 #include <QRegularExpression>
+
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
 
 #include "report/page_list.h"
 #include "report/page_renderer.h"
 #include "report/paper.h"
+#include "report/pdf_info.h"
 #include "report/report_job.h"
 #include "report/units.h"
 
 namespace vorncom::report {
 namespace {
+
+constexpr int kMaxFileNameChars = 200;  // with the suffix, well inside a 255-byte name
+constexpr int kMaxNameAttempts = 10000;
 
 // Page numbers in output order: collated copies repeat the whole run, uncollated ones each page.
 std::vector<int> OutputOrder(const std::vector<int>& pages, int copies, bool collate) {
@@ -41,18 +51,47 @@ QPageLayout LayoutOf(const Page& page) {
                      QMarginsF(0, 0, 0, 0), QPageLayout::Millimeter);
 }
 
-QString UniquePdfName(const QString& folder, const QString& title) {
-  QString base = title;
-  base.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9._-]+")), QStringLiteral("_"));
-  if (base.isEmpty()) base = QStringLiteral("report");
-  base +=
-      QLatin1Char('-') + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss"));
-  QDir dir(folder);
-  QString name = dir.filePath(base + QStringLiteral(".pdf"));
-  for (int n = 2; QFile::exists(name); ++n) {
-    name = dir.filePath(base + QStringLiteral("-%1.pdf").arg(n));
+// Candidate names for a document, first choice first: its own file name with " (2)", " (3)"...
+// after it, else the title and the time with "-2", "-3"...
+QString PdfName(const Document& document, int n) {
+  QString base = document.file_name;
+  QString suffix = QStringLiteral(" (%1)");
+  if (base.isEmpty()) {
+    base = document.title;
+    base.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9._-]+")), QStringLiteral("_"));
+    if (base.isEmpty()) base = QStringLiteral("report");
+    base +=
+        QLatin1Char('-') + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss"));
+    suffix = QStringLiteral("-%1");
+  } else {
+    // The name comes from data (a protocol number from a server): nothing in it may leave the
+    // folder or hide the file.
+    base = base.trimmed().left(kMaxFileNameChars);
+    base.replace(QRegularExpression(QStringLiteral("[/\\\\:\\x00-\\x1f\\x7f]")),
+                 QStringLiteral("_"));
+    while (base.startsWith(QLatin1Char('.'))) base.remove(0, 1);
+    if (base.isEmpty()) base = QStringLiteral("report");
   }
-  return name;
+  return n == 1 ? base + QStringLiteral(".pdf") : base + suffix.arg(n) + QStringLiteral(".pdf");
+}
+
+// Chooses and creates the target in one step (O_EXCL), so two printers writing into one folder
+// at once never pick the same name and an existing file is never replaced.
+QString ClaimPdfName(const QString& folder, const Document& document) {
+  QDir dir(folder);
+  for (int n = 1; n <= kMaxNameAttempts; ++n) {
+    QString name = dir.filePath(PdfName(document, n));
+    int fd =
+        ::open(QFile::encodeName(name).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      ::close(fd);
+      return name;
+    }
+    if (errno != EEXIST) {
+      throw EReportError("Unable to write " + name.toStdString() + ": " + std::strerror(errno));
+    }
+  }
+  throw EReportError("No free file name in " + folder.toStdString());
 }
 
 }  // namespace
@@ -80,20 +119,23 @@ QString FilePrinter::PrintToFolder(const Document& document, const std::vector<i
   if (!QDir().mkpath(folder)) {
     throw EReportError("Unable to create the printer folder " + folder.toStdString());
   }
-  QString target = UniquePdfName(folder, document.title);
-  // Written beside the target and renamed, so a reader never sees half a document.
-  QString partial = target + QStringLiteral(".part");
+  const QString target = ClaimPdfName(folder, document);
+  // Written beside the claimed (empty) target and renamed over it, so a reader never sees half a
+  // document.
+  const QString partial = target + QStringLiteral(".part");
+  auto give_up = [&] {
+    QFile::remove(partial);
+    QFile::remove(target);
+    throw EReportError("Unable to write " + target.toStdString());
+  };
   {
     QPdfWriter writer(partial);
     writer.setResolution(static_cast<int>(kDotsPerInch));
     writer.setTitle(document.title);
-    writer.setCreator(QStringLiteral("VornCom"));
+    writer.setCreator(QString::fromLatin1(kPdfCreator));
     writer.setPageLayout(LayoutOf(document.pages[pages.front() - 1]));
     QPainter painter;
-    if (!painter.begin(&writer)) {
-      QFile::remove(partial);
-      throw EReportError("Unable to write " + target.toStdString());
-    }
+    if (!painter.begin(&writer)) give_up();
     for (size_t i = 0; i < pages.size(); ++i) {
       const Page& page = document.pages[pages[i] - 1];
       if (i > 0) {
@@ -105,9 +147,16 @@ QString FilePrinter::PrintToFolder(const Document& document, const std::vector<i
     }
     painter.end();
   }
-  if (!QFile::rename(partial, target)) {
-    QFile::remove(partial);
-    throw EReportError("Unable to write " + target.toStdString());
+  if (!document.subject.isEmpty()) {
+    try {
+      AddPdfSubject(partial, document.subject);
+    } catch (const EReportError&) {
+      give_up();
+    }
+  }
+  if (std::rename(QFile::encodeName(partial).constData(), QFile::encodeName(target).constData()) !=
+      0) {
+    give_up();
   }
   return target;
 }
@@ -117,6 +166,7 @@ void FilePrinter::PrintToSystem(const Document& document, const std::vector<int>
   printer.setPrinterName(device_.CurrentPrinter().name);
   printer.setFullPage(true);
   printer.setDocName(document.title);
+  printer.setCreator(QString::fromLatin1(kPdfCreator));
   // Copies are already in the page order; the print system must not multiply them again.
   printer.setCopyCount(1);
   printer.setDuplex(duplex ? QPrinter::DuplexAuto : QPrinter::DuplexNone);

@@ -11,8 +11,13 @@ namespace vorncom::report {
 
 class SpoolFile;
 
+// Creator of every PDF and print job the engine writes.
+inline constexpr const char* kPdfCreator = VORNCOM_PDF_CREATOR;
+
 // Prints a spooled report on the device's current printer. The folder printer writes one PDF per
-// job (with a text layer) into its folder; system printers go through Qt's print system.
+// job (with a text layer, the title, subject and creator) into its folder, creating the folder,
+// under the document's file name (see ReportJob::file_name) and never over an existing file:
+// " (2)", " (3)"... are added until a name is free; system printers go through Qt's print system.
 class FilePrinter {
  public:
   explicit FilePrinter(ReportDevice& device) : device_(device) {}

@@ -69,6 +69,10 @@ struct Page {
 struct Document {
   QString title;
   std::vector<Page> pages;
+  // For the folder printer: the file name without ".pdf" (empty: the title and the time) and the
+  // PDF's subject.
+  QString file_name;
+  QString subject;
 };
 
 // Line width of box lines, in dots (about a quarter point).

@@ -22,7 +22,8 @@ int ParagraphBuffer::ReplaceAll(const QString& from, const QString& to) {
 }
 
 void ReportCanvas::Begin(const QString& title, QSizeF paper_cm, const MarginsCm& margins) {
-  document_ = Document{title, {}};
+  document_ = Document{};
+  document_.title = title;
   paper_cm_ = paper_cm;
   margins_ = margins;
   font_ = FontSpec{};

@@ -1,11 +1,15 @@
 #include "report/report_device.h"
 
+#include "common/environment.h"
 #include "common/registry.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QPageLayout>
 #include <QPrinter>
 #include <QPrinterInfo>
+#include <QStandardPaths>
 #include <QtGlobal>
 #include <algorithm>
 
@@ -26,20 +30,45 @@ QString SystemPort(const QPrinterInfo& info) {
   return QStringLiteral("local");
 }
 
-}  // namespace
-
-QString PdfPrinterFolder() {
-  if (QString folder = qEnvironmentVariable("VORNCOM_PDF_PRINTER"); !folder.isEmpty())
-    return folder;
+QString RegistryText(const char* key, const char* name) {
   try {
-    const auto value = Registry::Default().ReadValue("SOFTWARE\\VornCom", "PastaImpressoraPDF");
+    const auto value = Registry::Default().ReadValue(key, name);
     if (const auto* text = value ? std::get_if<std::string>(&*value) : nullptr) {
       return QString::fromStdString(*text);
     }
   } catch (const std::exception&) {
-    // An unreadable registry offers no folder printer.
+    // An unreadable registry holds no setting.
   }
   return {};
+}
+
+QString DocumentsFolder() {
+  const QString home = QDir::homePath();
+  if (qEnvironmentVariableIsEmpty("HOME") || !QFileInfo(home).isDir() ||
+      !QFileInfo(home).isWritable()) {
+    const std::string base = env::BaseFolder();
+    return base.empty() ? QCoreApplication::applicationDirPath() : QString::fromStdString(base);
+  }
+  // Reads user-dirs.dirs as xdg-user-dir does, and falls back to ~/Documents.
+  const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+  return documents.isEmpty() ? QDir(home).filePath(QStringLiteral("Documents")) : documents;
+}
+
+}  // namespace
+
+bool PdfPrinterDisabled() {
+  return RegistryText("SOFTWARE\\VornCom\\Impressao", "ImpressoraPDF")
+             .trimmed()
+             .compare(QStringLiteral("desligada"), Qt::CaseInsensitive) == 0;
+}
+
+QString PdfPrinterFolder() {
+  if (PdfPrinterDisabled()) return {};
+  if (QString folder = qEnvironmentVariable("VORNCOM_PDF_PRINTER"); !folder.isEmpty())
+    return folder;
+  if (QString folder = RegistryText("SOFTWARE\\VornCom", "PastaImpressoraPDF"); !folder.isEmpty())
+    return folder;
+  return QDir(DocumentsFolder()).filePath(QString::fromLatin1(kPdfDefaultSubfolder));
 }
 
 ReportDevice::ReportDevice() {

@@ -30,9 +30,18 @@ struct PrinterEntry {
 // Name of the folder printer.
 inline constexpr const char* kPdfPrinterName = "PDF";
 
+// Subfolder of the user's documents folder that the "PDF" printer writes into by default.
+inline constexpr const char* kPdfDefaultSubfolder = "Recibos VornCom";
+
+// True when the host turned the "PDF" printer off: the registry-layer value "ImpressoraPDF" of
+// "SOFTWARE\\VornCom\\Impressao" reads "desligada" (in any case). An unreadable registry leaves
+// it on.
+bool PdfPrinterDisabled();
+
 // Folder into which the "PDF" printer writes its jobs: the VORNCOM_PDF_PRINTER environment value,
-// else the registry-layer value "PastaImpressoraPDF" of "SOFTWARE\\VornCom"; empty when that
-// printer is not offered.
+// else the registry-layer value "PastaImpressoraPDF" of "SOFTWARE\\VornCom", else
+// "Recibos VornCom" in the user's documents folder (XDG_DOCUMENTS_DIR of user-dirs.dirs, else
+// ~/Documents; the host folder when there is no usable home). Empty when the printer is off.
 QString PdfPrinterFolder();
 
 // The printer side of the report engine: the system's printers (and the folder printer), the
@@ -41,7 +50,9 @@ QString PdfPrinterFolder();
 // still selected for the next.
 class ReportDevice {
  public:
-  // Lists the printers; the system's default printer (else the first) becomes current.
+  // Lists the system's printers and, unless turned off, the "PDF" printer after them; the system's
+  // default printer (else the first, so the "PDF" printer on a machine without printers) becomes
+  // current.
   ReportDevice();
 
   // Lists the printers again, keeping the current one when it still exists.

@@ -51,7 +51,10 @@ void ReportJob::Generate() {
     if (canvas_.Active()) canvas_.Finish();
     throw;
   }
-  spool_ = std::make_shared<const SpoolFile>(canvas_.Finish());
+  Document document = canvas_.Finish();
+  document.file_name = file_name;
+  document.subject = subject;
+  spool_ = std::make_shared<const SpoolFile>(document);
 }
 
 void ReportJob::Output() {

@@ -114,6 +114,10 @@ class ReportJob {
 
   Destination destination = Destination::kPreview;
   ReportTitles titles;
+  // The folder printer's file name without ".pdf" (characters a file name cannot hold become
+  // "_"; empty: the job title and the time) and the subject of its PDF.
+  QString file_name;
+  QString subject;
   SetupPermissions permissions;
   PreviewSettings preview;
   int copies = 1;

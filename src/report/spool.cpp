@@ -8,7 +8,8 @@ namespace vorncom::report {
 namespace {
 
 constexpr quint32 kMagic = 0x56525053;  // "VRPS"
-constexpr quint16 kVersion = 1;
+// Version 1 lacked the file name and the subject.
+constexpr quint16 kVersion = 2;
 // Limits that keep a damaged file from asking for absurd amounts of memory.
 constexpr quint32 kMaxPages = 100000;
 constexpr quint32 kMaxItemsPerPage = 1000000;
@@ -50,7 +51,8 @@ void WriteSpool(const QString& path, const Document& document) {
   }
   QDataStream out(&file);
   out.setVersion(QDataStream::Qt_6_0);
-  out << kMagic << kVersion << document.title << quint32(document.pages.size());
+  out << kMagic << kVersion << document.title << document.file_name << document.subject
+      << quint32(document.pages.size());
   for (const Page& page : document.pages) {
     out << page.size << quint32(page.items.size());
     for (const PageItem& item : page.items) std::visit(ItemWriter{out}, item);
@@ -72,8 +74,10 @@ Document ReadSpool(const QString& path) {
   quint32 page_count = 0;
   Document doc;
   in >> magic >> version;
-  if (magic != kMagic || version != kVersion) Corrupt(path);
-  in >> doc.title >> page_count;
+  if (magic != kMagic || version < 1 || version > kVersion) Corrupt(path);
+  in >> doc.title;
+  if (version >= 2) in >> doc.file_name >> doc.subject;
+  in >> page_count;
   if (in.status() != QDataStream::Ok || page_count > kMaxPages) Corrupt(path);
   for (quint32 p = 0; p < page_count; ++p) {
     Page page;

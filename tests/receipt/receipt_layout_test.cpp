@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QDate>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -332,7 +333,13 @@ TEST_F(ReceiptLayoutTest, PdfHoldsEveryTextInOrder) {
   receipt_.Job().destination = report::Destination::kPrinter;
   receipt_.Job().Execute();
   const QString pdf = receipt_.Job().LastOutput();
-  ASSERT_TRUE(QFileInfo(pdf).fileName().startsWith(QStringLiteral("Recibo-"))) << pdf.toStdString();
+  EXPECT_EQ(QFileInfo(pdf).fileName(), QStringLiteral("Recibo 2026.000.123456-7 %1.pdf")
+                                           .arg(QDate::currentDate().toString(Qt::ISODate)));
+  EXPECT_EQ(report::testing::PdfInfoField(pdf, QStringLiteral("Title")), QStringLiteral("Recibo"));
+  EXPECT_EQ(report::testing::PdfInfoField(pdf, QStringLiteral("Subject")),
+            QStringLiteral("Recibo de entrega do protocolo 2026.000.123456-7"));
+  EXPECT_EQ(report::testing::PdfInfoField(pdf, QStringLiteral("Creator")),
+            QStringLiteral("VornCom 1.3"));
 
   const QString text = PdfLayoutText(pdf);
 

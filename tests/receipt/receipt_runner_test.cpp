@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDate>
 #include <QDir>
+#include <QFile>
 #include <QTimer>
 #include <QToolButton>
 #include <cstdlib>
@@ -68,6 +70,40 @@ TEST_F(ReceiptRunnerTest, NoPrinterShowsTheErrorAndNoPreview) {
   EXPECT_EQ(messages_->shown[0].buttons, buttons::kOk);
   EXPECT_EQ(previews, 0);
   EXPECT_TRUE(window.statuses.isEmpty());  // the window is left alone
+}
+
+// With no setting at all the "PDF" printer is there and, on a machine without printers, current:
+// the window's receipt opens the preview, and an unattended one lands in the documents folder.
+TEST_F(ReceiptRunnerTest, WithoutSettingsTheReceiptGoesToThePdfPrinter) {
+  for (const bool unattended : {false, true}) {
+    report::testing::FreshUser user;
+    report::DefaultReportDevice().Refresh();
+    if (report::DefaultReportDevice().Printers().size() > 1)
+      GTEST_SKIP() << "this machine has printers";
+    ASSERT_EQ(report::DefaultReportDevice().CurrentPrinter().name, QStringLiteral("PDF"));
+    UnattendedMode mode(unattended);
+    int previews = 0;
+    SetReceiptPreviewObserver([&](TfqevRelPreviewForm& form) {
+      ++previews;
+      QTimer::singleShot(0, &form, [&form] { form.SBDoneClick(); });
+    });
+
+    ::testing::internal::CaptureStderr();
+    PrintComReceipt(testing::SampleData());
+    const std::string err = ::testing::internal::GetCapturedStderr();
+
+    EXPECT_TRUE(messages_->shown.empty()) << unattended;
+    const QString folder = user.Home() + QStringLiteral("/Documents/Recibos VornCom");
+    const QString pdf = folder + QStringLiteral("/Recibo 2026.000.123456-7 %1.pdf")
+                                     .arg(QDate::currentDate().toString(Qt::ISODate));
+    EXPECT_EQ(previews, unattended ? 0 : 1);
+    EXPECT_EQ(QFile::exists(pdf), unattended) << pdf.toStdString();
+    if (unattended) {
+      EXPECT_EQ(err, "VornCom: receipt printed to " + pdf.toStdString() + "\n");
+    } else {
+      EXPECT_EQ(err.find("VornCom"), std::string::npos) << err;
+    }
+  }
 }
 
 TEST_F(ReceiptRunnerTest, PreviewOpensModallyFromTheWindowWithSaveDisabled) {
@@ -170,7 +206,9 @@ TEST_F(ReceiptRunnerTest, PrintComReceiptAfterDefineComProtocolData) {
 
   EXPECT_TRUE(messages_->shown.empty());
   EXPECT_FALSE(iface::State().window_active);
-  const QStringList pdfs = QDir(pdf.Folder()).entryList({QStringLiteral("Recibo-*.pdf")});
+  const QStringList pdfs = QDir(pdf.Folder())
+                               .entryList({QStringLiteral("Recibo 2026.777.000001-1 %1.pdf")
+                                               .arg(QDate::currentDate().toString(Qt::ISODate))});
   ASSERT_EQ(pdfs.size(), 1);
   const QString text = testing::PdfLayoutText(pdf.Folder() + QLatin1Char('/') + pdfs.first());
   if (text.isEmpty()) GTEST_SKIP() << "pdftotext missing";

@@ -2,11 +2,14 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QPdfWriter>
 
+#include "common/environment.h"
 #include "common/registry.h"
 #include "report/file_printer.h"
 #include "report/page_renderer.h"
+#include "report/pdf_info.h"
 #include "report/report_device.h"
 #include "report/report_job.h"
 #include "report/units.h"
@@ -120,20 +123,113 @@ TEST(RendererTest, PageModelMapsOntoTheImage) {
   EXPECT_FALSE(ink_outside);
 }
 
-TEST(PdfPrinterFolderTest, EnvironmentFirstThenRegistryLayer) {
-  const QByteArray saved = qgetenv("VORNCOM_PDF_PRINTER");
-  vorncom::testing::IsolatedEnvironment env;
-  qunsetenv("VORNCOM_PDF_PRINTER");
-  EXPECT_TRUE(PdfPrinterFolder().isEmpty());
-  Registry::Default().WriteValue("SOFTWARE\\VornCom", "PastaImpressoraPDF",
-                                 std::string("/srv/recibos"));
-  EXPECT_EQ(PdfPrinterFolder(), "/srv/recibos");
-  qputenv("VORNCOM_PDF_PRINTER", "/tmp/pdf");
-  EXPECT_EQ(PdfPrinterFolder(), "/tmp/pdf");
-  if (saved.isEmpty()) {
-    qunsetenv("VORNCOM_PDF_PRINTER");
-  } else {
-    qputenv("VORNCOM_PDF_PRINTER", saved);
+TEST(PdfPrinterFolderTest, SettingsThenTheDocumentsFolderUnlessTurnedOff) {
+  struct Case {
+    const char* env;        // VORNCOM_PDF_PRINTER
+    const char* folder;     // PastaImpressoraPDF
+    const char* switch_;    // ImpressoraPDF
+    const char* user_dirs;  // $XDG_CONFIG_HOME/user-dirs.dirs
+    bool home;              // HOME set
+    const char* expected;   // $HOME and $BASE stand for those folders
+  } cases[] = {
+      {nullptr, nullptr, nullptr, nullptr, true, "$HOME/Documents/Recibos VornCom"},
+      {nullptr, nullptr, nullptr, "XDG_DOCUMENTS_DIR=\"$HOME/Papéis\"\n", true,
+       "$HOME/Papéis/Recibos VornCom"},
+      {nullptr, nullptr, nullptr, nullptr, false, "$BASE/Recibos VornCom"},
+      {nullptr, "/srv/recibos", nullptr, nullptr, true, "/srv/recibos"},
+      {"/tmp/pdf", "/srv/recibos", "ligada", nullptr, true, "/tmp/pdf"},
+      {"/tmp/pdf", "/srv/recibos", "desligada", nullptr, true, ""},
+      {nullptr, nullptr, " DESLIGADA ", nullptr, true, ""},
+  };
+  for (const Case& c : cases) {
+    testing::FreshUser user;
+    vorncom::testing::TempDir base;
+    qputenv("VORNCOM_BASE_DIR", QByteArray(base.path().c_str()));
+    env::InitializeFolders();
+    if (c.env) qputenv("VORNCOM_PDF_PRINTER", c.env);
+    if (c.folder) {
+      Registry::Default().WriteValue("SOFTWARE\\VornCom", "PastaImpressoraPDF",
+                                     std::string(c.folder));
+    }
+    if (c.switch_) {
+      Registry::Default().WriteValue("SOFTWARE\\VornCom\\Impressao", "ImpressoraPDF",
+                                     std::string(c.switch_));
+    }
+    if (c.user_dirs) {
+      QDir(user.Home()).mkpath(QStringLiteral(".config"));
+      QFile dirs(user.Home() + QStringLiteral("/.config/user-dirs.dirs"));
+      ASSERT_TRUE(dirs.open(QIODevice::WriteOnly));
+      dirs.write(c.user_dirs);
+    }
+    if (!c.home) qunsetenv("HOME");
+    QString expected = QString::fromUtf8(c.expected);
+    expected.replace(QStringLiteral("$HOME"), user.Home());
+    expected.replace(QStringLiteral("$BASE/"), QString::fromStdString(base.path() + "/"));
+    const QString folder = PdfPrinterFolder();
+    EXPECT_EQ(folder.isEmpty() ? folder : QDir::cleanPath(folder), expected) << c.expected;
+    ReportDevice device;
+    EXPECT_EQ(device.SelectPrinter(QStringLiteral("PDF")), !expected.isEmpty()) << c.expected;
+    qunsetenv("VORNCOM_BASE_DIR");
+    env::InitializeFolders();
+  }
+}
+
+// A document's own file name is made safe, and a name already taken is never written over.
+TEST_F(PdfOutputTest, FileNamesFromTheJobNeverOverwrite) {
+  const struct {
+    const char* file_name;
+    const char* expected;
+  } cases[] = {
+      {"Recibo 0000000001 2026-12-09", "Recibo 0000000001 2026-12-09.pdf"},
+      {"a/../b:c\\d\x01"
+       "e",
+       "a_.._b_c_d_e.pdf"},
+      {"../..", "_...pdf"},
+      {" \t ", "report.pdf"},
+  };
+  job_.destination = Destination::kPrinter;
+  for (const auto& c : cases) {
+    job_.file_name = QString::fromUtf8(c.file_name);
+    job_.Execute();
+    EXPECT_EQ(QFileInfo(job_.LastOutput()).fileName(), QString::fromUtf8(c.expected))
+        << c.file_name;
+    EXPECT_EQ(QFileInfo(job_.LastOutput()).absolutePath(), QDir(env_.Folder()).absolutePath());
+  }
+
+  const QString taken = env_.Folder() + QStringLiteral("/Recibo 7.pdf");
+  QFile old(taken);
+  ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+  old.write("kept");
+  old.close();
+  job_.file_name = QStringLiteral("Recibo 7");
+  QStringList written;
+  for (int i = 0; i < 2; ++i) {
+    job_.Execute();
+    written << QFileInfo(job_.LastOutput()).fileName();
+  }
+  EXPECT_EQ(written,
+            (QStringList{QStringLiteral("Recibo 7 (2).pdf"), QStringLiteral("Recibo 7 (3).pdf")}));
+  ASSERT_TRUE(old.open(QIODevice::ReadOnly));
+  EXPECT_EQ(old.readAll(), "kept");
+  EXPECT_TRUE(QDir(env_.Folder()).entryList({QStringLiteral("*.part")}).isEmpty());
+}
+
+// Anything but the writer's own output is refused and left as it was.
+TEST(PdfInfoTest, RefusesWhatIsNotAWriterPdf) {
+  const QByteArray contents[] = {
+      "", "not a pdf", "%PDF-1.4\ntrailer\n<< /Size 3 >>\nstartxref\n9\n%%EOF\n",
+      "%PDF-1.4\ntrailer\n<< /Size 3 /Root 1 0 R /Info 2 0 R >>\nstartxref\n9\n%%EOF\n"};
+  QTemporaryDir dir;
+  for (const QByteArray& content : contents) {
+    const QString path = dir.filePath(QStringLiteral("x.pdf"));
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(content);
+    f.close();
+    EXPECT_THROW(AddPdfSubject(path, QStringLiteral("s")), EReportError) << content.constData();
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), content);
+    f.close();
   }
 }
 
