@@ -123,11 +123,18 @@ QString FilePrinter::PrintToFolder(const Document& document, const std::vector<i
   // Written beside the claimed (empty) target and renamed over it, so a reader never sees half a
   // document.
   const QString partial = target + QStringLiteral(".part");
-  auto give_up = [&] {
-    QFile::remove(partial);
-    QFile::remove(target);
-    throw EReportError("Unable to write " + target.toStdString());
-  };
+  // Whatever stops the job (a failed write, a throwing progress callback) takes both files away.
+  struct Cleanup {
+    const QString& target;
+    const QString& partial;
+    bool done = false;
+    ~Cleanup() {
+      if (done) return;
+      QFile::remove(partial);
+      QFile::remove(target);
+    }
+  } cleanup{target, partial};
+  auto give_up = [&] { throw EReportError("Unable to write " + target.toStdString()); };
   {
     QPdfWriter writer(partial);
     writer.setResolution(static_cast<int>(kDotsPerInch));
@@ -145,19 +152,14 @@ QString FilePrinter::PrintToFolder(const Document& document, const std::vector<i
       RenderPageInto(painter, page, QRectF(0, 0, writer.width(), writer.height()));
       if (on_progress) on_progress(static_cast<int>(i + 1), static_cast<int>(pages.size()));
     }
-    painter.end();
+    if (!painter.end()) give_up();
   }
-  if (!document.subject.isEmpty()) {
-    try {
-      AddPdfSubject(partial, document.subject);
-    } catch (const EReportError&) {
-      give_up();
-    }
-  }
+  if (!document.subject.isEmpty()) AddPdfSubject(partial, document.subject);
   if (std::rename(QFile::encodeName(partial).constData(), QFile::encodeName(target).constData()) !=
       0) {
     give_up();
   }
+  cleanup.done = true;
   return target;
 }
 

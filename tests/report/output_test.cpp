@@ -212,6 +212,14 @@ TEST_F(PdfOutputTest, FileNamesFromTheJobNeverOverwrite) {
   ASSERT_TRUE(old.open(QIODevice::ReadOnly));
   EXPECT_EQ(old.readAll(), "kept");
   EXPECT_TRUE(QDir(env_.Folder()).entryList({QStringLiteral("*.part")}).isEmpty());
+
+  // A job stopped half way leaves neither the claimed name nor the partial file.
+  FilePrinter stopped(env_.Device());
+  stopped.spool = job_.LastSpool();
+  stopped.on_progress = [](int, int) { throw EReportError("stopped"); };
+  const QStringList before = QDir(env_.Folder()).entryList(QDir::Files);
+  EXPECT_THROW(stopped.Print(), EReportError);
+  EXPECT_EQ(QDir(env_.Folder()).entryList(QDir::Files), before);
 }
 
 // Anything but the writer's own output is refused and left as it was.

@@ -47,6 +47,12 @@ HEADER
 head -c 20000 /dev/urandom > "$work/dados.dat"
 "$vornpkg" create "$work/declaracao.zlk" --header "$work/header.txt" "$work/dados.dat" >/dev/null
 
-env -u QT_QPA_PLATFORM VORNCOM_UNATTENDED=1 "$host" "$library" "$work/declaracao.zlk" "$port"
+env -u QT_QPA_PLATFORM VORNCOM_UNATTENDED=1 VORNCOM_PDF_PRINTER="$work/recibos" \
+  "$host" "$library" "$work/declaracao.zlk" "$port" 2>"$work/stderr" || { cat "$work/stderr" >&2; exit 1; }
+cat "$work/stderr" >&2
+# The "already sent" answer showed the earlier receipt: one PDF, named on standard error.
+receipt=$(ls "$work/recibos"/Recibo*.pdf)
+[[ $(printf '%s\n' "$receipt" | wc -l) -eq 1 ]]
+grep -qxF "VornCom: receipt printed to $receipt" "$work/stderr"
 # The server stored exactly one upload.
 [[ $(ls "$work/data/store" | wc -l) -eq 1 ]]
