@@ -120,6 +120,8 @@ inline constexpr std::string_view kReceiptSetupTitle = "Configuração do Recibo
 inline constexpr std::string_view kReceiptStatusTitle = "Impressão do Recibo";
 inline constexpr std::string_view kReceiptPreviewTitle = "Visualização do Recibo";
 inline constexpr std::string_view kReceiptJobTitle = "Recibo";
+// Status of the preview after printing to the "PDF" printer; %1: the file written.
+inline constexpr std::string_view kPreviewPdfWritten = "Documento gravado em %1";
 // Subject of the receipt's PDF; %1: the protocol number.
 inline constexpr std::string_view kReceiptPdfSubject = "Recibo de entrega do protocolo %1";
 inline constexpr std::string_view kReceiptPrintingStatus = "Imprimindo página %p";

@@ -373,7 +373,9 @@ void TfqevRelPreviewForm::SBPrintClick() {
     QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
   };
   try {
-    printer_.Print();
+    // The "PDF" printer names its file, so the user knows where the document went.
+    const QString written = printer_.Print();
+    if (!written.isEmpty()) status_panel0_->setText(Q(msg::kPreviewPdfWritten).arg(written));
   } catch (const std::exception& e) {
     on_print_error(QString::fromStdString(e.what()));
   }

@@ -73,7 +73,8 @@ TEST_F(ReceiptRunnerTest, NoPrinterShowsTheErrorAndNoPreview) {
 }
 
 // With no setting at all the "PDF" printer is there and, on a machine without printers, current:
-// the window's receipt opens the preview, and an unattended one lands in the documents folder.
+// the window's receipt opens the preview, whose Print button (setup confirmed) writes the PDF into
+// the documents folder, where an unattended receipt lands straight away.
 TEST_F(ReceiptRunnerTest, WithoutSettingsTheReceiptGoesToThePdfPrinter) {
   for (const bool unattended : {false, true}) {
     report::testing::FreshUser user;
@@ -83,9 +84,17 @@ TEST_F(ReceiptRunnerTest, WithoutSettingsTheReceiptGoesToThePdfPrinter) {
     ASSERT_EQ(report::DefaultReportDevice().CurrentPrinter().name, QStringLiteral("PDF"));
     UnattendedMode mode(unattended);
     int previews = 0;
+    QString status;
     SetReceiptPreviewObserver([&](TfqevRelPreviewForm& form) {
       ++previews;
-      QTimer::singleShot(0, &form, [&form] { form.SBDoneClick(); });
+      form.run_setup_dialog = [](report::ReportJob&, report::FilePrinter&) {
+        return static_cast<int>(QDialog::Accepted);
+      };
+      QTimer::singleShot(0, &form, [&form, &status] {
+        form.SBPrintClick();
+        status = form.StatusText();
+        form.SBDoneClick();
+      });
     });
 
     ::testing::internal::CaptureStderr();
@@ -97,7 +106,8 @@ TEST_F(ReceiptRunnerTest, WithoutSettingsTheReceiptGoesToThePdfPrinter) {
     const QString pdf = folder + QStringLiteral("/Recibo 2026.000.123456-7 %1.pdf")
                                      .arg(QDate::currentDate().toString(Qt::ISODate));
     EXPECT_EQ(previews, unattended ? 0 : 1);
-    EXPECT_EQ(QFile::exists(pdf), unattended) << pdf.toStdString();
+    EXPECT_TRUE(QFile::exists(pdf)) << pdf.toStdString();
+    EXPECT_EQ(status, unattended ? QString() : QStringLiteral("Documento gravado em ") + pdf);
     if (unattended) {
       EXPECT_EQ(err, "VornCom: receipt printed to " + pdf.toStdString() + "\n");
     } else {
