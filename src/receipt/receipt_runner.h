@@ -14,15 +14,16 @@ class TfqevRelPreviewForm;
 // - a live transfer window (ReceiptWindowRegistration) is used as the preview's owner, shows
 //   "Visualizando recibo. Aguarde..." and has its Receipt button disabled during the run; without
 //   one a receipt report is made for this call only;
-// - with no printer at all the error message about the printer definition is shown and nothing
-//   else happens;
+// - with no printer at all (no system printer, and the "PDF" printer turned off by the host) the
+//   error message about the printer definition is shown and nothing else happens;
 // - otherwise the receipt goes to the library's preview window (modal), from which the user
 //   prints it; a failure of the run is shown as an error with its own text.
 //   With VORNCOM_DIALOG_TIMEOUT_MS set (hosts whose messages answer themselves) the preview
 //   closes itself after that time.
 // Unattended (VORNCOM_UNATTENDED=1, or no display to show windows on): the receipt is printed
-// straight to the "PDF" printer when one is configured, else standard error says why no receipt
-// was shown. Never waits for a user there.
+// straight to the "PDF" printer and one line on standard error names the file; when the host
+// turned that printer off, standard error says that no receipt was produced. Never waits for a
+// user there.
 //
 // Exceptions other than std::exception pass on.
 void PrintComReceipt(const ReceiptData& data);
