@@ -20,6 +20,7 @@
 #include "common/message_dialog.h"
 #include "common/messages.h"
 #include "common/ui/qev_button.h"
+#include "common/ui/spoken.h"
 
 namespace vorncom::transfer {
 namespace {
@@ -289,14 +290,8 @@ void TfVornComClient::BuildLayout() {
   for (const Spoken& spoken : kSpoken) {
     auto* widget = findChild<QWidget*>(QLatin1String(spoken.object));
     if (widget == nullptr) continue;
-    // A rounded button's inner button and caption are what a screen reader meets: they speak
-    // for it.
-    QList<QWidget*> parts{widget};
-    if (qobject_cast<ui::TqevButton*>(widget) != nullptr) parts += widget->findChildren<QWidget*>();
-    for (QWidget* part : parts) {
-      if (spoken.name != nullptr) part->setAccessibleName(QString::fromUtf8(spoken.name));
-      part->setAccessibleDescription(QString::fromUtf8(spoken.description));
-    }
+    ui::SetSpoken(widget, spoken.name ? QString::fromUtf8(spoken.name) : QString(),
+                  QString::fromUtf8(spoken.description));
   }
   SetRequester({}, {}, {});
   pbaEvolucao_->setAccessibleName(StepName(0));
