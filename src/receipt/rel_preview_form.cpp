@@ -36,6 +36,8 @@ QToolButton* MakeButton(QWidget* parent, const char* name, const QString& captio
   button->setAutoRaise(true);  // flat
   button->setText(caption);
   button->setToolTip(hint);
+  button->setAccessibleName(hint);
+  button->setAccessibleDescription(hint);
   button->setIcon(MakeGlyph(glyph));
   button->setIconSize(QSize(20, 20));
   button->setFocusPolicy(Qt::NoFocus);
@@ -172,6 +174,24 @@ TfqevRelPreviewForm::TfqevRelPreviewForm(report::ReportJob& job, QWidget* parent
   };
   on_print_error = [this](const QString& text) { status_panel0_->setText(text); };
   FormCreate();
+  const struct {
+    QWidget* widget;
+    const char* name;
+    const char* description;
+  } spoken[] = {
+      {this, "Visualização do relatório", "Páginas do relatório antes de imprimir ou salvar."},
+      {Panel2, "Barra de ferramentas", "Impressão, zoom e navegação entre páginas."},
+      {ZoomEdit, "Zoom", "Percentual de ampliação da página."},
+      {PageEdit, "Página", "Número da página mostrada; Enter vai até ela."},
+      {ScrollBox1, "Página do relatório", "Área com a página mostrada, com rolagem."},
+      {page_image_, "Imagem da página", "A página do relatório como será impressa."},
+      {sbaStatus, "Barra de situação", "Página mostrada e andamento da preparação."},
+  };
+  for (const auto& s : spoken) {
+    s.widget->setAccessibleName(QString::fromUtf8(s.name));
+    s.widget->setAccessibleDescription(QString::fromUtf8(s.description));
+  }
+  status_panel0_->setAccessibleDescription(QStringLiteral("Página mostrada e total de páginas."));
 }
 
 TfqevRelPreviewForm::~TfqevRelPreviewForm() = default;

@@ -80,6 +80,35 @@ TfqevRelSetupForm::TfqevRelSetupForm(report::ReportJob& job, report::FilePrinter
   SetupBB = Place(new QPushButton(Q(msg::kPrintPrinterButton), this), "SetupBB", 8, 154, 85, 24);
   OKBB = Place(new QPushButton(QStringLiteral("&Ok"), this), "OKBB", 176, 154, 78, 24);
   CancelBB = Place(new QPushButton(Q(msg::kPrintCancel), this), "CancelBB", 261, 154, 78, 24);
+  const struct {
+    QWidget* widget;
+    const char* name;  // nullptr: the control's own caption
+    const char* description;
+  } spoken[] = {
+      {this, "Configurar impressão", "Impressora, cópias e páginas do recibo."},
+      {PrinterLabel, nullptr, "Impressora que receberá o recibo."},
+      {CopiesED, "Cópias", "Número de cópias a imprimir."},
+      {UpDown1, "Ajuste de cópias", "Aumenta ou diminui o número de cópias."},
+      {up, "Mais uma cópia", "Aumenta o número de cópias."},
+      {down, "Menos uma cópia", "Diminui o número de cópias."},
+      {GroupBox2, nullptr, "Opções de impressão."},
+      {CollateCK, "Agrupar cópias", "Imprime cada cópia inteira antes da seguinte."},
+      {DuplexCK, "Frente e verso", "Imprime nos dois lados do papel."},
+      {RangeGB, nullptr, "Quais páginas imprimir."},
+      {AllRB, nullptr, "Imprime todas as páginas."},
+      {SelectionRB, nullptr, "Imprime as páginas da seleção."},
+      {PagesRB, nullptr, "Imprime as páginas de um intervalo."},
+      {SelectionED, "Seleção de páginas", "Páginas a imprimir, como 1,3-5."},
+      {FromED, "Da página", "Primeira página do intervalo."},
+      {ToED, "Até a página", "Última página do intervalo."},
+      {SetupBB, nullptr, "Escolhe e configura a impressora."},
+      {OKBB, nullptr, "Imprime com estas opções."},
+      {CancelBB, nullptr, "Fecha sem imprimir."},
+  };
+  for (const auto& s : spoken) {
+    if (s.name != nullptr) s.widget->setAccessibleName(QString::fromUtf8(s.name));
+    s.widget->setAccessibleDescription(QString::fromUtf8(s.description));
+  }
   OKBB->setDefault(true);
   SetupBB->setAutoDefault(false);
   CancelBB->setAutoDefault(false);

@@ -1,5 +1,6 @@
 #include "transfer/client_window.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
@@ -19,6 +20,7 @@
 #include "common/message_dialog.h"
 #include "common/messages.h"
 #include "common/ui/qev_button.h"
+#include "common/ui/spoken.h"
 
 namespace vorncom::transfer {
 namespace {
@@ -88,6 +90,52 @@ ui::TqevButton* AddButton(QWidget* parent, const char* name, const QString& capt
   button->SetText(caption);
   button->setGeometry(x, 3, 58, 52);
   return button;
+}
+
+// What a screen reader says of each control: its name and what it is for.
+struct Spoken {
+  const char* object;
+  const char* name;  // nullptr: the control's own text, or the live text set while it runs
+  const char* description;
+};
+constexpr Spoken kSpoken[] = {
+    {"imgLogo", "Logotipo da instituição", "Marca da instituição que recebe os formulários."},
+    {"lblSistema", nullptr, "Nome do sistema."},
+    {"lblModulo", nullptr, "Módulo do sistema em uso."},
+    {"lblVersao", nullptr, "Versão do módulo."},
+    {"pnlSuperior", "Cabeçalho", "Instituição, sistema e versão."},
+    {"grbSolicitante", "Solicitante", "Dados de quem envia ou recebe o formulário."},
+    {"lblNome", "Nome", "Rótulo do nome do solicitante."},
+    {"lblIdentificacao", "Identificação", "Rótulo da identificação do solicitante."},
+    {"lblFormulario", "Formulário", "Rótulo do formulário transferido."},
+    {"sttNomeSolicitante", nullptr, "Nome do solicitante."},
+    {"sttIDSolicitante", nullptr, "Identificação do solicitante."},
+    {"sttDocumento", nullptr, "Nome do formulário transferido."},
+    {"grbTransferencia", "Transferência", "Andamento da transferência do arquivo."},
+    {"lblEvolucao", "Evolução", "Rótulo dos bytes transferidos."},
+    {"lblBytesEnviados", nullptr, "Bytes transferidos do total do arquivo."},
+    {"lblVelocidade", nullptr, "Taxa de transferência."},
+    {"lblTempo", "Tempo restante", "Rótulo do tempo estimado até o fim."},
+    {"lblTempoRestante", nullptr, "Tempo estimado até o fim, em horas, minutos e segundos."},
+    {"lblPercentual", nullptr, "Percentual transferido."},
+    {"pbaEvolucao", nullptr, "Percentual do arquivo já transferido, anunciado a cada 10 %."},
+    {"pnlInferior", "Botões", "Ações da janela."},
+    {"btnCancelar", "Cancelar", "Interrompe a transferência em andamento."},
+    {"btnRecibo", "Recibo", "Mostra o recibo do envio para imprimir ou salvar em PDF."},
+    {"btnFechar", "Fechar", "Fecha a janela; durante a transferência pede confirmação."},
+    {"btnAjuda", "Ajuda", "Abre a ajuda do programa."},
+    {"sbaTransferencia", "Barra de situação", "Situação e etapas da transferência."},
+    {"sbaTransferenciaPanel0", nullptr, "Situação da transferência."},
+    {"FStepBar", "Etapas de conclusão", "Etapas de validação e registro após a transferência."},
+};
+
+QString StepName(int percent) {
+  return QStringLiteral("Evolução da transferência, %1 %").arg(percent);
+}
+
+// "Nome: José da Silva": a screen reader reads the caption with the value.
+QString LabelledValue(const char* caption, const QString& value) {
+  return QStringLiteral("%1: %2").arg(QString::fromUtf8(caption), value).trimmed();
 }
 
 }  // namespace
@@ -239,6 +287,17 @@ void TfVornComClient::BuildLayout() {
   FStepBar_->setFixedSize(50, 16);
   sbaTransferencia_->addWidget(FStepBar_);
 
+  for (const Spoken& spoken : kSpoken) {
+    auto* widget = findChild<QWidget*>(QLatin1String(spoken.object));
+    if (widget == nullptr) continue;
+    ui::SetSpoken(widget, spoken.name ? QString::fromUtf8(spoken.name) : QString(),
+                  QString::fromUtf8(spoken.description));
+  }
+  SetRequester({}, {}, {});
+  pbaEvolucao_->setAccessibleName(StepName(0));
+  setAccessibleName(windowTitle());
+  setAccessibleDescription(QStringLiteral("Envio ou recepção de um formulário pela rede."));
+
   timVelocidade_ = new QTimer(this);
   timVelocidade_->setObjectName(QStringLiteral("timVelocidade"));
   timVelocidade_->setInterval(1000);
@@ -340,13 +399,20 @@ void TfVornComClient::timVelocidadeTimer() { session_.TimerTick(); }
 // ---------------------------------------------------------------------------------------------
 // TransferView
 
-void TfVornComClient::SetStatus(const std::string& text) { statusPanel0_->setText(Q(text)); }
+void TfVornComClient::SetStatus(const std::string& text) {
+  statusPanel0_->setText(Q(text));
+  // The name change is what a screen reader announces, also for "Arquivo enviado com sucesso.".
+  statusPanel0_->setAccessibleName(Q(text));
+}
 
 void TfVornComClient::SetRequester(const std::string& name, const std::string& id,
                                    const std::string& document) {
   sttNomeSolicitante_->setText(Q(name));
   sttIDSolicitante_->setText(Q(id));
   sttDocumento_->setText(Q(document));
+  sttNomeSolicitante_->setAccessibleName(LabelledValue("Nome", Q(name)));
+  sttIDSolicitante_->setAccessibleName(LabelledValue("Identificação", Q(id)));
+  sttDocumento_->setAccessibleName(LabelledValue("Formulário", Q(document)));
 }
 
 void TfVornComClient::SetProgress(int32_t done, int32_t total, int percent) {
@@ -355,6 +421,14 @@ void TfVornComClient::SetProgress(int32_t done, int32_t total, int percent) {
   lblVelocidade_->move(lblBytesEnviados_->geometry().right() + 1 + 5, lblVelocidade_->y());
   pbaEvolucao_->setValue(percent);
   lblPercentual_->setText(QStringLiteral("%1 %").arg(pbaEvolucao_->value()));
+  // A screen reader hears each tenth, not each packet.
+  const int step = pbaEvolucao_->value() / 10;
+  if (step != announced_step_) {
+    announced_step_ = step;
+    pbaEvolucao_->setAccessibleName(StepName(step * 10));
+    QAccessibleValueChangeEvent event(pbaEvolucao_, pbaEvolucao_->value());
+    QAccessible::updateAccessibility(&event);
+  }
   if (ObserverSlot()) ObserverSlot()(*this, false);
 }
 

@@ -111,6 +111,7 @@ class TfVornComClient : public QDialog, public TransferView, public receipt::Rec
   bool close_requested_ = false;
   bool closing_confirmed_ = false;
   bool end_with_flow_ = false;
+  int announced_step_ = 0;  // the tenth of pbaEvolucao a screen reader last heard
   // Last member: unregisters first, while the window is still whole.
   receipt::ReceiptWindowRegistration receipt_registration_{*this};
 };

@@ -1,5 +1,6 @@
 #include "transfer/progress_text.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 
@@ -36,11 +37,21 @@ std::string FormatRemainingTime(int64_t seconds) {
   return text;
 }
 
-std::string FormatRate(int32_t delta) {
-  double rate = delta / 128.0;  // bytes × 8 / 1024: kilobits in the last second
+namespace {
+
+std::string RateText(double bytes_per_second) {
+  double rate = bytes_per_second / 128.0;  // bytes × 8 / 1024: kilobits per second
   if (rate <= 99.99) return "(" + FixedTwoDecimals(rate) + " Kbits/segundo)";
   rate /= 1024.0;
   return "(" + FixedTwoDecimals(rate) + " Mbits/segundo)";
+}
+
+}  // namespace
+
+std::string FormatRate(int32_t delta) { return RateText(delta); }
+
+std::string FormatAverageRate(int64_t bytes, double seconds) {
+  return RateText(static_cast<double>(bytes) / std::max(seconds, 0.001));
 }
 
 }  // namespace vorncom::transfer

@@ -22,4 +22,8 @@ std::string FormatRemainingTime(int64_t seconds);
 // "(0,10 Mbits/segundo)" above; two decimals, a comma as decimal separator.
 std::string FormatRate(int32_t delta);
 
+// The same text for `bytes` moved in `seconds`: a whole transfer's average. A transfer too quick
+// for the clock counts as one millisecond.
+std::string FormatAverageRate(int64_t bytes, double seconds);
+
 }  // namespace vorncom::transfer

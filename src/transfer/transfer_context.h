@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -52,6 +53,8 @@ struct TransferContext {
   std::function<ResultCode(const std::string& package_path, Variant& protocol_data)> file_sent;
   // Shows the receipt of `protocol_data` (the Receipt button, and a send that keeps its window).
   std::function<void(const Variant& protocol_data)> show_receipt;
+  // The clock a finished transfer's average rate is measured with; empty means the steady clock.
+  std::function<std::chrono::steady_clock::time_point()> clock;
 };
 
 }  // namespace vorncom::transfer

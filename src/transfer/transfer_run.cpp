@@ -69,8 +69,10 @@ ResultCode TransferRun::ConnectAndMove(Flow flow, const std::function<ResultCode
     return ResultCode::kConfigurationNotUpdated;
   }
   view.EnableCancel(true);
+  moving_since = Now();
   const ResultCode code = move();
   view.EnableCancel(false);
+  if (code == ResultCode::kSuccess && bytes_done == bytes_total) EndProgress();
   return code;
 }
 
@@ -84,6 +86,7 @@ void TransferRun::StartProgress(int32_t total) {
   bytes_done = 0;
   bytes_at_last_tick = 0;
   bytes_total = total;
+  progress_ended = false;
   view.SetProgress(0, bytes_total, 0);
 }
 
@@ -91,6 +94,18 @@ void TransferRun::ShowProgress(int32_t done) {
   view.SetProgress(done, bytes_total, ProgressPercent(done, bytes_total));
   bytes_done = done;
   view.ProcessMessages();
+}
+
+void TransferRun::EndProgress() {
+  view.SetTimerEnabled(false);
+  progress_ended = true;
+  const std::chrono::duration<double> elapsed = Now() - moving_since;
+  view.SetRemainingTime(FormatRemainingTime(0));
+  view.SetRate(FormatAverageRate(bytes_done, elapsed.count()));
+}
+
+std::chrono::steady_clock::time_point TransferRun::Now() const {
+  return context.clock ? context.clock() : std::chrono::steady_clock::now();
 }
 
 bool TransferRun::EraseRequested() const {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -36,6 +37,10 @@ class TransferRun {
   int32_t bytes_done = 0, bytes_total = 0, bytes_at_last_tick = 0;
   bool transferring = false;
   bool cancel_requested = false;
+  // When the data began to move, and whether the display already shows the transfer's end (the
+  // timer then leaves it alone).
+  std::chrono::steady_clock::time_point moving_since;
+  bool progress_ended = false;
 
   // Status panel 0, then lets the window's events in.
   void Status(const std::string& text);
@@ -63,6 +68,10 @@ class TransferRun {
 
   void StartProgress(int32_t total);
   void ShowProgress(int32_t done);
+  // A complete transfer: no time left, and the rate of the whole transfer instead of its last
+  // second. Stops the timer so no later tick overwrites it.
+  void EndProgress();
+  std::chrono::steady_clock::time_point Now() const;
   // Element 14 of the client information: erase the server's copy once received.
   bool EraseRequested() const;
   // Where a received file goes: the host folder.

@@ -85,6 +85,7 @@ void TransferSession::ReceiptClick() {
 }
 
 void TransferSession::TimerTick() {
+  if (run_.progress_ended) return;
   TransferView& view = run_.view;
   const int32_t delta = run_.bytes_done - run_.bytes_at_last_tick;
   if (delta == 0) {

@@ -66,6 +66,26 @@ TEST_F(SendTest, WithoutCloseAfterSendTheReceiptIsShown) {
   EXPECT_FALSE(view.closed);
 }
 
+// The end of a transfer shows no time left and the average over the whole transfer, measured
+// from the first packet: here exactly 6 400 bytes a second.
+TEST_F(SendTest, CompletedTransferShowsNoTimeLeftAndTheAverageRate) {
+  TestServer server("packet_size = 1024\n");
+  UseFixedServer(server.port());
+  const std::string package = SendablePackage("media.zlk", 6000);
+  const auto size = static_cast<int64_t>(std::filesystem::file_size(package));
+  int calls = 0;
+  const auto start = std::chrono::steady_clock::now();
+  context.clock = [&] {
+    return start + std::chrono::nanoseconds(calls++ == 0 ? 0 : size * 156250);
+  };
+  RecordingView view;
+  ASSERT_EQ(Send(package, view), 0);
+  EXPECT_EQ(calls, 2);
+  EXPECT_EQ(view.remaining_time, "00:00:00");
+  EXPECT_EQ(view.rate, "(50,00 Kbits/segundo)");
+  EXPECT_EQ(view.last_percent, 100);
+}
+
 TEST_F(SendTest, AlreadySentPackageNeverConnects) {
   TestServer server;
   UseFixedServer(server.port());

@@ -34,7 +34,10 @@ class RecordingView : public HiddenView {
     if (done > 0 && on_packet) on_packet();
   }
   void EnableReceipt(bool enabled) override { receipt_enabled = enabled; }
+  void SetRemainingTime(const std::string& text) override { remaining_time = text; }
+  void SetRate(const std::string& text) override { rate = text; }
   std::vector<std::string> statuses;
+  std::string remaining_time, rate;
   std::vector<int32_t> progress;
   int last_percent = 0;
   bool receipt_enabled = false;

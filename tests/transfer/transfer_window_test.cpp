@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QProgressBar>
 #include <QTimer>
@@ -8,6 +9,7 @@
 
 #include "common/ui/qev_button.h"
 #include "common/ui/qt_host.h"
+#include "support/accessibility_probe.h"
 #include "transfer/client_window.h"
 #include "transfer/transfer_runner.h"
 #include "transfer_test_support.h"
@@ -124,32 +126,107 @@ uint8_t RunShown(const std::string& package, std::function<void(TfVornComClient&
   return window.FResultCode();
 }
 
+// The close box and Esc ask the same question during a transfer.
 TEST_F(TransferWindowTest, CloseDuringTheTransferAsksAndLetsTheFlowEnd) {
-  TestServer server("packet_size = 1024\n");
-  UseFixedServer(server.port());
-  int packets = 0;
+  const struct {
+    const char* way;
+    std::function<void(TfVornComClient&)> close;
+  } ways[] = {{"close box", [](TfVornComClient& w) { w.close(); }},
+              {"Esc", [](TfVornComClient& w) {
+                 QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+                 QApplication::sendEvent(&w, &esc);
+               }}};
+  for (const auto& way : ways) {
+    SCOPED_TRACE(way.way);
+    messages_->shown.clear();
+    receipts = 0;
+    TestServer server("packet_size = 1024\n");
+    UseFixedServer(server.port());
+    int packets = 0;
+    TfVornComClient window(context);
+    const uint8_t code = RunShown(
+        SendablePackage(std::string("fechar-") + way.way + ".zlk", 6000),
+        [&](TfVornComClient& w) {
+          ++packets;
+          if (packets == 1) {
+            messages_->answers.push_back({results::kNo, false});
+            way.close(w);
+          } else if (packets == 2) {
+            messages_->answers.push_back({results::kYes, false});
+            way.close(w);
+          }
+        },
+        window);
+    // Yes does not stop the transfer: the send completes and the window closes afterwards.
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(server.StoredFiles().size(), 1u);
+    ASSERT_EQ(messages_->shown.size(), 2u);
+    EXPECT_EQ(messages_->shown[0].text, "Você deseja encerrar a transmissão?");
+    EXPECT_EQ(messages_->shown[1].text, "Você deseja encerrar a transmissão?");
+    EXPECT_FALSE(window.isVisible());
+    EXPECT_EQ(receipts, 1);  // the flow's own end, the receipt, still ran
+  }
+}
+
+// What a screen reader reads and hears: every control named and described, the requester read
+// with its caption, the bar announced at each tenth and the status as it changes.
+TEST_F(TransferWindowTest, ScreenReaderReadsAndHearsTheWindow) {
+  testing::AccessibilityProbe probe;
   TfVornComClient window(context);
-  const uint8_t code = RunShown(
-      SendablePackage("fechar.zlk", 6000),
-      [&](TfVornComClient& w) {
-        ++packets;
-        if (packets == 1) {
-          messages_->answers.push_back({results::kNo, false});
-          w.close();
-        } else if (packets == 2) {
-          messages_->answers.push_back({results::kYes, false});
-          w.close();
-        }
-      },
-      window);
-  // Yes does not stop the transfer: the send completes and the window closes afterwards.
-  EXPECT_EQ(code, 0);
-  EXPECT_EQ(server.StoredFiles().size(), 1u);
-  ASSERT_EQ(messages_->shown.size(), 2u);
-  EXPECT_EQ(messages_->shown[0].text, "Você deseja encerrar a transmissão?");
-  EXPECT_EQ(messages_->shown[1].text, "Você deseja encerrar a transmissão?");
-  EXPECT_FALSE(window.isVisible());
-  EXPECT_EQ(receipts, 1);  // the flow's own end, the receipt, still ran
+  window.SetRequester("José da Silva", "123.456.789-00", "Declaração - 1.0");
+  const struct {
+    const char* object;
+    const char* name;  // nullptr: any non-empty name
+  } controls[] = {
+      {"sttNomeSolicitante", "Nome: José da Silva"},
+      {"sttIDSolicitante", "Identificação: 123.456.789-00"},
+      {"sttDocumento", "Formulário: Declaração - 1.0"},
+      {"pbaEvolucao", "Evolução da transferência, 0 %"},
+      {"btnCancelar", "Cancelar"},
+      {"btnRecibo", "Recibo"},
+      {"btnFechar", "Fechar"},
+      {"btnAjuda", "Ajuda"},
+      {"imgLogo", nullptr},
+      {"lblBytesEnviados", nullptr},
+      {"lblVelocidade", nullptr},
+      {"lblTempoRestante", nullptr},
+      {"lblPercentual", nullptr},
+      {"FStepBar", nullptr},
+      {"grbSolicitante", nullptr},
+      {"grbTransferencia", nullptr},
+  };
+  for (const auto& c : controls) {
+    auto* widget = window.findChild<QWidget*>(QLatin1String(c.object));
+    ASSERT_NE(widget, nullptr) << c.object;
+    const std::string name = testing::AccessibilityProbe::NameOf(widget);
+    if (c.name != nullptr) {
+      EXPECT_EQ(name, c.name) << c.object;
+    } else {
+      EXPECT_FALSE(name.empty()) << c.object;
+    }
+    EXPECT_FALSE(testing::AccessibilityProbe::DescriptionOf(widget).empty()) << c.object;
+  }
+  // Every control of the window, also those the table does not name.
+  for (QWidget* widget : window.findChildren<QWidget*>()) {
+    if (widget->objectName().isEmpty() || !widget->isVisibleTo(&window)) continue;
+    EXPECT_FALSE(testing::AccessibilityProbe::DescriptionOf(widget).empty())
+        << widget->objectName().toStdString();
+  }
+
+  window.show();
+  probe.heard.clear();
+  for (int done = 1; done <= 100; ++done) window.SetProgress(done * 41, 4100, done);
+  const std::vector<std::string> tenths = probe.Names(QAccessible::NameChanged, "pbaEvolucao");
+  ASSERT_EQ(tenths.size(), 10u);
+  EXPECT_EQ(tenths.front(), "Evolução da transferência, 10 %");
+  EXPECT_EQ(tenths.back(), "Evolução da transferência, 100 %");
+  EXPECT_GE(probe.Names(QAccessible::ValueChanged, "pbaEvolucao").size(), 10u);
+  window.SetStatus("Arquivo enviado com sucesso.");
+  const std::vector<std::string> said =
+      probe.Names(QAccessible::NameChanged, "sbaTransferenciaPanel0");
+  ASSERT_FALSE(said.empty());
+  EXPECT_EQ(said.back(), "Arquivo enviado com sucesso.");
+  window.hide();
 }
 
 TEST_F(TransferWindowTest, CancelButtonStopsThePacketLoop) {

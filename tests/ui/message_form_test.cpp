@@ -15,6 +15,7 @@
 #include "common/ui/message_form.h"
 #include "common/ui/qev_button.h"
 #include "modal_watchdog.h"
+#include "support/accessibility_probe.h"
 
 namespace vorncom::ui {
 namespace {
@@ -372,3 +373,38 @@ TEST(MessageForm, PlacedAtGivenEdges) {
 }  // namespace vorncom::ui
 
 #include "message_form_test.moc"
+
+namespace vorncom::ui {
+namespace {
+
+// Every part of the dialog a screen reader meets is named and described; the dialog opens with
+// its message as its description.
+TEST(MessageFormAccessibility, EveryPartIsNamedAndDescribed) {
+  using Probe = vorncom::testing::AccessibilityProbe;
+  Probe probe;
+  auto form =
+      CriarMensagem("Deseja continuar?", MessageKind::kConfirmation,
+                    buttons::kYes | buttons::kNo | buttons::kHelp, "Causa técnica", true, false);
+  EXPECT_EQ(Probe::DescriptionOf(form.get()), "Deseja continuar?");
+  const struct {
+    const char* object;
+    const char* name;
+  } named[] = {{"btn_Yes", "Sim"},
+               {"btn_No", "Não"},
+               {"btn_Detalhes", "Detalhes"},
+               {"memoDetalhes", "Detalhes"},
+               {"Message", "Deseja continuar?"}};
+  for (const auto& n : named) {
+    auto* w = form->findChild<QWidget*>(QLatin1String(n.object));
+    ASSERT_NE(w, nullptr) << n.object;
+    EXPECT_EQ(Probe::NameOf(w), n.name) << n.object;
+  }
+  for (QWidget* w : form->findChildren<QWidget*>()) {
+    if (w->objectName().isEmpty() || w->objectName().startsWith(QLatin1String("qt_"))) continue;
+    EXPECT_FALSE(Probe::NameOf(w).empty()) << w->objectName().toStdString();
+    EXPECT_FALSE(Probe::DescriptionOf(w).empty()) << w->objectName().toStdString();
+  }
+}
+
+}  // namespace
+}  // namespace vorncom::ui

@@ -22,6 +22,7 @@
 
 #include "common/messages.h"
 #include "common/ui/qev_button.h"
+#include "common/ui/spoken.h"
 
 namespace vorncom::ui {
 namespace {
@@ -234,6 +235,47 @@ void TFormMensagem::HelpClicked() {
   }
 }
 
+namespace {
+
+// What a screen reader says of each part of the dialog; the message itself is the dialog's
+// description, so it is read when the dialog opens.
+void SpeakFor(TFormMensagem& f, const QString& text) {
+  f.setAccessibleName(f.windowTitle());
+  f.setAccessibleDescription(text);
+  const struct {
+    const char* object;
+    QString name;
+    const char* description;
+  } parts[] = {
+      {"Image", QStringLiteral("Ícone: %1").arg(f.windowTitle()), "Tipo da mensagem."},
+      {"Message", QString(), "Texto da mensagem."},
+      {"MessageScroll", QStringLiteral("Mensagem"), "Texto da mensagem, com rolagem."},
+      {"memoDetalhes", QStringLiteral("Detalhes"), "Detalhes técnicos da mensagem."},
+      {"chkNaoMostrardeNovo", QString(), "Marque para não ver esta mensagem de novo."},
+      {"PainelBotoes", QStringLiteral("Botões"), "Respostas possíveis à mensagem."},
+  };
+  for (const auto& part : parts) {
+    if (auto* w = f.findChild<QWidget*>(QLatin1String(part.object))) {
+      SetSpoken(w, part.name, QString::fromUtf8(part.description));
+    }
+  }
+  if (auto* box = f.findChild<QCheckBox*>(QStringLiteral("chkNaoMostrardeNovo"))) {
+    box->setAccessibleName(SpokenCaption(box->text()));
+  }
+  for (auto* button : f.findChildren<TqevButton*>()) {
+    const int row = button->property("tag").toInt();
+    const QString caption =
+        SpokenCaption(QString::fromUtf8(kRows[static_cast<size_t>(row)].caption));
+    const QString description =
+        row == kHelpRow      ? QStringLiteral("Abre a ajuda desta mensagem.")
+        : row >= kButtonRows ? QStringLiteral("Mostra ou oculta os detalhes da mensagem.")
+                             : QStringLiteral("Responde %1 e fecha a mensagem.").arg(caption);
+    SetSpoken(button, caption, description);
+  }
+}
+
+}  // namespace
+
 std::unique_ptr<TFormMensagem> CriarMensagem(const std::string& text, MessageKind kind,
                                              ButtonSet set, const std::string& details,
                                              bool dont_show_again, bool details_open) {
@@ -419,6 +461,7 @@ std::unique_ptr<TFormMensagem> CriarMensagem(const std::string& text, MessageKin
   for (size_t i = 1; i < in_order.size(); ++i) QWidget::setTabOrder(in_order[i - 1], in_order[i]);
   if (!in_order.empty()) in_order.front()->setFocus(Qt::OtherFocusReason);
 
+  SpeakFor(f, shown);
   if (details_open && has_details) f.ToggleDetails();
   return form;
 }
