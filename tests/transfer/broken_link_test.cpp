@@ -20,11 +20,6 @@ using testing::TestServer;
 using Kind = LinkFault::Kind;
 using rpc::Method;
 
-std::string Slurp(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 class BrokenLinkTest : public TransferFixture {};
 
 TEST_F(BrokenLinkTest, ASendEndsWithItsCodeAndLeavesThePackage) {

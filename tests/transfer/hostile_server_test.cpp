@@ -20,11 +20,6 @@ namespace fs = std::filesystem;
 using testing::FakeServer;
 using testing::WillingServer;
 
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 // The fake servers lie at the protocol level, over plain TCP: the library is told so.
 class HostileServerTest : public TransferFixture {
  protected:

@@ -14,11 +14,6 @@ namespace {
 namespace fs = std::filesystem;
 using testing::TestServer;
 
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 class SendTest : public TransferFixture {};
 
 TEST_F(SendTest, FullSendStampsThePackageAndRefreshesTheServerList) {

@@ -4,6 +4,7 @@
 #include <stdlib.h>
 
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <random>
 #include <string>
@@ -20,6 +21,12 @@
 #include "transfer/transfer_view.h"
 
 namespace vorncom::transfer {
+
+// The whole content of a file, empty when it cannot be read.
+inline std::string Slurp(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
 
 // A hidden view that keeps what the flows showed and lets a test act between packets.
 class RecordingView : public HiddenView {
