@@ -238,6 +238,8 @@ inline constexpr std::string_view kReplyNotInteger =
     "O servidor respondeu a %s com um valor que não é inteiro.";
 inline constexpr std::string_view kUnknownMethod = "Método desconhecido: %s.";
 inline constexpr std::string_view kWrongArgumentCount = "Número de argumentos incorreto para %s.";
+inline constexpr std::string_view kArgumentNotText = "Argumento inválido: esperava-se um texto.";
+inline constexpr std::string_view kArgumentNotNumber = "Argumento inválido: esperava-se um número.";
 inline constexpr std::string_view kNoServerAvailable =
     "Nenhum servidor de recepção disponível para a conexão.";
 

@@ -20,6 +20,10 @@ const std::vector<MethodInfo>& Methods() {
       {Method::kGetDataPacket, "GetDataPacket", 1, 0b1},
       {Method::kEraseFile, "EraseFile", 1, 0b1},
       {Method::kCheckFormStatus, "CheckFormStatus", 0, 0b0},
+      {Method::kStartUpload, "StartUpload", 3, 0b0, 2},
+      {Method::kResumeUpload, "ResumeUpload", 1, 0b0, 2},
+      {Method::kFindRegistration, "FindRegistration", 4, 0b0, 2},
+      {Method::kResumeDownload, "ResumeDownload", 1, 0b0, 2},
   };
   return table;
 }
@@ -35,9 +39,26 @@ std::optional<MethodInfo> FindMethod(std::string_view name) {
 
 const MethodInfo& InfoOf(Method method) { return Methods()[static_cast<size_t>(method)]; }
 
-wire::Reply Dispatch(ReceptionServer& server, wire::Request& request) {
+namespace {
+
+// The version 2 calls take plain values; one of the wrong kind fails the call, not the session.
+std::string TextArgument(const Variant& v) {
+  if (v.type() != Variant::Type::kString) throw EServerError(std::string(msg::kArgumentNotText));
+  return v.ToString();
+}
+
+double NumberArgument(const Variant& v) {
+  if (v.type() != Variant::Type::kDouble && v.type() != Variant::Type::kInteger)
+    throw EServerError(std::string(msg::kArgumentNotNumber));
+  return v.ToDouble();
+}
+
+}  // namespace
+
+wire::Reply Dispatch(ReceptionServer& server, wire::Request& request, int version) {
   const std::optional<MethodInfo> info = FindMethod(request.method);
-  if (!info) throw EServerError(msg::Format(msg::kUnknownMethod, {request.method}));
+  if (!info || info->version > version)
+    throw EServerError(msg::Format(msg::kUnknownMethod, {request.method}));
   std::vector<Variant>& a = request.args;
   if (a.size() != info->arg_count)
     throw EServerError(msg::Format(msg::kWrongArgumentCount, {info->name}));
@@ -88,6 +109,21 @@ wire::Reply Dispatch(ReceptionServer& server, wire::Request& request) {
       break;
     case Method::kCheckFormStatus:
       result = server.CheckFormStatus();
+      break;
+    case Method::kStartUpload:
+      result = server.StartUpload(TextArgument(a[0]), NumberArgument(a[1]), TextArgument(a[2]));
+      break;
+    case Method::kResumeUpload:
+      result = server.ResumeUpload(TextArgument(a[0]));
+      break;
+    case Method::kFindRegistration: {
+      std::optional<Variant> found = server.FindRegistration(
+          TextArgument(a[0]), TextArgument(a[1]), NumberArgument(a[2]), TextArgument(a[3]));
+      if (found) result = std::move(*found);
+      break;
+    }
+    case Method::kResumeDownload:
+      server.ResumeDownload(NumberArgument(a[0]));
       break;
   }
 

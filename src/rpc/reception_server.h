@@ -1,6 +1,10 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <deque>
+#include <exception>
+#include <optional>
 #include <string>
 
 #include "common/variant.h"
@@ -46,6 +50,52 @@ class ReceptionServer {
   virtual void EraseFile(Variant& file_name) = 0;
   // The status of the form named in the control packet, 0..255.
   virtual int32_t CheckFormStatus() = 0;
+
+  // --- Protocol version 2 (docs/wire-protocol.md, section 9) ---
+  // A server of version 1 takes none of the calls below except the packet pipeline, which it
+  // runs one call at a time (the defaults here); the others then throw EServerError.
+
+  // The version the session speaks: 1, or 2 when the calls below reach the server.
+  virtual int ProtocolVersion() const { return 1; }
+  // The time the hello took to be answered, the link's round trip as the session first saw it;
+  // zero when unknown.
+  virtual std::chrono::nanoseconds RoundTrip() const { return {}; }
+
+  // Starts a resumable upload of `file_name` (without directory), of `size` bytes whose SHA-256
+  // is `sha256` (64 lowercase hex digits). Returns the upload id the server issued.
+  virtual std::string StartUpload(const std::string& file_name, double size,
+                                  const std::string& sha256);
+  // Takes up the upload `upload_id` again; returns how many of its bytes the server holds, from
+  // which the upload continues.
+  virtual double ResumeUpload(const std::string& upload_id);
+  // The protocol data (bounds 1..14) of the registration of upload `upload_id` (may be empty),
+  // or of a package of this SHA-256, size and name; nothing when the server registered neither.
+  virtual std::optional<Variant> FindRegistration(const std::string& upload_id,
+                                                  const std::string& sha256, double size,
+                                                  const std::string& file_name);
+  // After GetFile: the next GetDataPacket starts at byte `offset`.
+  virtual void ResumeDownload(double offset);
+
+  // The packet pipeline. Post sends a packet call without waiting for its reply (its buffer may
+  // be reused once Post returns); Collect waits for the reply of the oldest call posted and
+  // throws what the call threw. Calls posted and not collected: Posted(). With version 1 Post
+  // runs the call at once and Collect hands over its outcome.
+  virtual void PostDataPacket(const Variant& packet, int32_t byte_count);
+  virtual void CollectDataPacket();
+  // GetDataPacket with a fresh packet buffer of `packet_size` bytes; Collect returns the valid
+  // byte count and leaves the packet in `packet`.
+  virtual void PostGetDataPacket(int32_t packet_size);
+  virtual int32_t CollectGetDataPacket(Variant& packet);
+  virtual size_t Posted() const { return posted_.size(); }
+
+ private:
+  // Outcomes of packet calls run at Post time, for servers without a pipeline.
+  struct PostedCall {
+    std::exception_ptr failure;
+    Variant packet;
+    int32_t count = 0;
+  };
+  std::deque<PostedCall> posted_;
 };
 
 // The control packet: an array with bounds 1..6 holding form type, form version, file name

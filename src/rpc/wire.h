@@ -16,6 +16,8 @@
 namespace vorncom::rpc::wire {
 
 constexpr uint32_t kProtocolVersion = 1;
+// The highest version this side speaks; a hello offers it and the answer names the one used.
+constexpr uint32_t kHighestProtocolVersion = 2;
 constexpr size_t kHeaderSize = 4;  // big-endian body length
 constexpr size_t kDefaultMaxFrame = 16u << 20;
 // Room for everything of a packet call but the packet's bytes: a packet size plus this must fit
