@@ -551,5 +551,21 @@ inline constexpr std::string_view kJournalStateProtocolating = "protocolando";
 inline constexpr std::string_view kJournalStateRegistered = "registrado";
 inline constexpr std::string_view kJournalStateStamped = "concluído";
 inline constexpr std::string_view kJournalStateAbandoned = "abandonado";
+// `vorncom journal`: its sections, column headings and verdicts.
+inline constexpr std::string_view kJournalListingOf = "Diário de envios: %s";
+inline constexpr std::string_view kJournalMissing = "Nenhum diário de envios em %s.";
+inline constexpr std::string_view kJournalSends = "Envios";
+inline constexpr std::string_view kJournalNoSends = "(nenhum envio)";
+inline constexpr std::string_view kJournalAttempts = "Tentativas";
+inline constexpr std::string_view kJournalNoAttempts = "(nenhuma tentativa)";
+inline constexpr std::string_view kJournalSendHeadings[] = {
+    "Estado", "Arquivo", "Tamanho", "Servidor", "Upload", "Protocolo", "Atualizado"};
+inline constexpr std::string_view kJournalAttemptHeadings[] = {
+    "Início",       "Operação", "Arquivo",
+    "Servidor",     "TLS",      "Bytes",
+    "Duração (ms)", "Código",   "Mensagem do servidor"};
+inline constexpr std::string_view kJournalChainIntact = "Cadeia de tentativas íntegra.";
+inline constexpr std::string_view kJournalChainBroken =
+    "Cadeia de tentativas alterada a partir da linha %s.";
 
 }  // namespace vorncom::msg
