@@ -8,6 +8,7 @@
 
 #include "common/environment.h"
 #include "common/messages.h"
+#include "common/sha256.h"
 #include "common/sqlite/database.h"
 #include "journal/attempt_chain.h"
 #include "journal/journal_schema.h"
@@ -126,33 +127,33 @@ std::string JournalTime(std::chrono::system_clock::time_point when) {
   return text;
 }
 
+namespace {
+
+// Runs `body`, turning every failure into EJournalError naming the journal's file.
+template <typename F>
+auto Translated(const std::string& path, F&& body) {
+  try {
+    return body();
+  } catch (const sqlite::ESqliteError& e) {
+    throw EJournalError(msg::Format(msg::kJournalFailure, {path, e.what()}));
+  } catch (const EJournalError& e) {
+    throw EJournalError(msg::Format(msg::kJournalFailure, {path, e.what()}));
+  } catch (const EDigestError& e) {
+    throw EJournalError(msg::Format(msg::kJournalFailure, {path, e.what()}));
+  }
+}
+
+}  // namespace
+
 struct SendJournal::Impl {
   std::string path;
   std::mutex mutex;  // one statement or transaction on the connection at a time
   std::unique_ptr<sqlite::Database> db;
 
-  // Runs `body` on the connection under the lock, turning every failure into EJournalError naming
-  // the file.
   template <typename F>
   auto Guarded(F&& body) {
     const std::lock_guard lock(mutex);
-    try {
-      if (!db) {
-        db = std::make_unique<sqlite::Database>(path, sqlite::Access::kReadWriteCreate,
-                                                kBusyTimeout);
-        try {
-          PrepareJournal(*db);
-        } catch (...) {
-          db.reset();
-          throw;
-        }
-      }
-      return body(*db);
-    } catch (const sqlite::ESqliteError& e) {
-      throw EJournalError(msg::Format(msg::kJournalFailure, {path, e.what()}));
-    } catch (const EJournalError& e) {
-      throw EJournalError(msg::Format(msg::kJournalFailure, {path, e.what()}));
-    }
+    return Translated(path, [&] { return body(*db); });
   }
 };
 
@@ -161,7 +162,11 @@ SendJournal::SendJournal(const std::string& path) : impl_(std::make_unique<Impl>
   std::error_code ec;
   const auto folder = std::filesystem::path(path).parent_path();
   if (!folder.empty()) std::filesystem::create_directories(folder, ec);  // else the open says why
-  impl_->Guarded([](sqlite::Database&) {});
+  Translated(path, [&] {
+    impl_->db =
+        std::make_unique<sqlite::Database>(path, sqlite::Access::kReadWriteCreate, kBusyTimeout);
+    PrepareJournal(*impl_->db);
+  });
 }
 
 SendJournal::~SendJournal() = default;
