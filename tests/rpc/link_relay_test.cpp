@@ -54,7 +54,8 @@ bool SendAll(int fd, std::string_view bytes) {
 struct Received {
   std::string bytes;
   // Ended by a reset rather than an orderly close. A reset that arrives behind bytes not read yet
-  // may read as end of stream, so the socket's state says it: closed, not waiting for our close.
+  // may read as end of stream, so the socket's state says it: closed, not waiting for our close
+  // (which holds for sockets that had not shut their own side down).
   bool reset = false;
 };
 
@@ -396,6 +397,33 @@ INSTANTIATE_TEST_SUITE_P(Scopes, LinkRelayScopeTest,
                                            ScopeCase{"FirstOne", 0, 1, {true, false, false}},
                                            ScopeCase{"SecondOnly", 1, 1, {false, true, false}}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A cut on command ends the connections open now, counted with the faults' cuts; later ones go
+// through.
+TEST(LinkRelayTest, CutNowEndsOpenConnectionsOnly) {
+  std::vector<Received> at_server;
+  std::optional<Target> target;
+  target.emplace([&](int fd) { at_server.push_back(ReadToEnd(fd)); }, 2);
+  LinkRelay relay(To(target->port()));
+  int fd = Connect(relay.port());
+  SendAll(fd, "before");
+  while (relay.Stats().forwarded_to_server < 6) std::this_thread::sleep_for(1ms);
+  relay.CutNow();
+  EXPECT_TRUE(ReadToEnd(fd).reset);
+  ::close(fd);
+  fd = Connect(relay.port());
+  SendAll(fd, "after");
+  ::shutdown(fd, SHUT_WR);
+  ReadToEnd(fd);
+  ::close(fd);
+  target.reset();
+  ASSERT_EQ(at_server.size(), 2u);
+  EXPECT_EQ(at_server[0].bytes, "before");
+  EXPECT_TRUE(at_server[0].reset);
+  EXPECT_EQ(at_server[1].bytes, "after");
+  EXPECT_FALSE(at_server[1].reset);
+  EXPECT_EQ(relay.Stats().cuts, 1u);
+}
 
 }  // namespace
 }  // namespace vorncom::testing
