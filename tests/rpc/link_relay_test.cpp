@@ -425,5 +425,27 @@ TEST(LinkRelayTest, CutNowEndsOpenConnectionsOnly) {
   EXPECT_EQ(relay.Stats().cuts, 1u);
 }
 
+// A stalled link forwards the matching frame and then nothing, in either direction, while both
+// connections stay open; it ends when the relay is cut on command.
+TEST(LinkRelayTest, StallKeepsBothSidesOpenAndSilent) {
+  const std::string stream = Stream();
+  Received at_server;
+  std::optional<Target> target;
+  target.emplace([&](int fd) { at_server = ReadToEnd(fd); });
+  RelayOptions options = To(target->port());
+  options.faults = {Fault(Direction::kUp, CutFault::Trigger::kMethod, 0, "Protocolate")};
+  options.cut_style = CutStyle::kStall;
+  LinkRelay relay(options);
+  const int fd = Connect(relay.port());
+  ASSERT_TRUE(SendAll(fd, stream));
+  pollfd wait{fd, POLLIN, 0};
+  EXPECT_EQ(::poll(&wait, 1, 300), 0) << "the client heard something from a stalled link";
+  relay.CutNow();
+  EXPECT_TRUE(ReadToEnd(fd).reset);
+  ::close(fd);
+  target.reset();
+  EXPECT_TRUE(at_server.bytes == stream.substr(0, FramesSize(3)));
+}
+
 }  // namespace
 }  // namespace vorncom::testing

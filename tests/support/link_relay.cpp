@@ -438,7 +438,9 @@ class LinkRelay::Connection {
 
   void Cut(bool counted) {
     if (counted) ++shared_->cuts;
-    if (shared_->options.cut_style == CutStyle::kReset) {
+    if (shared_->options.cut_style == CutStyle::kStall) {
+      Stall();
+    } else if (shared_->options.cut_style == CutStyle::kReset) {
       AwaitSent(server_);
       AwaitSent(client_);
       Abort(server_);
@@ -446,6 +448,26 @@ class LinkRelay::Connection {
     } else {
       CloseInOrder(server_, client_);
     }
+  }
+
+  // Drops whatever either peer sends until one of them closes, the relay stops or a cut is
+  // commanded.
+  void Stall() {
+    pollfd fds[3] = {{client_, POLLIN, 0}, {server_, POLLIN, 0}, {wake_, POLLIN, 0}};
+    for (;;) {
+      if (::poll(fds, 3, -1) < 0 && errno != EINTR) break;
+      if (fds[2].revents != 0) break;  // stopping, or cut on command
+      bool closed = false;
+      for (int i = 0; i < 2; ++i) {
+        if (fds[i].revents == 0) continue;
+        char sink[16384];
+        const ssize_t n = ::recv(fds[i].fd, sink, sizeof sink, MSG_DONTWAIT);
+        if (n == 0 || (n < 0 && !WouldBlock())) closed = true;
+      }
+      if (closed) break;
+    }
+    Abort(server_);
+    Abort(client_);
   }
 
   std::shared_ptr<Shared> shared_;

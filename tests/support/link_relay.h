@@ -38,7 +38,10 @@ struct LinkProfile {
 // stream on a socket already closed). kClose: an orderly close (FIN) after them; the relay then
 // drops what the peers still send until they close too, for a second at most, and resets them
 // after that.
-enum class CutStyle { kReset, kClose };
+// kStall: nothing more is forwarded either way, and both connections stay open, silent, until a
+// peer closes or the relay stops: a link that died without a word, as a host waiting for a reply
+// meets it before its timeout.
+enum class CutStyle { kReset, kClose, kStall };
 
 // A fault cuts a connection (both sides) right after the byte that makes it true has been
 // forwarded. Counters are per connection, so a fault for every connection cuts each new

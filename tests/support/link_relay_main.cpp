@@ -32,7 +32,8 @@ Aceita conexões em 127.0.0.1 e liga cada uma ao destino através de um enlace s
   --queue-margin BYTES    fila além de atraso × taxa (padrão 65536)
   --cut REGRA             corte; REGRA é SENTIDO:GATILHO[:skip=N][:connections=M], SENTIDO up
                           (cliente → servidor) ou down, GATILHO bytes=N, frames=K ou method=NOME
-  --cut-style reset|close corte com RST (padrão) ou com FIN
+  --cut-style reset|close|stall
+                          corte com RST (padrão), com FIN, ou silêncio com as conexões abertas
   --stats-file ARQUIVO    contadores em uma linha JSON, em SIGUSR1 e na saída (padrão: saída
                           padrão)
 SIGUSR2 corta as conexões abertas; SIGINT e SIGTERM encerram.
@@ -188,6 +189,8 @@ int main(int argc, char** argv) {
         options.cut_style = CutStyle::kReset;
       else if (value == "close")
         options.cut_style = CutStyle::kClose;
+      else if (value == "stall")
+        options.cut_style = CutStyle::kStall;
       else
         Fail("estilo de corte inválido: " + value);
     } else {
