@@ -55,11 +55,20 @@ std::string HandshakeFailure(const std::error_code& ec) {
 }
 
 // The calls that touch the disk at length (expanding every entry of an upload, syncing files,
-// committing the registry) run on the check pool, so that they never hold up an event loop.
-bool RunsOnPool(const wire::Request& request) {
+// committing the registry) run on the check pool, so that they never hold up an event loop; so
+// does the packet call that flushes a resumable upload.
+bool RunsOnPool(const wire::Request& request, const SessionHandler& handler) {
   const auto info = rpc::FindMethod(request.method);
-  return info &&
-         (info->method == rpc::Method::kValidFile || info->method == rpc::Method::kProtocolate);
+  if (!info) return false;
+  switch (info->method) {
+    case rpc::Method::kValidFile:
+    case rpc::Method::kProtocolate:
+      return true;
+    case rpc::Method::kSendDataPacket:
+      return handler.SyncDue();
+    default:
+      return false;
+  }
 }
 
 class Session : public std::enable_shared_from_this<Session> {
@@ -88,6 +97,12 @@ class Session : public std::enable_shared_from_this<Session> {
   }
 
   void Start() {
+    // Another session resuming this one's upload closes it; the close runs on this loop.
+    handler_->SetLetGo([weak = weak_from_this(), loop = socket_.get_executor()] {
+      asio::post(loop, [weak] {
+        if (auto self = weak.lock()) self->Close("envio retomado por outra conexão");
+      });
+    });
     Log("conexão de " + peer_);
     if (context_.config.fault_refuse) return Close("recusada (falha simulada)");
     if (!tls_) {
@@ -254,12 +269,16 @@ class Session : public std::enable_shared_from_this<Session> {
     if (!greeted_) {
       const auto* hello = std::get_if<wire::Hello>(&frame);
       if (hello == nullptr) return Fail(std::string(msg::kSrvHelloExpected));
-      if (hello->version != wire::kProtocolVersion)
+      // The lower of the offered version and ours; a server kept to version 1 refuses any other
+      // offer, as servers of that version do, so that clients can be tried against one.
+      const uint32_t highest = context_.config.max_protocol_version;
+      if (hello->version < 1 || (highest == 1 && hello->version != 1))
         return Fail(msg::Format(msg::kSrvUnsupportedVersion, {std::to_string(hello->version)}));
       if (hello->object_guid != rpc::kServerGUID || hello->object_name != rpc::kServerName)
         return Fail(msg::Format(msg::kSrvUnknownObject, {hello->object_name}));
       greeted_ = true;
-      return Send(wire::Hello{wire::kProtocolVersion, rpc::kServerGUID, rpc::kServerName}, false);
+      version_ = std::min(hello->version, highest);
+      return Send(wire::Hello{version_, rpc::kServerGUID, rpc::kServerName}, false);
     }
     auto* request = std::get_if<wire::Request>(&frame);
     if (request == nullptr) return Fail(std::string(msg::kSrvCallExpected));
@@ -274,14 +293,16 @@ class Session : public std::enable_shared_from_this<Session> {
       Log("chamada " + request->method + " retida (falha simulada)");
       return ArmTimer();
     }
-    if (RunsOnPool(*request)) return CallOnPool(std::move(*request));
+    // Requests are handled one at a time in the order they came: the next frame is read only
+    // once this one's answer is written, so a pipelining client's requests wait in the stream.
+    if (RunsOnPool(*request, *handler_)) return CallOnPool(std::move(*request));
     Answer(Call(*request));
   }
 
   // Runs one call on the handler. Nothing when the session must be dropped (fault injection).
   std::optional<wire::Frame> Call(wire::Request& request) {
     try {
-      return rpc::Dispatch(*handler_, request);
+      return rpc::Dispatch(*handler_, request, static_cast<int>(version_));
     } catch (const SessionFault&) {
       return std::nullopt;
     } catch (const std::exception& e) {
@@ -355,6 +376,7 @@ class Session : public std::enable_shared_from_this<Session> {
   std::unique_ptr<SessionHandler> handler_;
   std::string peer_;
   bool greeted_ = false;
+  uint32_t version_ = 1;  // the protocol version the hello settled
   uint32_t next_seq_ = 1;
   std::vector<uint8_t> in_;  // received bytes; [in_begin_, in_end_) not yet handled
   size_t in_begin_ = 0;
@@ -462,9 +484,24 @@ struct ReceptionService::Impl {
     });
   }
 
+  // Uploads left unresumed expire while the server runs, not only at its next start.
+  void ExpireUploadsHourly() {
+    expiry_timer.expires_after(std::chrono::hours(1));
+    expiry_timer.async_wait([this](const std::error_code& ec) {
+      if (ec) return;
+      try {
+        context.ExpireUploads();
+      } catch (const std::exception& e) {
+        context.log.Write(0, e.what());
+      }
+      ExpireUploadsHourly();
+    });
+  }
+
   ServerContext& context;
   asio::io_context accept_context;
   asio::steady_timer retry_timer{accept_context};
+  asio::steady_timer expiry_timer{accept_context};
   std::vector<std::unique_ptr<asio::io_context>> workers;
   std::vector<asio::executor_work_guard<asio::io_context::executor_type>> guards;
   std::unique_ptr<tcp::acceptor> acceptor;
@@ -497,6 +534,7 @@ uint16_t ReceptionService::Start() {
     d.guards.push_back(asio::make_work_guard(*d.workers.back()));
   }
   d.Accept();
+  d.ExpireUploadsHourly();
   for (auto& worker : d.workers) d.threads.emplace_back([ctx = worker.get()] { ctx->run(); });
   d.accept_thread = std::thread([&d] { d.accept_context.run(); });
   d.running = true;
@@ -512,6 +550,7 @@ void ReceptionService::Stop() {
     std::error_code ignored;
     d.acceptor->close(ignored);
     d.retry_timer.cancel();
+    d.expiry_timer.cancel();
   });
   d.accept_thread.join();
   for (auto& guard : d.guards) guard.reset();
