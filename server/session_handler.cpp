@@ -272,34 +272,46 @@ double SessionHandler::ResumeUpload(const std::string& upload_id) {
     throw ESessionError(msg::Format(msg::kSrvUploadUnknown, {upload_id}));
   LeaveUpload();
   write_failed_ = false;
-  // Taken before the record is read, so that expiry and other sessions keep off meanwhile.
+  const int64_t cutoff = Seconds() - std::chrono::seconds(context_.config.resume_hours).count();
+  // The refusals that need no lease come first, so that a wrong call closes no other session.
+  // With the lease taken, the record is read again: what it says can no longer change.
+  auto checked = [&](bool leased) {
+    std::optional<UploadRecord> upload = context_.registry.FindUpload(upload_id);
+    std::string_view refusal;
+    if (!upload) {
+      refusal = msg::kSrvUploadUnknown;
+    } else if (upload->state == UploadRecord::State::kRegistered) {
+      refusal = msg::kSrvUploadRegistered;
+    } else if (upload->state == UploadRecord::State::kExpired || upload->moved < cutoff) {
+      if (leased && upload->state == UploadRecord::State::kOpen) {
+        std::error_code ignored;
+        fs::remove(context_.ResumablePath(upload_id), ignored);
+        context_.registry.ExpireUpload(upload_id);
+      }
+      refusal = msg::kSrvUploadExpired;
+    } else if (upload->file_name != control_file_name_ ||
+               static_cast<double>(upload->size) != control_size_) {
+      refusal = msg::kSrvUploadNotAsControl;
+    }
+    if (!refusal.empty()) throw ESessionError(msg::Format(refusal, {upload_id}));
+    return *upload;
+  };
+  context_.ExpireUploads();
+  checked(false);
   if (!context_.leases.Take(upload_id, let_go_))
     throw ESessionError(msg::Format(msg::kSrvUploadInUse, {upload_id}));
   upload_id_ = upload_id;
-  auto refuse = [&](std::string_view message) {
-    ReleaseLease();
-    throw ESessionError(msg::Format(message, {upload_id}));
-  };
   std::optional<UploadRecord> upload;
   try {
-    upload = context_.registry.FindUpload(upload_id);
+    upload = checked(true);
   } catch (...) {
     ReleaseLease();
     throw;
   }
-  if (!upload) refuse(msg::kSrvUploadUnknown);
-  if (upload->state == UploadRecord::State::kRegistered) refuse(msg::kSrvUploadRegistered);
-  const int64_t cutoff = Seconds() - std::chrono::seconds(context_.config.resume_hours).count();
-  if (upload->state == UploadRecord::State::kExpired || upload->moved < cutoff) {
-    if (upload->state == UploadRecord::State::kOpen) {
-      std::error_code ignored;
-      fs::remove(context_.ResumablePath(upload_id), ignored);
-      context_.registry.ExpireUpload(upload_id);
-    }
-    refuse(msg::kSrvUploadExpired);
-  }
-  if (upload->file_name != control_file_name_ || static_cast<double>(upload->size) != control_size_)
-    refuse(msg::kSrvUploadNotAsControl);
+  auto refuse = [&](std::string_view message) {
+    ReleaseLease();
+    throw ESessionError(msg::Format(message, {upload_id}));
+  };
   const std::string path = context_.ResumablePath(upload_id);
   std::error_code ec;
   const auto on_disk = static_cast<int64_t>(fs::file_size(path, ec));
