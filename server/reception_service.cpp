@@ -311,9 +311,9 @@ class Session : public std::enable_shared_from_this<Session> {
     }
   }
 
-  // The session reads nothing while its call runs on the pool (a client has one call in flight),
-  // so the handler is the pool thread's alone until the answer is posted back; the shared
-  // pointers keep the session alive however the client behaves meanwhile.
+  // The session reads nothing while its call runs on the pool (requests pipelined behind it wait
+  // in the stream), so the handler is the pool thread's alone until the answer is posted back; the
+  // shared pointers keep the session alive however the client behaves meanwhile.
   void CallOnPool(wire::Request request) {
     on_pool_ = true;
     asio::post(checks_, [self = shared_from_this(), loop = socket_.get_executor(),

@@ -362,16 +362,21 @@ void SessionHandler::SendDataPacket(Variant& packet, Variant& byte_count) {
   if (!upload_) throw ESessionError(std::string(msg::kSrvNoUpload));
   const unsigned drop_after = context_.config.fault_drop_after_packets;
   if (drop_after != 0 && packets_ >= drop_after) throw SessionFault{SessionFault::kDrop};
-  if (!packet.IsBytes()) throw ESessionError(std::string(msg::kSrvDataPacketInvalid));
+  // A refused packet leaves a hole in the upload, so the upload goes with it: packets pipelined
+  // after it must not land where it should have been.
+  auto refuse = [&](std::string_view message) {
+    DiscardUpload();
+    throw ESessionError(std::string(message));
+  };
+  if (!packet.IsBytes()) refuse(msg::kSrvDataPacketInvalid);
   int32_t count = 0;
   try {
     count = byte_count.ToInteger();
   } catch (const EVariantError&) {
-    throw ESessionError(std::string(msg::kSrvByteCountInvalid));
+    refuse(msg::kSrvByteCountInvalid);
   }
   std::vector<uint8_t>& bytes = packet.AsBytes().bytes;
-  if (count < 0 || static_cast<size_t>(count) > bytes.size())
-    throw ESessionError(std::string(msg::kSrvByteCountInvalid));
+  if (count < 0 || static_cast<size_t>(count) > bytes.size()) refuse(msg::kSrvByteCountInvalid);
   if (SyncDue()) SyncUpload();
   if (upload_size_ + count > context_.config.max_upload) {
     DiscardUpload();

@@ -236,6 +236,27 @@ TEST(ProtocolV2Test, PipelinedRequestsAreAnsweredInOrder) {
   }
 }
 
+// A refused packet ends the upload, so the packets pipelined behind it cannot land in its place.
+TEST(ProtocolV2Test, ARefusedPacketFailsThePipelineBehindIt) {
+  TestServer server("packet_size = 100\n", "", false);
+  const std::vector<uint8_t> bytes(300, 'x');
+  auto peer = SendSession(server.port(), "F.ZIP", bytes.size());
+  peer->Call("SendFile", {Variant("F.ZIP")});
+  const std::vector<uint32_t> seqs = {
+      peer->Post("SendDataPacket", {Bytes(bytes, 0, 100), Variant(100)}),
+      peer->Post("SendDataPacket", {Bytes(bytes, 100, 100), Variant(101)}),
+      peer->Post("SendDataPacket", {Bytes(bytes, 200, 100), Variant(100)}),
+      peer->Post("ValidFile", {Variant(0)})};
+  const char expected[] = "REEE";
+  for (size_t i = 0; i < seqs.size(); ++i) {
+    const wire::Frame frame = peer->Read();
+    const auto* error = std::get_if<wire::Error>(&frame);
+    EXPECT_EQ(error ? 'E' : 'R', expected[i]) << i;
+    EXPECT_EQ(error ? error->seq : std::get<wire::Reply>(frame).seq, seqs[i]);
+  }
+  EXPECT_TRUE(server.IncomingFiles().empty());
+}
+
 // vorncom-server as a child process, so that it can be killed without a chance to clean up.
 class ServerProcess {
  public:
