@@ -5,6 +5,7 @@
 #include <array>
 #include <asio.hpp>
 #include <asio/ssl.hpp>
+#include <atomic>
 #include <optional>
 #include <thread>
 #include <vector>
@@ -73,14 +74,15 @@ bool RunsOnPool(const wire::Request& request, const SessionHandler& handler) {
 
 class Session : public std::enable_shared_from_this<Session> {
  public:
-  // `checks` must outlive the session's last call.
+  // `checks` must outlive the session's last call, and takes work while `checks_open` holds.
   Session(ServerContext& context, tcp::socket socket, asio::thread_pool& checks,
-          const std::shared_ptr<SSL_CTX>& tls)
+          std::shared_ptr<const std::atomic<bool>> checks_open, const std::shared_ptr<SSL_CTX>& tls)
       : context_(context),
         socket_(std::move(socket)),
         tls_(SecureStream(socket_, tls)),
         timer_(socket_.get_executor()),
-        checks_(checks) {
+        checks_(checks),
+        checks_open_(std::move(checks_open)) {
     ++context_.sessions;
     std::error_code ec;
     const auto local = socket_.local_endpoint(ec);
@@ -92,6 +94,10 @@ class Session : public std::enable_shared_from_this<Session> {
   }
 
   ~Session() {
+    // Letting go of a resumable upload flushes it to disk: on the pool, not on the event loop.
+    // A session freed after the pool stopped does it where it is.
+    if (handler_->HoldsUnflushedUpload() && checks_open_->load())
+      asio::post(checks_, [handler = std::move(handler_)]() mutable { handler.reset(); });
     handler_.reset();
     --context_.sessions;
   }
@@ -370,6 +376,7 @@ class Session : public std::enable_shared_from_this<Session> {
   bool closing_ = false;          // the close_notify is on its way
   asio::steady_timer timer_;
   asio::thread_pool& checks_;
+  std::shared_ptr<const std::atomic<bool>> checks_open_;
   Clock::time_point deadline_;
   bool timer_waiting_ = false;
   bool on_pool_ = false;  // a call runs on the check pool
@@ -469,8 +476,8 @@ struct ReceptionService::Impl {
         }
         // The session belongs to the worker whose context owns its socket.
         // Each new session takes the context current now, so a reload changes no running one.
-        auto session =
-            std::make_shared<Session>(context, std::move(socket), *checks, context.Tls());
+        auto session = std::make_shared<Session>(context, std::move(socket), *checks, checks_open,
+                                                 context.Tls());
         asio::post(target, [session] { session->Start(); });
         return Accept();
       }
@@ -507,6 +514,7 @@ struct ReceptionService::Impl {
   std::unique_ptr<tcp::acceptor> acceptor;
   std::vector<std::thread> threads;
   std::unique_ptr<asio::thread_pool> checks;
+  std::shared_ptr<std::atomic<bool>> checks_open = std::make_shared<std::atomic<bool>>(false);
   std::thread accept_thread;
   size_t next_worker = 0;
   bool running = false;
@@ -529,6 +537,7 @@ uint16_t ReceptionService::Start() {
   const uint16_t port = d.acceptor->local_endpoint().port();
 
   d.checks = std::make_unique<asio::thread_pool>(d.context.config.workers);
+  d.checks_open->store(true);
   for (unsigned i = 0; i < d.context.config.workers; ++i) {
     d.workers.push_back(std::make_unique<asio::io_context>(1));
     d.guards.push_back(asio::make_work_guard(*d.workers.back()));
@@ -557,6 +566,8 @@ void ReceptionService::Stop() {
   for (auto& worker : d.workers) worker->stop();
   for (auto& thread : d.threads) thread.join();
   d.threads.clear();
+  // No event loop runs any more; sessions freed from here on are freed on this thread.
+  d.checks_open->store(false);
   // Running checks finish; their answers, and the calls still queued, are dropped with the
   // contexts, which therefore go last.
   d.checks->stop();

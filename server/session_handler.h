@@ -61,6 +61,8 @@ class SessionHandler : public rpc::ReceptionServer {
   // Whether the next SendDataPacket flushes the resumable upload to disk (a slow call that
   // belongs off the event loop).
   bool SyncDue() const;
+  // Whether destroying the handler flushes a resumable upload to disk.
+  bool HoldsUnflushedUpload() const { return !upload_id_.empty() && upload_ != nullptr; }
 
   // Appends the packet the last SendDataPacket accepted to the upload file. The session calls it
   // once that call's reply is on its way, so the file write overlaps the client's turnaround

@@ -371,8 +371,10 @@ TEST(ProtocolV2Test, ResumeUploadRefusals) {
   auto [holder, held_id] = start();
   auto [left, expired_id] = start();
   left.reset();
-  for (int i = 0; i < 200 && server.context().sessions > 1; ++i)
+  // Until the ended session has let go of its upload (flushed and recorded).
+  for (int i = 0; i < 200 && !server.context().leases.TakeIfFree(expired_id); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  server.context().leases.Give(expired_id);
   AlterRegistry(server.data_folder(),
                 "UPDATE uploads SET moved = moved - 90000 WHERE id = '" + expired_id + "'");
 
