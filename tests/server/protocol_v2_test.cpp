@@ -332,7 +332,9 @@ TEST(ProtocolV2Test, UploadsResumeAfterADropAndAKilledServer) {
   server->Kill(SIGKILL);
   peer.reset();
 
+  std::ofstream(folder / "data/incoming/upload-7.part") << "a SendFile upload cut by the kill";
   server = std::make_unique<ServerProcess>(folder, config);
+  EXPECT_FALSE(fs::exists(folder / "data/incoming/upload-7.part"));
   peer = SendSession(server->port(), "R.ZIP", bytes.size());
   const double after_kill = Resume(*peer, id);
   EXPECT_LE(after_kill, static_cast<double>(sent));
