@@ -270,6 +270,7 @@ void UploadRawSocket(benchmark::State& state, bool store) {
 BENCHMARK_CAPTURE(UploadThroughServer, plain, false)
     ->Arg(4096)
     ->Arg(65536)
+    ->Arg(262144)
     ->UseRealTime()
     ->MinTime(2.0);
 BENCHMARK_CAPTURE(UploadThroughServer, tls, true)

@@ -404,6 +404,23 @@ inline constexpr std::string_view kSrvUnknownObject = "objeto remoto desconhecid
 inline constexpr std::string_view kSrvCallExpected = "chamada esperada";
 inline constexpr std::string_view kSrvSequenceOutOfOrder =
     "número de sequência %s fora de ordem; esperado %s";
+inline constexpr std::string_view kSrvUploadUnknown = "Envio %s desconhecido pelo servidor.";
+inline constexpr std::string_view kSrvUploadExpired = "O envio %s expirou.";
+inline constexpr std::string_view kSrvUploadRegistered =
+    "O envio %s já foi protocolado; consulte o registro.";
+inline constexpr std::string_view kSrvUploadInUse =
+    "O envio %s ainda está em outra conexão; tente de novo em instantes.";
+inline constexpr std::string_view kSrvUploadNotAsControl =
+    "O nome ou o tamanho do envio não corresponde ao pacote de controle.";
+inline constexpr std::string_view kSrvUploadDigestInvalid =
+    "Resumo SHA-256 inválido: esperados 64 dígitos hexadecimais minúsculos.";
+inline constexpr std::string_view kSrvUploadSizeInvalid = "Tamanho de envio inválido.";
+inline constexpr std::string_view kSrvDownloadOffsetInvalid =
+    "Posição inválida para retomar a recepção.";
+inline constexpr std::string_view kSrvDownloadAlreadyRead =
+    "A recepção só pode ser retomada antes do primeiro pacote.";
+inline constexpr std::string_view kSrvRegistrationUnreadable =
+    "Os dados de protocolo registrados estão ilegíveis.";
 inline constexpr std::string_view kSrvRegistryNotOpened = "Não foi possível abrir o banco %s: %s.";
 inline constexpr std::string_view kSrvRegistryFailure = "Erro no banco de registros";
 inline constexpr std::string_view kSrvRegistryQueryFailed = "Erro ao consultar o banco";
