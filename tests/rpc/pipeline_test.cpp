@@ -17,6 +17,7 @@ ConnectionOptions Plain(uint32_t highest = wire::kHighestProtocolVersion) {
   ConnectionOptions options;
   options.transport.tls = false;
   options.highest_version = highest;
+  options.io_timeout = std::chrono::seconds(10);  // a deadlocked pipeline fails instead of hanging
   return options;
 }
 
