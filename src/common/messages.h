@@ -236,6 +236,12 @@ inline constexpr std::string_view kReplyNotBoolean =
     "O servidor respondeu a %s com um valor que não é lógico.";
 inline constexpr std::string_view kReplyNotInteger =
     "O servidor respondeu a %s com um valor que não é inteiro.";
+inline constexpr std::string_view kReplyNotText =
+    "O servidor respondeu a %s com um valor que não é texto.";
+inline constexpr std::string_view kReplyNotByteCount =
+    "O servidor respondeu a %s com um valor que não é uma contagem de bytes.";
+inline constexpr std::string_view kReplyNotProtocolData =
+    "O servidor respondeu a %s com um valor que não são dados de protocolo.";
 inline constexpr std::string_view kUnknownMethod = "Método desconhecido: %s.";
 inline constexpr std::string_view kWrongArgumentCount = "Número de argumentos incorreto para %s.";
 inline constexpr std::string_view kArgumentNotText = "Argumento inválido: esperava-se um texto.";
