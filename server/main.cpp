@@ -1,5 +1,6 @@
 // vorncom-server: the reference reception server.
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -43,8 +44,12 @@ std::unique_ptr<vorncom::server::MetricsEndpoint> StartMonitoring(
   auto endpoint = std::make_unique<MetricsEndpoint>(
       options, [&context] { return context.metrics.registry.Render(); },
       [&context]() -> std::optional<std::string> {
-        if (::access(context.store_folder.c_str(), W_OK | X_OK) != 0)
+        struct stat st {};
+        if (::stat(context.store_folder.c_str(), &st) != 0 ||
+            ::access(context.store_folder.c_str(), W_OK | X_OK) != 0)
           return msg::Format(msg::kSrvStoreUnusable, {std::strerror(errno)});
+        if (!S_ISDIR(st.st_mode))
+          return msg::Format(msg::kSrvStoreUnusable, {std::strerror(ENOTDIR)});
         return std::nullopt;
       });
   const uint16_t port = endpoint->Start();

@@ -69,38 +69,45 @@ Histogram::Snapshot Histogram::Read() const {
 
 Counter& MetricRegistry::AddCounter(std::string name, std::string help) {
   Counter& c = counters_.emplace_back();
-  entries_.push_back({std::move(name), std::move(help), &c, nullptr, nullptr, {}});
+  entries_.push_back({std::move(name), std::move(help), &c, nullptr, nullptr, {}, {}});
   return c;
 }
 
 Gauge& MetricRegistry::AddGauge(std::string name, std::string help) {
   Gauge& g = gauges_.emplace_back();
-  entries_.push_back({std::move(name), std::move(help), nullptr, &g, nullptr, {}});
+  entries_.push_back({std::move(name), std::move(help), nullptr, &g, nullptr, {}, {}});
   return g;
 }
 
 void MetricRegistry::AddGaugeFunction(std::string name, std::string help,
                                       std::function<int64_t()> read) {
   entries_.push_back(
-      {std::move(name), std::move(help), nullptr, nullptr, nullptr, std::move(read)});
+      {std::move(name), std::move(help), nullptr, nullptr, nullptr, std::move(read), {}});
+}
+
+void MetricRegistry::AddCounterFunction(std::string name, std::string help,
+                                        std::function<uint64_t()> read) {
+  entries_.push_back(
+      {std::move(name), std::move(help), nullptr, nullptr, nullptr, {}, std::move(read)});
 }
 
 Histogram& MetricRegistry::AddHistogram(std::string name, std::string help,
                                         std::vector<double> upper_bounds) {
   Histogram& h = histograms_.emplace_back(std::move(upper_bounds));
-  entries_.push_back({std::move(name), std::move(help), nullptr, nullptr, &h, {}});
+  entries_.push_back({std::move(name), std::move(help), nullptr, nullptr, &h, {}, {}});
   return h;
 }
 
 std::string MetricRegistry::Render() const {
   std::string out;
   for (const Entry& e : entries_) {
-    if (e.counter) {
+    if (e.counter || e.read_counter) {
       Header(out, e.name, e.help, "counter");
-      out += e.name + ' ' + std::to_string(e.counter->Value()) + '\n';
-    } else if (e.gauge || e.read) {
+      out +=
+          e.name + ' ' + std::to_string(e.counter ? e.counter->Value() : e.read_counter()) + '\n';
+    } else if (e.gauge || e.read_gauge) {
       Header(out, e.name, e.help, "gauge");
-      out += e.name + ' ' + std::to_string(e.gauge ? e.gauge->Value() : e.read()) + '\n';
+      out += e.name + ' ' + std::to_string(e.gauge ? e.gauge->Value() : e.read_gauge()) + '\n';
     } else {
       Header(out, e.name, e.help, "histogram");
       const Histogram::Snapshot s = e.histogram->Read();
@@ -117,9 +124,7 @@ std::string MetricRegistry::Render() const {
 }
 
 ServerMetrics::ServerMetrics()
-    : sessions_accepted(registry.AddCounter("vorncom_server_sessions_accepted_total",
-                                            "Connections accepted as sessions.")),
-      bytes_received(
+    : bytes_received(
           registry.AddCounter("vorncom_server_received_bytes_total", "Bytes read from clients.")),
       bytes_sent(registry.AddCounter("vorncom_server_sent_bytes_total", "Bytes sent to clients.")),
       uploads_started(registry.AddCounter("vorncom_server_uploads_started_total",

@@ -58,8 +58,9 @@ class MetricRegistry {
  public:
   Counter& AddCounter(std::string name, std::string help);
   Gauge& AddGauge(std::string name, std::string help);
-  // A gauge whose value is read when rendered, for values the server keeps elsewhere.
+  // Metrics whose value is read when rendered, for values the server keeps elsewhere.
   void AddGaugeFunction(std::string name, std::string help, std::function<int64_t()> read);
+  void AddCounterFunction(std::string name, std::string help, std::function<uint64_t()> read);
   Histogram& AddHistogram(std::string name, std::string help, std::vector<double> upper_bounds);
 
   // Every metric in registration order, as text/plain; version=0.0.4.
@@ -71,7 +72,8 @@ class MetricRegistry {
     Counter* counter = nullptr;
     Gauge* gauge = nullptr;
     Histogram* histogram = nullptr;
-    std::function<int64_t()> read;
+    std::function<int64_t()> read_gauge;
+    std::function<uint64_t()> read_counter;
   };
   std::deque<Counter> counters_;
   std::deque<Gauge> gauges_;
@@ -80,13 +82,14 @@ class MetricRegistry {
 };
 
 // What vorncom-server measures. Names follow the Prometheus conventions (_total, _seconds).
+// ServerContext adds vorncom_server_sessions_open and vorncom_server_sessions_accepted_total,
+// read from its own session counters.
 struct ServerMetrics {
   ServerMetrics();
   ServerMetrics(const ServerMetrics&) = delete;
   ServerMetrics& operator=(const ServerMetrics&) = delete;
 
   MetricRegistry registry;
-  Counter& sessions_accepted;
   Counter& bytes_received;
   Counter& bytes_sent;
   Counter& uploads_started;

@@ -122,6 +122,9 @@ ServerContext::ServerContext(ServerConfig c)
   // file without a protocol number; it was never protocolated, so it goes.
   metrics.registry.AddGaugeFunction("vorncom_server_sessions_open", "Sessions open now.",
                                     [this] { return static_cast<int64_t>(sessions.load()); });
+  metrics.registry.AddCounterFunction("vorncom_server_sessions_accepted_total",
+                                      "Connections accepted as sessions.",
+                                      [this] { return next_session.load() - 1; });
   namespace fs = std::filesystem;
   for (const auto& entry : fs::directory_iterator(store_folder)) {
     const std::string name = entry.path().filename().string();

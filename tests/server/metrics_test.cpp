@@ -17,6 +17,7 @@ TEST(MetricsTest, RendersThePrometheusTextFormat) {
   MetricRegistry registry;
   registry.AddCounter("uploads_total", "Uploads.\nBackslash \\ kept.").Add(3);
   registry.AddGauge("open", "Open now.").Set(-2);
+  registry.AddCounterFunction("accepted_total", "Read when rendered.", [] { return 9u; });
   Histogram& latency = registry.AddHistogram("latency_seconds", "Latency.", {1, 0.5});
   for (double v : {0.25, 1.0, 3.0}) latency.Observe(v);  // 1.0 falls in le="1"
   EXPECT_EQ(registry.Render(),
@@ -26,6 +27,9 @@ TEST(MetricsTest, RendersThePrometheusTextFormat) {
             "# HELP open Open now.\n"
             "# TYPE open gauge\n"
             "open -2\n"
+            "# HELP accepted_total Read when rendered.\n"
+            "# TYPE accepted_total counter\n"
+            "accepted_total 9\n"
             "# HELP latency_seconds Latency.\n"
             "# TYPE latency_seconds histogram\n"
             "latency_seconds_bucket{le=\"0.5\"} 1\n"
