@@ -78,7 +78,12 @@ struct MetricsEndpoint::Impl {
       }
       if (end > owner_.options.max_request)
         return Send(Plain(431, "Request Header Fields Too Large", "pedido grande demais\n"), false);
-      Dispatch(request_.substr(0, request_.find("\r\n")));
+      try {
+        Dispatch(request_.substr(0, request_.find("\r\n")));
+      } catch (const std::exception& e) {
+        // Rendering or checking failed (out of memory, say): this request fails, the loop goes on.
+        Send(Plain(500, "Internal Server Error", std::string(e.what()) + "\n"), false);
+      }
     }
 
     // "METHOD TARGET HTTP/1.x"; the headers are not needed for either answer.

@@ -33,7 +33,7 @@ class Result {
   std::string Text(int row, int column) const;
   std::optional<std::string> OptionalText(int row, int column) const;
   int64_t Int64(int row, int column) const;
-  std::string Bytes(int row, int column) const;  // a bytea cell, decoded
+  std::string Bytes(int row, int column) const;  // a bytea cell in the default hex output, decoded
 
  private:
   const char* Cell(int row, int column) const;
