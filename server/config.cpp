@@ -101,6 +101,25 @@ std::string Unescape(const std::string& s) {
 
 }  // namespace
 
+std::optional<std::pair<std::string, uint16_t>> SplitHostPort(std::string_view text) {
+  const size_t colon = text.rfind(':');
+  if (colon == std::string_view::npos) return std::nullopt;
+  std::string_view host = text.substr(0, colon);
+  const std::string_view port = text.substr(colon + 1);
+  if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
+    host = host.substr(1, host.size() - 2);
+  } else if (host.find(':') != std::string_view::npos) {
+    return std::nullopt;  // an IPv6 address needs its brackets
+  }
+  uint16_t number = 0;
+  auto [end, ec] = std::from_chars(port.data(), port.data() + port.size(), number);
+  if (port.empty() || ec != std::errc() || end != port.data() + port.size()) return std::nullopt;
+  std::error_code bad;
+  asio::ip::make_address(std::string(host), bad);
+  if (bad) return std::nullopt;
+  return std::make_pair(std::string(host), number);
+}
+
 std::string ServerConfig::DownloadFolder() const {
   return download_folder.empty() ? data_folder + "/downloads" : download_folder;
 }
@@ -199,6 +218,12 @@ ServerConfig ParseServerConfig(const std::string& text) {
       c.protocol_prefix = v;
     } else if (key == "log_sessions") {
       c.log_sessions = p.Boolean(v);
+    } else if (key == "log_format") {
+      if (v != "text" && v != "json") p.Fail(std::string(msg::kSrvLogFormat));
+      c.log_format = v == "json" ? ServerConfig::LogFormat::kJson : ServerConfig::LogFormat::kText;
+    } else if (key == "metrics_address") {
+      if (!v.empty() && !SplitHostPort(v)) p.Fail(std::string(msg::kSrvHostPortExpected));
+      c.metrics_address = v;
     } else if (key == "tls_certificate") {
       c.tls_certificate = p.NonEmpty(v);
     } else if (key == "tls_private_key") {

@@ -5,6 +5,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -68,6 +69,10 @@ struct ServerConfig {
   std::string protocol_prefix;
 
   bool log_sessions = true;
+  enum class LogFormat { kText, kJson } log_format = LogFormat::kText;
+
+  // HOST:PORT of the monitoring listener (/metrics, /health); empty: none.
+  std::string metrics_address;
 
   // TLS: with a certificate and its key (PEM files) the port speaks TLS only; with a client CA
   // every client must present a certificate it signed. No certificate: plain TCP.
@@ -88,6 +93,9 @@ struct ServerConfig {
   // The most an upload may expand to while it is checked.
   uint64_t MaxExpandedBytes() const { return static_cast<uint64_t>(max_upload) * max_expansion; }
 };
+
+// "HOST:PORT" with HOST an IP address ("[v6]:PORT" for IPv6); nullopt when it is not one.
+std::optional<std::pair<std::string, uint16_t>> SplitHostPort(std::string_view text);
 
 // Throws EServerConfigError naming the line, the key and the value of a bad setting.
 ServerConfig ParseServerConfig(const std::string& text);

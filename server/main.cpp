@@ -1,14 +1,20 @@
 // vorncom-server: the reference reception server.
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <iostream>
+#include <memory>
+#include <optional>
 #include <string>
 
 #include "common/atomic_file.h"
 #include "common/messages.h"
 #include "server/config.h"
+#include "server/metrics_endpoint.h"
 #include "server/reception_service.h"
 #include "server/server_context.h"
 
@@ -24,6 +30,33 @@ void RaiseDescriptorLimit() {
   limit.rlim_cur = limit.rlim_max;
   if (::setrlimit(RLIMIT_NOFILE, &limit) != 0)
     std::cerr << "vorncom-server: " << msg::kSrvNoDescriptorLimit << "\n";
+}
+
+// The monitoring listener, when metrics_address asks for one. Health: the store can be written.
+std::unique_ptr<vorncom::server::MetricsEndpoint> StartMonitoring(
+    vorncom::server::ServerContext& context) {
+  using namespace vorncom::server;
+  if (context.config.metrics_address.empty()) return nullptr;
+  const auto where = SplitHostPort(context.config.metrics_address);  // checked with the config
+  MetricsEndpointOptions options;
+  options.address = where->first;
+  options.port = where->second;
+  auto endpoint = std::make_unique<MetricsEndpoint>(
+      options, [&context] { return context.metrics.registry.Render(); },
+      [&context]() -> std::optional<std::string> {
+        struct stat st {};
+        if (::stat(context.store_folder.c_str(), &st) != 0 ||
+            ::access(context.store_folder.c_str(), W_OK | X_OK) != 0)
+          return msg::Format(msg::kSrvStoreUnusable, {std::strerror(errno)});
+        if (!S_ISDIR(st.st_mode))
+          return msg::Format(msg::kSrvStoreUnusable, {std::strerror(ENOTDIR)});
+        return std::nullopt;
+      });
+  const uint16_t port = endpoint->Start();
+  std::cerr << "vorncom-server: "
+            << msg::Format(msg::kSrvMetricsListening, {options.address, std::to_string(port)})
+            << std::endl;
+  return endpoint;
 }
 
 }  // namespace
@@ -89,6 +122,7 @@ int main(int argc, char** argv) {
                              {context.config.listen_address, std::to_string(bound)})
               << (tls ? msg::kSrvOverTls : msg::kSrvOverPlainTcp) << std::endl;
     if (!tls) std::cerr << "vorncom-server: " << msg::kSrvNoCertificate << std::endl;
+    const auto monitoring = StartMonitoring(context);
     if (!port_file.empty()) {
       try {
         vorncom::WriteFileAtomically(port_file, std::to_string(bound) + "\n");
@@ -113,6 +147,7 @@ int main(int argc, char** argv) {
     std::cerr << "vorncom-server: "
               << msg::Format(msg::kSrvSignalReceived, {std::to_string(received)}) << std::endl;
     service.Stop();
+    if (monitoring) monitoring->Stop();
     return 0;
   } catch (const std::exception& e) {
     std::cerr << "vorncom-server: " << e.what() << "\n";

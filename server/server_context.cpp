@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <iostream>
@@ -29,9 +30,83 @@ std::string PrepareFolders(const ServerConfig& config) {
 
 }  // namespace
 
+namespace {
+
+// Length of the well-formed UTF-8 sequence at `s`, or 0.
+size_t Utf8Sequence(std::string_view s) {
+  const auto byte = [&](size_t i) { return static_cast<unsigned char>(s[i]); };
+  const unsigned char lead = byte(0);
+  if (lead < 0x80) return 1;
+  size_t length = 0;
+  char32_t code = 0;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2, code = lead & 0x1F;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3, code = lead & 0x0F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4, code = lead & 0x07;
+  } else {
+    return 0;
+  }
+  if (s.size() < length) return 0;
+  for (size_t i = 1; i < length; ++i) {
+    if ((byte(i) & 0xC0) != 0x80) return 0;
+    code = (code << 6) | (byte(i) & 0x3F);
+  }
+  // Overlong forms, surrogates and code points past U+10FFFF.
+  if ((length == 3 && code < 0x800) || (length == 4 && code < 0x10000) || code > 0x10FFFF ||
+      (code >= 0xD800 && code <= 0xDFFF))
+    return 0;
+  return length;
+}
+
+}  // namespace
+
+std::string JsonLogLine(std::time_t when, uint64_t session, std::string_view event) {
+  std::tm utc{};
+  gmtime_r(&when, &utc);
+  char stamp[32];
+  std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%SZ", &utc);
+  std::string out = std::string("{\"time\":\"") + stamp +
+                    "\",\"session\":" + std::to_string(session) + ",\"event\":\"";
+  while (!event.empty()) {
+    const char c = event[0];
+    const size_t length = Utf8Sequence(event);
+    if (length == 0) {
+      out += "\\ufffd";
+      event.remove_prefix(1);
+      continue;
+    }
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (c == '\t') {
+      out += "\\t";
+    } else if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned char>(c));
+      out += escaped;
+    } else {
+      out.append(event.substr(0, length));
+    }
+    event.remove_prefix(length);
+  }
+  return out + "\"}";
+}
+
 void Logger::Write(uint64_t session, const std::string& text) {
   if (!enabled_) return;
   const std::time_t now = std::time(nullptr);
+  if (format_ == ServerConfig::LogFormat::kJson) {
+    const std::string line = JsonLogLine(now, session, text);
+    std::lock_guard lock(mutex_);
+    std::cerr << line << '\n';
+    return;
+  }
   std::tm local{};
   localtime_r(&now, &local);
   char stamp[32];
@@ -46,8 +121,13 @@ ServerContext::ServerContext(ServerConfig c)
       store_folder(config.data_folder + "/store"),
       download_folder(config.DownloadFolder()),
       registry(PrepareFolders(config), config.protocol_prefix),
-      log(config.log_sessions),
+      log(config.log_sessions, config.log_format),
       tls_(LoadServerTls(config)) {
+  metrics.registry.AddGaugeFunction("vorncom_server_sessions_open", "Sessions open now.",
+                                    [this] { return static_cast<int64_t>(sessions.load()); });
+  metrics.registry.AddCounterFunction("vorncom_server_sessions_accepted_total",
+                                      "Connections accepted as sessions.",
+                                      [this] { return next_session.load() - 1; });
   ClearIncoming();
   // A crash between moving an upload into the store and committing its record leaves a stored
   // file without a protocol number; it was never protocolated, so it goes.

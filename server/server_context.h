@@ -2,11 +2,14 @@
 
 #include <atomic>
 #include <cstdint>
+#include <ctime>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 
 #include "server/config.h"
+#include "server/metrics.h"
 #include "server/registry.h"
 #include "server/upload_leases.h"
 
@@ -14,14 +17,21 @@ struct ssl_ctx_st;
 
 namespace vorncom::server {
 
+// One JSON object per line: {"time":"…Z","session":N,"event":"…"}. Text that is not UTF-8 (a
+// client's bytes may reach a log line) has each bad byte replaced by U+FFFD, so the line stays
+// valid JSON.
+std::string JsonLogLine(std::time_t when, uint64_t session, std::string_view event);
+
 // Writes one line per event to standard error, tagged with the session number; thread-safe.
 class Logger {
  public:
-  explicit Logger(bool enabled) : enabled_(enabled) {}
+  explicit Logger(bool enabled, ServerConfig::LogFormat format = ServerConfig::LogFormat::kText)
+      : enabled_(enabled), format_(format) {}
   void Write(uint64_t session, const std::string& text);
 
  private:
   bool enabled_;
+  ServerConfig::LogFormat format_;
   std::mutex mutex_;
 };
 
@@ -39,6 +49,7 @@ struct ServerContext {
   Logger log;
   std::atomic<unsigned> sessions{0};
   std::atomic<uint64_t> next_session{1};
+  ServerMetrics metrics;  // vorncom_server_sessions_open reads `sessions`
   UploadLeases leases;
 
   // Where the resumable upload `id` (checked by IsUploadIdText) keeps its bytes.

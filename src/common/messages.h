@@ -526,6 +526,12 @@ inline constexpr std::string_view kSrvTlsKeysTogether =
     "tls_certificate e tls_private_key devem ser dados juntos";
 inline constexpr std::string_view kSrvTlsClientCaAlone = "tls_client_ca exige tls_certificate";
 inline constexpr std::string_view kSrvTlsVersion = "esperado 1.2 ou 1.3";
+inline constexpr std::string_view kSrvLogFormat = "esperado text ou json";
+inline constexpr std::string_view kSrvHostPortExpected =
+    "esperado ENDEREÇO:PORTA, com um endereço IP ([ENDEREÇO]:PORTA para IPv6)";
+inline constexpr std::string_view kSrvMetricsListening =
+    "monitoramento em %s:%s (/metrics, /health)";
+inline constexpr std::string_view kSrvStoreUnusable = "armazenamento inacessível: %s";
 inline constexpr std::string_view kSrvTlsFileUnusable = "Não foi possível usar %s %s: %s.";
 inline constexpr std::string_view kSrvTlsStartFailed = "Não foi possível iniciar o TLS.";
 inline constexpr std::string_view kSecureConnectionFailedDetails =

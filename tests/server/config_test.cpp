@@ -50,10 +50,23 @@ TEST(ServerConfigTest, BadSettingsNameTheLineTheKeyAndTheValue) {
       {"tls_handshake_timeout_ms = 0", "linha 1, tls_handshake_timeout_ms = \"0\": esperado"},
       {"tls_certificate = /no/such.pem\ntls_private_key = /no/such.key",
        "Não foi possível usar tls_certificate /no/such.pem: "},
+      {"log_format = xml", "linha 1, log_format = \"xml\": esperado text ou json."},
+      {"metrics_address = 127.0.0.1", "linha 1, metrics_address = \"127.0.0.1\": esperado ENDE"},
+      {"metrics_address = ::1:9100", "linha 1, metrics_address = \"::1:9100\": esperado ENDE"},
+      {"metrics_address = localhost:9100", "metrics_address = \"localhost:9100\": esperado"},
+      {"metrics_address = 127.0.0.1:65536", "metrics_address = \"127.0.0.1:65536\": esperado"},
   };
   for (const Row& row : rows)
     EXPECT_NE(ErrorOf(row.text).find(row.message), std::string::npos)
         << row.text << "\n  got: " << ErrorOf(row.text);
+}
+
+TEST(ServerConfigTest, MonitoringAddressesSplitIntoHostAndPort) {
+  using HostPort = std::optional<std::pair<std::string, uint16_t>>;
+  EXPECT_EQ(SplitHostPort("127.0.0.1:9100"), HostPort({"127.0.0.1", 9100}));
+  EXPECT_EQ(SplitHostPort("[::1]:0"), HostPort({"::1", 0}));
+  EXPECT_EQ(SplitHostPort("127.0.0.1:"), std::nullopt);
+  EXPECT_EQ(SplitHostPort("[::1:9100"), std::nullopt);
 }
 
 }  // namespace
