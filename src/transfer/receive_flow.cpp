@@ -10,6 +10,8 @@
 #include "common/exception.h"
 #include "common/file_names.h"
 #include "common/messages.h"
+#include "rpc/errors.h"
+#include "transfer/packet_pipeline.h"
 
 namespace vorncom::transfer {
 
@@ -146,43 +148,32 @@ ResultCode ReceiveFlow::ReceivePackets() {
 ResultCode ReceiveFlow::CopyPackets(std::ofstream& out) {
   const std::string& institution = run_.Institution();
   const int32_t packet_size = run_.connector.PacketSize();
-  Variant packet;
   try {
-    packet = AllocatePacket(packet_size);
+    AllocatePacket(packet_size);  // a size no buffer can have ends the download here
   } catch (const std::bad_alloc&) {
     run_.Error(msg::Format(msg::kReceiveFailed, {institution, msg::kNoMemoryToReceive}));
     return ResultCode::kTransferFailed;
   }
   rpc::ReceptionServer& server = run_.connector.Server();
   run_.Status(std::string(msg::kReceivingData));
-  bool short_packet = false;
-  while (!short_packet && !run_.cancel_requested) {
-    int32_t n = 0;
-    try {
-      n = server.GetDataPacket(packet);
-    } catch (const std::exception&) {
-      run_.Error(msg::Format(msg::kReceiveFailed, {institution, msg::kReceiveProblems}));
-      return ResultCode::kTransferFailed;
-    }
-    if (n < 1) break;
-    // More than the server announced is no short read but a broken or hostile server: the
-    // download stops here and nothing of it is kept.
-    if (int64_t{run_.bytes_done} + n > int64_t{run_.file_size}) {
-      return ResultCode::kTransferredFileInvalid;
-    }
-    try {
-      const std::vector<uint8_t>& bytes = packet.AsBytes().bytes;
-      if (static_cast<size_t>(n) > bytes.size()) throw Exception("short packet");
-      out.write(reinterpret_cast<const char*>(bytes.data()), n);
-      if (!out) throw Exception("write failed");
-      run_.ShowProgress(run_.bytes_done + n);
-    } catch (const std::exception&) {
-      run_.Error(msg::Format(msg::kReceiveFailed, {institution, msg::kSaveProblems}));
-      return ResultCode::kTransferFailed;
-    }
-    short_packet = n < packet_size;
+  PacketWindow window(packet_size, server.ProtocolVersion(), server.RoundTrip());
+  PipelineEnd end = PipelineEnd::kComplete;
+  try {
+    end =
+        DownloadPackets(server, out, 0, run_.file_size, packet_size, window, [this](int64_t done) {
+          run_.ShowProgress(static_cast<int32_t>(done));
+          return !run_.cancel_requested;
+        });
+  } catch (const rpc::ERemoteCallError&) {
+    run_.Error(msg::Format(msg::kReceiveFailed, {institution, msg::kReceiveProblems}));
+    return ResultCode::kTransferFailed;
+  } catch (const std::exception&) {
+    run_.Error(msg::Format(msg::kReceiveFailed, {institution, msg::kSaveProblems}));
+    return ResultCode::kTransferFailed;
   }
-  return ResultCode::kSuccess;
+  // A download that ended short is judged by the size check that follows.
+  return end == PipelineEnd::kOversized ? ResultCode::kTransferredFileInvalid
+                                        : ResultCode::kSuccess;
 }
 
 }  // namespace vorncom::transfer

@@ -12,6 +12,8 @@
 #include "package/failure_codes.h"
 #include "package/protocol_manager.h"
 #include "package/validation_manager.h"
+#include "rpc/errors.h"
+#include "transfer/packet_pipeline.h"
 
 namespace vorncom::transfer {
 namespace {
@@ -136,32 +138,30 @@ ResultCode SendFlow::SendPackets() {
   std::ifstream file(run_.file_name, std::ios::binary);
   if (!file) throw Exception(msg::Format(msg::kCannotOpenFile, {run_.file_name}));
   const int32_t packet_size = run_.connector.PacketSize();
-  Variant packet;
   try {
-    packet = AllocatePacket(packet_size);
+    AllocatePacket(packet_size);  // a size no buffer can have ends the upload here
   } catch (const std::bad_alloc&) {
     return failed(msg::kNoMemoryToSend);
   }
   run_.Status(std::string(msg::kSendingData));
-  bool short_packet = false;
-  while (!short_packet && !run_.cancel_requested) {
-    std::vector<uint8_t>& bytes = packet.AsBytes().bytes;
-    bytes.resize(static_cast<size_t>(packet_size));
-    file.read(reinterpret_cast<char*>(bytes.data()), packet_size);
-    const auto n = static_cast<int32_t>(file.gcount());
-    if (n < 1) break;
-    try {
-      Variant count(n);
-      server.SendDataPacket(packet, count);
-      run_.ShowProgress(run_.bytes_done + n);
-    } catch (const std::exception&) {
-      run_.view.SetStatus("");
-      return failed(msg::kSendProblems);
-    }
-    short_packet = n < packet_size;
+  PacketWindow window(packet_size, server.ProtocolVersion(), server.RoundTrip());
+  PipelineEnd end = PipelineEnd::kComplete;
+  try {
+    end = UploadPackets(server, file, 0, packet_size, window, [this](int64_t done) {
+      run_.ShowProgress(static_cast<int32_t>(done));
+      return !run_.cancel_requested;
+    });
+  } catch (const std::exception&) {
+    run_.view.SetStatus("");
+    return failed(msg::kSendProblems);
   }
   run_.transferring = false;
-  return run_.cancel_requested ? ResultCode::kCancelled : ResultCode::kSuccess;
+  if (end == PipelineEnd::kStopped || run_.cancel_requested) {
+    // Calls may still be in flight: the upload ends with its connection.
+    run_.Disconnect();
+    return ResultCode::kCancelled;
+  }
+  return ResultCode::kSuccess;
 }
 
 void SendFlow::ProtocolationFailed(ResultCode code, std::string_view where,

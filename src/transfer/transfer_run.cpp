@@ -93,7 +93,13 @@ void TransferRun::StartProgress(int32_t total) {
 void TransferRun::ShowProgress(int32_t done) {
   view.SetProgress(done, bytes_total, ProgressPercent(done, bytes_total));
   bytes_done = done;
-  view.ProcessMessages();
+  // Letting the window's events in after every packet would cost more than the packets: a few
+  // times in a second is enough for the timer, the buttons and the close box.
+  const auto now = std::chrono::steady_clock::now();
+  if (now - events_let_in >= kEventInterval || done == bytes_total) {
+    events_let_in = now;
+    view.ProcessMessages();
+  }
 }
 
 void TransferRun::EndProgress() {

@@ -41,6 +41,7 @@ class TransferRun {
   // timer then leaves it alone).
   std::chrono::steady_clock::time_point moving_since;
   bool progress_ended = false;
+  std::chrono::steady_clock::time_point events_let_in{};
 
   // Status panel 0, then lets the window's events in.
   void Status(const std::string& text);
@@ -67,7 +68,10 @@ class TransferRun {
   void Abandon();
 
   void StartProgress(int32_t total);
+  // The counters move on every call; the window's events are let in at most every
+  // kEventInterval, and when the transfer is complete.
   void ShowProgress(int32_t done);
+  static constexpr std::chrono::milliseconds kEventInterval{30};
   // A complete transfer: no time left, and the rate of the whole transfer instead of its last
   // second. Stops the timer so no later tick overwrites it.
   void EndProgress();
