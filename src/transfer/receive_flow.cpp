@@ -99,12 +99,19 @@ ResultCode ReceiveFlow::ReceivePackets() {
     return ResultCode::kTransferFailed;
   };
   run_.Status(std::string(msg::kStartingTransmission));
-  try {
-    Variant name(run_.file_name);
-    run_.file_size = run_.connector.Server().GetFile(name, run_.client_info);
-    run_.file_name = name.ToString();
-  } catch (const std::exception&) {
-    return failed(msg::kStartProblems);
+  if (run_.connector.Server().ProtocolVersion() >= 2) {
+    recovery_.emplace(run_, run_.MakeConnectRequest(rpc::Operation::kReceive));
+  }
+  requested_name_ = run_.file_name;
+  requested_info_ = run_.client_info;
+  for (;;) {
+    try {
+      run_.file_size = AskFile(run_.file_name);
+      break;
+    } catch (const std::exception& e) {
+      if (recovery_ && IsLinkFailure(e) && recovery_->Reconnect()) continue;
+      return failed(msg::kStartProblems);
+    }
   }
   if (run_.file_size == 0) {
     run_.transferring = false;
@@ -128,7 +135,7 @@ ResultCode ReceiveFlow::ReceivePackets() {
     run_.transferring = false;
     return ResultCode::kTransferFailed;
   }
-  ResultCode code = CopyPackets(out);
+  ResultCode code = CopyPackets(out, target->temp_path());
   if (run_.cancel_requested) code = ResultCode::kCancelled;
   out.close();
   run_.transferring = false;
@@ -145,7 +152,7 @@ ResultCode ReceiveFlow::ReceivePackets() {
   return code;
 }
 
-ResultCode ReceiveFlow::CopyPackets(std::ofstream& out) {
+ResultCode ReceiveFlow::CopyPackets(std::ofstream& out, const std::string& temp_path) {
   const std::string& institution = run_.Institution();
   const int32_t packet_size = run_.connector.PacketSize();
   try {
@@ -154,26 +161,67 @@ ResultCode ReceiveFlow::CopyPackets(std::ofstream& out) {
     run_.Error(msg::Format(msg::kReceiveFailed, {institution, msg::kNoMemoryToReceive}));
     return ResultCode::kTransferFailed;
   }
-  rpc::ReceptionServer& server = run_.connector.Server();
   run_.Status(std::string(msg::kReceivingData));
-  PacketWindow window(packet_size, server.ProtocolVersion(), server.RoundTrip());
+  int64_t kept = 0;  // bytes in `out`
   PipelineEnd end = PipelineEnd::kComplete;
-  try {
-    end =
-        DownloadPackets(server, out, 0, run_.file_size, packet_size, window, [this](int64_t done) {
-          run_.ShowProgress(static_cast<int32_t>(done));
-          return !run_.cancel_requested;
-        });
-  } catch (const rpc::ERemoteCallError&) {
-    run_.Error(msg::Format(msg::kReceiveFailed, {institution, msg::kReceiveProblems}));
-    return ResultCode::kTransferFailed;
-  } catch (const std::exception&) {
-    run_.Error(msg::Format(msg::kReceiveFailed, {institution, msg::kSaveProblems}));
-    return ResultCode::kTransferFailed;
+  for (bool resume = false;;) {
+    try {
+      if (resume && !TakeUp(out, temp_path, kept)) {
+        run_.Error(msg::Format(msg::kReceiveFailed, {institution, msg::kReceiveProblems}));
+        return ResultCode::kTransferFailed;
+      }
+      rpc::ReceptionServer& server = run_.connector.Server();
+      PacketWindow window(packet_size, server.ProtocolVersion(), server.RoundTrip());
+      end = DownloadPackets(server, out, kept, run_.file_size, packet_size, window,
+                            [this, &kept](int64_t done) {
+                              kept = done;
+                              run_.ShowProgress(static_cast<int32_t>(done));
+                              return !run_.cancel_requested;
+                            });
+      break;
+    } catch (const rpc::ERemoteCallError& e) {
+      if (recovery_ && IsLinkFailure(e) && recovery_->Reconnect()) {
+        resume = true;
+        continue;
+      }
+      run_.Error(msg::Format(msg::kReceiveFailed, {institution, msg::kReceiveProblems}));
+      return ResultCode::kTransferFailed;
+    } catch (const std::exception&) {
+      run_.Error(msg::Format(msg::kReceiveFailed, {institution, msg::kSaveProblems}));
+      return ResultCode::kTransferFailed;
+    }
   }
   // A download that ended short is judged by the size check that follows.
   return end == PipelineEnd::kOversized ? ResultCode::kTransferredFileInvalid
                                         : ResultCode::kSuccess;
+}
+
+int32_t ReceiveFlow::AskFile(std::string& name) {
+  Variant asked(requested_name_);
+  Variant info = requested_info_;
+  const int32_t size = run_.connector.Server().GetFile(asked, info);
+  run_.client_info = std::move(info);
+  name = asked.ToString();
+  return size;
+}
+
+bool ReceiveFlow::TakeUp(std::ofstream& out, const std::string& temp_path, int64_t& kept) {
+  std::string name;
+  const int32_t size = AskFile(name);
+  // Another file under the name asked for is no continuation of this one.
+  if (name != run_.file_name || size <= 0) return false;
+  if (size == run_.file_size) {
+    if (kept > 0) run_.connector.Server().ResumeDownload(static_cast<double>(kept));
+    return true;
+  }
+  // The server's file changed: what was kept belongs to another version of it.
+  out.close();
+  out.open(temp_path, std::ios::binary | std::ios::trunc);
+  if (!out) throw Exception("cannot create");
+  kept = 0;
+  run_.file_size = size;
+  run_.StartProgress(size);
+  return true;
 }
 
 }  // namespace vorncom::transfer

@@ -13,7 +13,7 @@
 #include "package/protocol_manager.h"
 #include "package/validation_manager.h"
 #include "rpc/errors.h"
-#include "transfer/packet_pipeline.h"
+#include "transfer/package_digest.h"
 
 namespace vorncom::transfer {
 namespace {
@@ -58,6 +58,8 @@ void SendFlow::Run() {
   run_.view.SetTimerEnabled(true);
   run_.cancel_requested = false;
   run_.file_size = env::GetFileSize(run_.file_name);
+  // Before connecting: a resumable upload names its content when it starts.
+  sha256_ = FileSha256(run_.file_name);
   run_.StartProgress(run_.file_size);
   run_.result_code = run_.ConnectAndMove(Flow::kSend, [this] { return SendPackets(); });
   run_.view.SetTimerEnabled(false);
@@ -123,37 +125,51 @@ bool SendFlow::CheckPackage() {
 
 ResultCode SendFlow::SendPackets() {
   const std::string& institution = run_.Institution();
-  rpc::ReceptionServer& server = run_.connector.Server();
   auto failed = [&](std::string_view why) {
     run_.Error(msg::Format(msg::kSendFailed, {institution, why}));
     run_.transferring = false;
     return ResultCode::kTransferFailed;
   };
-  run_.Status(std::string(msg::kStartingTransmission));
-  try {
-    server.SendFile(Variant(FileNamePart(run_.file_name)));
-  } catch (const std::exception&) {
-    return failed(msg::kStartProblems);
+  if (run_.connector.Server().ProtocolVersion() >= 2) {
+    recovery_.emplace(run_, run_.MakeConnectRequest(rpc::Operation::kSend));
   }
-  std::ifstream file(run_.file_name, std::ios::binary);
-  if (!file) throw Exception(msg::Format(msg::kCannotOpenFile, {run_.file_name}));
-  const int32_t packet_size = run_.connector.PacketSize();
+  run_.Status(std::string(msg::kStartingTransmission));
+  int64_t offset = 0;
+  for (;;) {
+    try {
+      if (Resumable()) {
+        offset = StartOrResume();
+      } else {
+        run_.connector.Server().SendFile(Variant(FileNamePart(run_.file_name)));
+      }
+      break;
+    } catch (const std::exception& e) {
+      if (Resumable() && IsLinkFailure(e) && recovery_->Reconnect()) continue;
+      return failed(msg::kStartProblems);
+    }
+  }
+  file_.open(run_.file_name, std::ios::binary);
+  if (!file_) throw Exception(msg::Format(msg::kCannotOpenFile, {run_.file_name}));
   try {
-    AllocatePacket(packet_size);  // a size no buffer can have ends the upload here
+    AllocatePacket(run_.connector.PacketSize());  // a size no buffer can have ends the upload
   } catch (const std::bad_alloc&) {
     return failed(msg::kNoMemoryToSend);
   }
   run_.Status(std::string(msg::kSendingData));
-  PacketWindow window(packet_size, server.ProtocolVersion(), server.RoundTrip());
   PipelineEnd end = PipelineEnd::kComplete;
-  try {
-    end = UploadPackets(server, file, 0, packet_size, window, [this](int64_t done) {
-      run_.ShowProgress(static_cast<int32_t>(done));
-      return !run_.cancel_requested;
-    });
-  } catch (const std::exception&) {
-    run_.view.SetStatus("");
-    return failed(msg::kSendProblems);
+  for (bool resume = false;;) {
+    try {
+      if (resume) offset = StartOrResume();
+      end = Upload(offset);
+      break;
+    } catch (const std::exception& e) {
+      if (Resumable() && IsLinkFailure(e) && recovery_->Reconnect()) {
+        resume = true;
+        continue;
+      }
+      run_.view.SetStatus("");
+      return failed(msg::kSendProblems);
+    }
   }
   run_.transferring = false;
   if (end == PipelineEnd::kStopped || run_.cancel_requested) {
@@ -162,6 +178,43 @@ ResultCode SendFlow::SendPackets() {
     return ResultCode::kCancelled;
   }
   return ResultCode::kSuccess;
+}
+
+int64_t SendFlow::StartOrResume() {
+  rpc::ReceptionServer& server = run_.connector.Server();
+  const std::string name = FileNamePart(run_.file_name);
+  if (!upload_id_.empty()) {
+    double held = -1;
+    try {
+      held = server.ResumeUpload(upload_id_);
+    } catch (const rpc::EServerError&) {
+      // Another server of the list, an expired upload: it starts over.
+    }
+    if (held >= 0 && held <= run_.file_size && held == static_cast<double>(int64_t(held))) {
+      return static_cast<int64_t>(held);
+    }
+  }
+  upload_id_ = server.StartUpload(name, run_.file_size, sha256_);
+  return 0;
+}
+
+PipelineEnd SendFlow::Upload(int64_t offset) {
+  rpc::ReceptionServer& server = run_.connector.Server();
+  const int32_t packet_size = run_.connector.PacketSize();
+  PacketWindow window(packet_size, server.ProtocolVersion(), server.RoundTrip());
+  // A file that ends on a packet boundary has nothing left to send once the server holds it all.
+  if (offset >= run_.file_size && offset > 0) return PipelineEnd::kComplete;
+  return UploadPackets(server, file_, offset, packet_size, window, [this](int64_t done) {
+    run_.ShowProgress(static_cast<int32_t>(done));
+    return !run_.cancel_requested;
+  });
+}
+
+void SendFlow::ResumeWhole() {
+  const int64_t offset = StartOrResume();
+  if (offset < run_.file_size && Upload(offset) == PipelineEnd::kStopped) {
+    throw Exception(std::string(msg::kSendAborted));
+  }
 }
 
 void SendFlow::ProtocolationFailed(ResultCode code, std::string_view where,
@@ -174,47 +227,89 @@ void SendFlow::ProtocolationFailed(ResultCode code, std::string_view where,
   run_.ErrorWithDetails(text, msg::Format(msg::kProtocolateFailedDetails, {cause}));
 }
 
-void SendFlow::Finish() {
-  TransferView& view = run_.view;
-  const std::string& institution = run_.Institution();
-  view.SetStepMaximum(3);
+void SendFlow::ValidationRefused() {
+  run_.result_code = ResultCode::kTransferredFileInvalid;
+  run_.Status(msg::Format(msg::kValidatingFile, {msg::kEnviado}));
+  run_.Disconnect();
+  run_.transferring = false;
+  run_.Error(msg::Format(msg::kValidationFailed, {msg::kEnviado, run_.Institution()}));
+  run_.view.CloseWindow();
+}
+
+bool SendFlow::Validate() {
   run_.Status(msg::Format(msg::kValidatingFile, {msg::kEnviado}));
   bool valid = false;
-  try {
-    valid = run_.connector.Server().ValidFile(Variant(int32_t{0}));
-  } catch (const std::exception& e) {
-    run_.result_code = ResultCode::kTransferFailed;
-    run_.Status(msg::Format(msg::kErrorDoing, {msg::kSendTheFile}));
-    run_.Disconnect();
-    run_.transferring = false;
-    run_.ErrorWithDetails(msg::Format(msg::kSendFailed, {institution, msg::kSendProblems}),
-                          msg::Format(msg::kProtocolateFailedDetails, {e.what()}));
-    return;
+  for (bool resume = false;;) {
+    try {
+      if (resume) ResumeWhole();
+      valid = run_.connector.Server().ValidFile(Variant(int32_t{0}));
+      break;
+    } catch (const std::exception& e) {
+      if (Resumable() && IsLinkFailure(e) && recovery_->Reconnect()) {
+        resume = true;
+        continue;
+      }
+      run_.result_code = ResultCode::kTransferFailed;
+      run_.Status(msg::Format(msg::kErrorDoing, {msg::kSendTheFile}));
+      run_.Disconnect();
+      run_.transferring = false;
+      run_.ErrorWithDetails(msg::Format(msg::kSendFailed, {run_.Institution(), msg::kSendProblems}),
+                            msg::Format(msg::kProtocolateFailedDetails, {e.what()}));
+      return false;
+    }
   }
-  if (!valid) {
-    run_.result_code = ResultCode::kTransferredFileInvalid;
-    run_.Status(msg::Format(msg::kValidatingFile, {msg::kEnviado}));
-    run_.Disconnect();
-    run_.transferring = false;
-    run_.Error(msg::Format(msg::kValidationFailed, {msg::kEnviado, institution}));
-    view.CloseWindow();
-    return;
+  if (!valid) ValidationRefused();
+  return valid;
+}
+
+bool SendFlow::ProtocolateRemotely(Variant& protocol_data) {
+  const Variant before = protocol_data;
+  run_.Status(msg::Format(msg::kProtocolating, {msg::kRemotamente, msg::kEnvio}));
+  for (bool lost = false;;) {
+    try {
+      rpc::ReceptionServer* server = &run_.connector.Server();
+      if (lost) {
+        // The reply was lost: the server may have registered the upload, and must not twice.
+        std::optional<Variant> found = server->FindRegistration(upload_id_, sha256_, run_.file_size,
+                                                                FileNamePart(run_.file_name));
+        if (found) {
+          protocol_data = std::move(*found);
+          CheckProtocolData(protocol_data, before);
+          return true;
+        }
+        ResumeWhole();
+        server = &run_.connector.Server();
+        if (!server->ValidFile(Variant(int32_t{0}))) {
+          protocol_data = before;
+          ValidationRefused();
+          return false;
+        }
+      }
+      server->Protocolate(protocol_data);
+      CheckProtocolData(protocol_data, before);
+      return true;
+    } catch (const std::exception& e) {
+      // The package is stamped only with a protocol the server really gave.
+      protocol_data = before;
+      if (Resumable() && IsLinkFailure(e) && recovery_->Reconnect()) {
+        lost = true;
+        continue;
+      }
+      ProtocolationFailed(ResultCode::kRemoteProtocolFailed, msg::kRemotamente, e.what());
+      return false;
+    }
   }
+}
+
+void SendFlow::Finish() {
+  TransferView& view = run_.view;
+  view.SetStepMaximum(3);
+  if (!Validate()) return;
   view.SetStepPosition(1);
 
   Variant& protocol_data = run_.context.results.protocol_data;
-  const Variant before = protocol_data;
-  try {
-    run_.Status(msg::Format(msg::kProtocolating, {msg::kRemotamente, msg::kEnvio}));
-    run_.connector.Server().Protocolate(protocol_data);
-    CheckProtocolData(protocol_data, before);
-    view.SetStepPosition(2);
-  } catch (const std::exception& e) {
-    // The package is stamped only with a protocol the server really gave.
-    protocol_data = before;
-    ProtocolationFailed(ResultCode::kRemoteProtocolFailed, msg::kRemotamente, e.what());
-    return;
-  }
+  if (!ProtocolateRemotely(protocol_data)) return;
+  view.SetStepPosition(2);
 
   run_.Status(msg::Format(msg::kProtocolating, {msg::kLocalmente, msg::kEnvio}));
   package::TVornComProtocolManager protocol_manager;

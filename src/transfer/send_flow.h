@@ -1,8 +1,13 @@
 #pragma once
 
 #include <cstdint>
+#include <fstream>
+#include <optional>
+#include <string>
 
 #include "common/variant.h"
+#include "transfer/link_recovery.h"
+#include "transfer/packet_pipeline.h"
 #include "transfer/transfer_run.h"
 
 namespace vorncom::transfer {
@@ -19,11 +24,31 @@ class SendFlow {
   // The checks before connecting; false when the send ends there.
   bool CheckPackage();
   ResultCode SendPackets();
+  // A version-2 server: the upload can be resumed after the link broke.
+  bool Resumable() { return recovery_.has_value(); }
+  // Starts the resumable upload, or takes it up again on a new connection: the byte from which
+  // the server wants the rest. An upload the server no longer knows starts over.
+  int64_t StartOrResume();
+  // Sends the file from `offset` on; kStopped on Cancel.
+  PipelineEnd Upload(int64_t offset);
+  // On a new connection after ValidFile or Protocolate lost its link: the server holds the
+  // whole upload again when it returns.
+  void ResumeWhole();
   void Finish();
+  // ValidFile, again on a new connection while the link breaks; false when the send ended.
+  bool Validate();
+  // Protocolate, or on a new connection the registration the lost reply would have told of;
+  // false when the send ended.
+  bool ProtocolateRemotely(Variant& protocol_data);
+  void ValidationRefused();
   // Ends the send with `code` after a failed protocolation step.
   void ProtocolationFailed(ResultCode code, std::string_view where, const std::string& cause);
 
   TransferRun& run_;
+  std::ifstream file_;
+  std::string sha256_;
+  std::string upload_id_;
+  std::optional<LinkRecovery> recovery_;
 };
 
 // Throws unless `data`, as Protocolate left it, is a new protocol record: a 14-element array with

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <chrono>
+#include <exception>
+
+#include "transfer/server_connector.h"
+
+namespace vorncom::transfer {
+
+class TransferRun;
+
+// How often a transfer connects again after its link broke, and how long it waits before each
+// new attempt: the first pause, doubled for each attempt after it (1, 2, 4, 8 s by default).
+// An administrator (or a test) may shorten the pauses in the registry layer, key
+// SOFTWARE\VornCom\Conexao, integer value PausaReconexaoMs (0 to 60000).
+struct RetryPolicy {
+  int attempts = 5;  // connections in all, the first included
+  std::chrono::milliseconds first_pause{1000};
+
+  // The pause before attempt `attempt` (2 and up).
+  std::chrono::milliseconds PauseBefore(int attempt) const;
+  // Reads the policy afresh. Never throws: an unreadable registry leaves the defaults.
+  static RetryPolicy Load();
+};
+
+inline constexpr char kConnectionKey[] = "SOFTWARE\\VornCom\\Conexao";
+
+// True when `failure` is the link's (it broke, timed out, or garbled the protocol), so that a new
+// connection may carry the transfer on; false for the server's own answer to a call.
+bool IsLinkFailure(const std::exception& failure);
+
+// The new attempts of one transfer whose link broke: pauses (Cancel ends a pause at once), then
+// connects again, the same server first and then the next one the server list gives.
+class LinkRecovery {
+ public:
+  LinkRecovery(TransferRun& run, ConnectRequest request, RetryPolicy policy = RetryPolicy::Load());
+
+  // After a link failure: true once a new connection to an available server is up; false when
+  // the attempts are spent or the user cancelled.
+  bool Reconnect();
+  int attempts() const { return attempts_; }
+
+ private:
+  // False when the user cancelled during the pause.
+  bool Pause(std::chrono::milliseconds pause);
+
+  TransferRun& run_;
+  ConnectRequest request_;
+  RetryPolicy policy_;
+  int attempts_ = 1;
+};
+
+}  // namespace vorncom::transfer
