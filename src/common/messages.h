@@ -534,4 +534,41 @@ inline constexpr std::string_view kProxyFailedDetails =
     "%s\r\nA conexão com o computador d%s passa pelo proxy da rede, que não a estabeleceu. "
     "Consulte o pessoal do suporte de sua rede.";
 
+// SHA-256 of a package, and the client's journal of sends and attempts (envios.db) with what
+// `vorncom journal` prints of it.
+inline constexpr std::string_view kDigestFailed = "O cálculo do SHA-256 falhou.";
+inline constexpr std::string_view kDigestFileUnreadable = "Não foi possível ler o arquivo %s: %s.";
+// The journal's path, then the reason.
+inline constexpr std::string_view kJournalFailure = "Erro no diário de envios %s: %s.";
+inline constexpr std::string_view kJournalNewerVersion =
+    "versão %s do diário, mais nova que a %s deste programa";
+inline constexpr std::string_view kJournalUnknownSend = "envio %s desconhecido";
+inline constexpr std::string_view kJournalUnknownState = "estado %s desconhecido no envio %s";
+inline constexpr std::string_view kJournalStateMove = "o envio %s não pode passar de %s a %s";
+inline constexpr std::string_view kJournalBadField = "campo inválido: %s";
+inline constexpr std::string_view kJournalNotAJournal = "o arquivo não é um diário de envios";
+inline constexpr std::string_view kJournalNoProtocolNumber =
+    "o envio %s não tem número de protocolo";
+inline constexpr std::string_view kJournalStateUploading = "enviando";
+inline constexpr std::string_view kJournalStateProtocolating = "protocolando";
+inline constexpr std::string_view kJournalStateRegistered = "registrado";
+inline constexpr std::string_view kJournalStateStamped = "concluído";
+inline constexpr std::string_view kJournalStateAbandoned = "abandonado";
+// `vorncom journal`: its sections, column headings and verdicts.
+inline constexpr std::string_view kJournalListingOf = "Diário de envios: %s";
+inline constexpr std::string_view kJournalMissing = "Nenhum diário de envios em %s.";
+inline constexpr std::string_view kJournalSends = "Envios";
+inline constexpr std::string_view kJournalNoSends = "(nenhum envio)";
+inline constexpr std::string_view kJournalAttempts = "Tentativas";
+inline constexpr std::string_view kJournalNoAttempts = "(nenhuma tentativa)";
+inline constexpr std::string_view kJournalSendHeadings[] = {
+    "Estado", "Arquivo", "Tamanho", "Servidor", "Upload", "Protocolo", "Atualizado"};
+inline constexpr std::string_view kJournalAttemptHeadings[] = {
+    "Início",       "Operação", "Arquivo",
+    "Servidor",     "TLS",      "Bytes",
+    "Duração (ms)", "Código",   "Mensagem do servidor"};
+inline constexpr std::string_view kJournalChainIntact = "Cadeia de tentativas íntegra.";
+inline constexpr std::string_view kJournalChainBroken =
+    "Cadeia de tentativas alterada a partir da linha %s.";
+
 }  // namespace vorncom::msg

@@ -14,6 +14,8 @@
 
 #include "VornComClient.h"
 #include "common/cp1252.h"
+#include "journal/send_journal.h"
+#include "journal_command.h"
 
 namespace {
 
@@ -26,6 +28,9 @@ Commands:
   status TYPE VERSION           ask whether the server takes a form type and version (GetFormStatus)
   receipt [PACKAGE]             preview and print the transmission receipt (PrintComReceipt)
   last                          host and port of the last connection (GetComLastConnectionInfo)
+  journal [--journal FILE]      list the send journal (sends and attempts) and check the chain
+                                of attempts; FILE defaults to Configuracoes/envios.db under the
+                                base folder (VORNCOM_BASE_DIR, else this program's folder)
 
 Options (each calls the matching setting export before the command):
   --server HOST[:PORT]          DefineComServer (port 211 when left out)
@@ -40,9 +45,11 @@ Options (each calls the matching setting export before the command):
   --library PATH                the library to load (default: libVornComClient.so.1, found
                                 by the system's library search path)
   --unattended                  answer every message with its default button (no windows)
+  --journal FILE                the journal that the journal command lists
   --version                     print the version and exit
 
-The exit code is the export's result code (0 for commands without one).
+The exit code is the export's result code (0 for commands without one). The journal command
+exits with 1 when the chain of attempts was altered, and 125 when the journal cannot be read.
 )";
 
 const std::map<int, const char*> kCodeMeanings = {
@@ -144,7 +151,7 @@ int Report(const char* what, int code) {
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   std::string library = VORNCOM_DEFAULT_LIBRARY;
-  std::string server, config, institution, logo, help_file, footer;
+  std::string server, config, institution, logo, help_file, footer, journal;
   int port = 211;
   bool fixed = false, footer_default = false;
   std::vector<std::pair<int, std::string>> protocol;
@@ -194,6 +201,8 @@ int main(int argc, char** argv) {
       protocol.emplace_back(field, value);
     } else if (a == "--library") {
       library = need(a);
+    } else if (a == "--journal") {
+      journal = need(a);
     } else if (a == "--unattended") {
       setenv("VORNCOM_UNATTENDED", "1", 1);
     } else {
@@ -207,6 +216,18 @@ int main(int argc, char** argv) {
   }
   const std::string command = args[i++];
   const std::vector<std::string> rest(args.begin() + static_cast<long>(i), args.end());
+
+  // The journal is read directly: listing it needs no library, and no host's settings.
+  if (command == "journal") {
+    if (rest.size() == 2 && rest[0] == "--journal") {
+      journal = rest[1];
+    } else if (!rest.empty()) {
+      std::cerr << "vorncom: bad command line\n" << kUsage;
+      return 125;
+    }
+    if (journal.empty()) journal = vorncom::journal::SendJournal::DefaultPath();
+    return vorncom::tool::PrintJournal(journal, std::cout, std::cerr);
+  }
 
   Library lib;
   lib.handle = dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL);
