@@ -53,7 +53,10 @@ bool LinkRecovery::Pause(std::chrono::milliseconds pause) {
   }
 }
 
-bool LinkRecovery::Reconnect() {
+bool LinkRecovery::Reconnect(const std::exception& failure, ResultCode code) {
+  if (run_.journal) run_.journal->ConnectionEnded(run_.bytes_done, code, failure.what());
+  if (run_.bytes_done > bytes_at_last_failure_) attempts_ = 1;
+  bytes_at_last_failure_ = run_.bytes_done;
   while (attempts_ < policy_.attempts && !run_.cancel_requested) {
     ++attempts_;
     const auto pause = policy_.PauseBefore(attempts_);
@@ -63,7 +66,10 @@ bool LinkRecovery::Reconnect() {
         {run_.Institution(), std::to_string(attempts_), std::to_string(policy_.attempts),
          std::to_string((pause.count() + 999) / 1000)}));
     if (!Pause(pause)) return false;
-    if (run_.connector.Reconnect(request_) == ConnectOutcome::kAvailable) return true;
+    if (run_.connector.Reconnect(request_) == ConnectOutcome::kAvailable) {
+      run_.ConnectionOpened();
+      return true;
+    }
   }
   return false;
 }

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <exception>
 
+#include "common/result_code.h"
 #include "transfer/server_connector.h"
 
 namespace vorncom::transfer {
@@ -30,14 +32,18 @@ inline constexpr char kConnectionKey[] = "SOFTWARE\\VornCom\\Conexao";
 bool IsLinkFailure(const std::exception& failure);
 
 // The new attempts of one transfer whose link broke: pauses (Cancel ends a pause at once), then
-// connects again, the same server first and then the next one the server list gives.
+// connects again, the same server first and then the next one the server list gives. Only
+// attempts in a row that moved no data count: a connection that carried the transfer further
+// than the one before starts the count (and the pauses) over, so a long transfer over a link
+// that breaks now and then still ends.
 class LinkRecovery {
  public:
   LinkRecovery(TransferRun& run, ConnectRequest request, RetryPolicy policy = RetryPolicy::Load());
 
-  // After a link failure: true once a new connection to an available server is up; false when
-  // the attempts are spent or the user cancelled.
-  bool Reconnect();
+  // After a link failure (`failure`, which would end the transfer with `code`): true once a new
+  // connection to an available server is up; false when the attempts are spent or the user
+  // cancelled. The journal gets a row for the connection that broke.
+  bool Reconnect(const std::exception& failure, ResultCode code);
   int attempts() const { return attempts_; }
 
  private:
@@ -48,6 +54,7 @@ class LinkRecovery {
   ConnectRequest request_;
   RetryPolicy policy_;
   int attempts_ = 1;
+  int64_t bytes_at_last_failure_ = 0;
 };
 
 }  // namespace vorncom::transfer

@@ -31,6 +31,7 @@ void ReceiveFlow::Run() {
   run_.view.SetRequester(run_.requester_name, run_.requester_id, run_.form_name);
   run_.view.SetTimerEnabled(true);
   run_.cancel_requested = false;
+  run_.journal = std::make_unique<TransferJournal>(std::string(kJournalReceive), run_.file_name);
   run_.result_code = run_.ConnectAndMove(Flow::kReceive, [this] { return ReceivePackets(); });
   run_.view.SetTimerEnabled(false);
   switch (run_.result_code) {
@@ -44,6 +45,7 @@ void ReceiveFlow::Run() {
     default:
       break;  // the refusal closed the window already, or it stays open for the user
   }
+  run_.ConnectionEnded();
 }
 
 void ReceiveFlow::ValidationFailed() {
@@ -70,6 +72,7 @@ void ReceiveFlow::Finish() {
     server.Protocolate(run_.client_info);
     view.SetStepPosition(2);
   } catch (const std::exception& e) {
+    run_.failure_detail = e.what();
     run_.result_code = ResultCode::kRemoteProtocolFailed;
     const std::string text =
         msg::Format(msg::kProtocolateFailed, {msg::kRemotamente, msg::kDownload});
@@ -109,7 +112,9 @@ ResultCode ReceiveFlow::ReceivePackets() {
       run_.file_size = AskFile(run_.file_name);
       break;
     } catch (const std::exception& e) {
-      if (recovery_ && IsLinkFailure(e) && recovery_->Reconnect()) continue;
+      run_.failure_detail = e.what();
+      if (recovery_ && IsLinkFailure(e) && recovery_->Reconnect(e, ResultCode::kTransferFailed))
+        continue;
       return failed(msg::kStartProblems);
     }
   }
@@ -180,7 +185,8 @@ ResultCode ReceiveFlow::CopyPackets(std::ofstream& out, const std::string& temp_
                             });
       break;
     } catch (const rpc::ERemoteCallError& e) {
-      if (recovery_ && IsLinkFailure(e) && recovery_->Reconnect()) {
+      run_.failure_detail = e.what();
+      if (recovery_ && IsLinkFailure(e) && recovery_->Reconnect(e, ResultCode::kTransferFailed)) {
         resume = true;
         continue;
       }

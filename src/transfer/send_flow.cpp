@@ -8,12 +8,12 @@
 #include "common/exception.h"
 #include "common/message_dialog.h"
 #include "common/messages.h"
+#include "common/sha256.h"
 #include "package/control_files.h"
 #include "package/failure_codes.h"
 #include "package/protocol_manager.h"
 #include "package/validation_manager.h"
 #include "rpc/errors.h"
-#include "transfer/package_digest.h"
 
 namespace vorncom::transfer {
 namespace {
@@ -59,17 +59,84 @@ void SendFlow::Run() {
   run_.cancel_requested = false;
   run_.file_size = env::GetFileSize(run_.file_name);
   // Before connecting: a resumable upload names its content when it starts.
-  sha256_ = FileSha256(run_.file_name);
+  sha256_ = Sha256OfFile(run_.file_name);
+  OpenJournal();
   run_.StartProgress(run_.file_size);
-  run_.result_code = run_.ConnectAndMove(Flow::kSend, [this] { return SendPackets(); });
+  bool registered_before = false;
+  run_.result_code = run_.ConnectAndMove(Flow::kSend, [&] {
+    registered_before = in_doubt_ && FoundEarlierRegistration();
+    return registered_before ? ResultCode::kSuccess : SendPackets();
+  });
   run_.view.SetTimerEnabled(false);
   if (run_.result_code == ResultCode::kSuccess) {
-    Finish();
+    if (registered_before) {
+      run_.view.SetStepMaximum(3);
+      run_.view.SetStepPosition(2);
+      Stamp();
+    } else {
+      Finish();
+    }
   } else if (run_.result_code == ResultCode::kTransferFailed) {
     run_.Abandon();
   }
+  // A send given up before its registration call leaves nothing to ask about later.
+  if (run_.result_code != ResultCode::kSuccess &&
+      journal_state_ == journal::SendState::kUploading) {
+    Record(journal::SendState::kAbandoned);
+  }
+  run_.ConnectionEnded();
   // Any other code has had its say: the window stays open until the user closes it, or the
   // refusal closed it already.
+}
+
+void SendFlow::OpenJournal() {
+  run_.journal =
+      std::make_unique<TransferJournal>(std::string(kJournalSend), FileNamePart(run_.file_name));
+  run_.journal->SetPackage(sha256_, run_.file_size, run_.file_name);
+  const std::optional<journal::SendRecord> open = run_.journal->FindOpen();
+  if (!open) return;
+  run_.journal->Adopt(*open);
+  journal_state_ = open->state;
+  upload_id_ = open->upload_id;
+  in_doubt_ = open->state == journal::SendState::kProtocolating ||
+              open->state == journal::SendState::kRegistered;
+}
+
+void SendFlow::Record(journal::SendState state, const std::string& protocol_number) {
+  if (!run_.journal) return;
+  run_.journal->Move(state, run_.ServerText(), upload_id_, protocol_number);
+  journal_state_ = state;
+}
+
+bool SendFlow::FoundEarlierRegistration() {
+  Variant& protocol_data = run_.context.results.protocol_data;
+  const Variant before = protocol_data;
+  try {
+    rpc::ReceptionServer& server = run_.connector.Server();
+    if (server.ProtocolVersion() < 2) return false;
+    run_.Status(msg::Format(msg::kProtocolating, {msg::kRemotamente, msg::kEnvio}));
+    std::optional<Variant> found =
+        server.FindRegistration(upload_id_, sha256_, run_.file_size, FileNamePart(run_.file_name));
+    if (found) {
+      protocol_data = std::move(*found);
+      CheckProtocolData(protocol_data, before);
+      Record(journal::SendState::kRegistered,
+             protocol_data.At(package::pd::kProtocolNumber).ToString());
+      return true;
+    }
+  } catch (const std::exception& e) {
+    // Not knowing is no answer: the send goes on as a new one, and the server's own
+    // deduplication keeps it from being registered twice.
+    protocol_data = before;
+    run_.failure_detail = e.what();
+    return false;
+  }
+  // Registered by the journal's word, unknown by the server's: a new send of its own.
+  if (journal_state_ == journal::SendState::kRegistered) {
+    if (run_.journal) run_.journal->Forget();
+    journal_state_ = journal::SendState::kAbandoned;
+  }
+  return false;
 }
 
 bool SendFlow::CheckPackage() {
@@ -144,7 +211,9 @@ ResultCode SendFlow::SendPackets() {
       }
       break;
     } catch (const std::exception& e) {
-      if (Resumable() && IsLinkFailure(e) && recovery_->Reconnect()) continue;
+      run_.failure_detail = e.what();
+      if (Resumable() && IsLinkFailure(e) && recovery_->Reconnect(e, ResultCode::kTransferFailed))
+        continue;
       return failed(msg::kStartProblems);
     }
   }
@@ -163,7 +232,8 @@ ResultCode SendFlow::SendPackets() {
       end = Upload(offset);
       break;
     } catch (const std::exception& e) {
-      if (Resumable() && IsLinkFailure(e) && recovery_->Reconnect()) {
+      run_.failure_detail = e.what();
+      if (Resumable() && IsLinkFailure(e) && recovery_->Reconnect(e, ResultCode::kTransferFailed)) {
         resume = true;
         continue;
       }
@@ -191,10 +261,17 @@ int64_t SendFlow::StartOrResume() {
       // Another server of the list, an expired upload: it starts over.
     }
     if (held >= 0 && held <= run_.file_size && held == static_cast<double>(int64_t(held))) {
+      Record(journal::SendState::kUploading);
       return static_cast<int64_t>(held);
     }
   }
   upload_id_ = server.StartUpload(name, run_.file_size, sha256_);
+  // An earlier send in doubt that this server did not know ends here: this one replaces it.
+  if (journal_state_ != journal::SendState::kUploading &&
+      journal_state_ != journal::SendState::kProtocolating) {
+    if (run_.journal) run_.journal->Forget();
+  }
+  Record(journal::SendState::kUploading);
   return 0;
 }
 
@@ -245,7 +322,8 @@ bool SendFlow::Validate() {
       valid = run_.connector.Server().ValidFile(Variant(int32_t{0}));
       break;
     } catch (const std::exception& e) {
-      if (Resumable() && IsLinkFailure(e) && recovery_->Reconnect()) {
+      run_.failure_detail = e.what();
+      if (Resumable() && IsLinkFailure(e) && recovery_->Reconnect(e, ResultCode::kTransferFailed)) {
         resume = true;
         continue;
       }
@@ -275,6 +353,8 @@ bool SendFlow::ProtocolateRemotely(Variant& protocol_data) {
         if (found) {
           protocol_data = std::move(*found);
           CheckProtocolData(protocol_data, before);
+          Record(journal::SendState::kRegistered,
+                 protocol_data.At(package::pd::kProtocolNumber).ToString());
           return true;
         }
         ResumeWhole();
@@ -285,13 +365,19 @@ bool SendFlow::ProtocolateRemotely(Variant& protocol_data) {
           return false;
         }
       }
+      // Durable before the call: a reply that never arrives can be asked about later.
+      Record(journal::SendState::kProtocolating);
       server->Protocolate(protocol_data);
       CheckProtocolData(protocol_data, before);
+      Record(journal::SendState::kRegistered,
+             protocol_data.At(package::pd::kProtocolNumber).ToString());
       return true;
     } catch (const std::exception& e) {
+      run_.failure_detail = e.what();
       // The package is stamped only with a protocol the server really gave.
       protocol_data = before;
-      if (Resumable() && IsLinkFailure(e) && recovery_->Reconnect()) {
+      if (Resumable() && IsLinkFailure(e) &&
+          recovery_->Reconnect(e, ResultCode::kRemoteProtocolFailed)) {
         lost = true;
         continue;
       }
@@ -307,10 +393,14 @@ void SendFlow::Finish() {
   if (!Validate()) return;
   view.SetStepPosition(1);
 
-  Variant& protocol_data = run_.context.results.protocol_data;
-  if (!ProtocolateRemotely(protocol_data)) return;
+  if (!ProtocolateRemotely(run_.context.results.protocol_data)) return;
   view.SetStepPosition(2);
+  Stamp();
+}
 
+void SendFlow::Stamp() {
+  TransferView& view = run_.view;
+  Variant& protocol_data = run_.context.results.protocol_data;
   run_.Status(msg::Format(msg::kProtocolating, {msg::kLocalmente, msg::kEnvio}));
   package::TVornComProtocolManager protocol_manager;
   protocol_manager.set_protocol_data(protocol_data);
@@ -323,6 +413,7 @@ void SendFlow::Finish() {
     ProtocolationFailed(code, msg::kLocalmente, e.what());
     return;
   }
+  Record(journal::SendState::kStamped, protocol_data.At(package::pd::kProtocolNumber).ToString());
   view.SetStepPosition(3);
   run_.Status(std::string(msg::kFileSentOk));
   view.SetStepPosition(0);

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "common/variant.h"
+#include "journal/send_journal.h"
 #include "transfer/link_recovery.h"
 #include "transfer/packet_pipeline.h"
 #include "transfer/transfer_run.h"
@@ -23,6 +24,12 @@ class SendFlow {
  private:
   // The checks before connecting; false when the send ends there.
   bool CheckPackage();
+  // The journal, and in it an earlier send of this package that did not end.
+  void OpenJournal();
+  // Moves the journal's send on, on the server connected to now.
+  void Record(journal::SendState state, const std::string& protocol_number = {});
+  // An earlier send in doubt: true when the server registered it, its protocol data then held.
+  bool FoundEarlierRegistration();
   ResultCode SendPackets();
   // A version-2 server: the upload can be resumed after the link broke.
   bool Resumable() { return recovery_.has_value(); }
@@ -41,6 +48,8 @@ class SendFlow {
   // false when the send ended.
   bool ProtocolateRemotely(Variant& protocol_data);
   void ValidationRefused();
+  // The protocol record into the package, the receipt.
+  void Stamp();
   // Ends the send with `code` after a failed protocolation step.
   void ProtocolationFailed(ResultCode code, std::string_view where, const std::string& cause);
 
@@ -49,6 +58,9 @@ class SendFlow {
   std::string sha256_;
   std::string upload_id_;
   std::optional<LinkRecovery> recovery_;
+  // Where the journal's send stands; abandoned also means "none".
+  journal::SendState journal_state_ = journal::SendState::kAbandoned;
+  bool in_doubt_ = false;  // an earlier send may have been registered
 };
 
 // Throws unless `data`, as Protocolate left it, is a new protocol record: a 14-element array with

@@ -68,12 +68,25 @@ ResultCode TransferRun::ConnectAndMove(Flow flow, const std::function<ResultCode
     view.CloseWindow();
     return ResultCode::kConfigurationNotUpdated;
   }
+  ConnectionOpened();
   view.EnableCancel(true);
   moving_since = Now();
   const ResultCode code = move();
   view.EnableCancel(false);
   if (code == ResultCode::kSuccess && bytes_done == bytes_total) EndProgress();
   return code;
+}
+
+std::string TransferRun::ServerText() const {
+  return context.results.last_host + ":" + std::to_string(context.results.last_port);
+}
+
+void TransferRun::ConnectionOpened() {
+  if (journal) journal->ConnectionOpened(ServerText(), connector.SecureProtocol(), bytes_done);
+}
+
+void TransferRun::ConnectionEnded() {
+  if (journal) journal->ConnectionEnded(bytes_done, result_code, failure_detail);
 }
 
 void TransferRun::Abandon() {
