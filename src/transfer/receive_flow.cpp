@@ -115,6 +115,10 @@ ResultCode ReceiveFlow::ReceivePackets() {
       run_.failure_detail = e.what();
       if (recovery_ && IsLinkFailure(e) && recovery_->Reconnect(e, ResultCode::kTransferFailed))
         continue;
+      if (run_.cancel_requested) {
+        run_.transferring = false;
+        return ResultCode::kCancelled;
+      }
       return failed(msg::kStartProblems);
     }
   }
@@ -190,6 +194,7 @@ ResultCode ReceiveFlow::CopyPackets(std::ofstream& out, const std::string& temp_
         resume = true;
         continue;
       }
+      if (run_.cancel_requested) return ResultCode::kCancelled;
       run_.Error(msg::Format(msg::kReceiveFailed, {institution, msg::kReceiveProblems}));
       return ResultCode::kTransferFailed;
     } catch (const std::exception&) {

@@ -113,25 +113,26 @@ bool SendFlow::FoundEarlierRegistration() {
   const Variant before = protocol_data;
   try {
     rpc::ReceptionServer& server = run_.connector.Server();
-    if (server.ProtocolVersion() < 2) return false;
-    run_.Status(msg::Format(msg::kProtocolating, {msg::kRemotamente, msg::kEnvio}));
-    std::optional<Variant> found =
-        server.FindRegistration(upload_id_, sha256_, run_.file_size, FileNamePart(run_.file_name));
-    if (found) {
-      protocol_data = std::move(*found);
-      CheckProtocolData(protocol_data, before);
-      Record(journal::SendState::kRegistered,
-             protocol_data.At(package::pd::kProtocolNumber).ToString());
-      return true;
+    if (server.ProtocolVersion() >= 2) {
+      run_.Status(msg::Format(msg::kProtocolating, {msg::kRemotamente, msg::kEnvio}));
+      std::optional<Variant> found = server.FindRegistration(upload_id_, sha256_, run_.file_size,
+                                                             FileNamePart(run_.file_name));
+      if (found) {
+        protocol_data = std::move(*found);
+        CheckProtocolData(protocol_data, before);
+        Record(journal::SendState::kRegistered,
+               protocol_data.At(package::pd::kProtocolNumber).ToString());
+        return true;
+      }
     }
   } catch (const std::exception& e) {
     // Not knowing is no answer: the send goes on as a new one, and the server's own
     // deduplication keeps it from being registered twice.
     protocol_data = before;
     run_.failure_detail = e.what();
-    return false;
   }
-  // Registered by the journal's word, unknown by the server's: a new send of its own.
+  // Registered by the journal's word but not found now: the send that follows is one of its own
+  // (a registered send can only be stamped).
   if (journal_state_ == journal::SendState::kRegistered) {
     if (run_.journal) run_.journal->Forget();
     journal_state_ = journal::SendState::kAbandoned;
@@ -214,6 +215,7 @@ ResultCode SendFlow::SendPackets() {
       run_.failure_detail = e.what();
       if (Resumable() && IsLinkFailure(e) && recovery_->Reconnect(e, ResultCode::kTransferFailed))
         continue;
+      if (run_.cancel_requested) return Cancelled();
       return failed(msg::kStartProblems);
     }
   }
@@ -237,17 +239,21 @@ ResultCode SendFlow::SendPackets() {
         resume = true;
         continue;
       }
+      if (run_.cancel_requested) return Cancelled();
       run_.view.SetStatus("");
       return failed(msg::kSendProblems);
     }
   }
   run_.transferring = false;
-  if (end == PipelineEnd::kStopped || run_.cancel_requested) {
-    // Calls may still be in flight: the upload ends with its connection.
-    run_.Disconnect();
-    return ResultCode::kCancelled;
-  }
+  if (end == PipelineEnd::kStopped || run_.cancel_requested) return Cancelled();
   return ResultCode::kSuccess;
+}
+
+ResultCode SendFlow::Cancelled() {
+  // Calls may still be in flight: the upload ends with its connection.
+  run_.Disconnect();
+  run_.transferring = false;
+  return ResultCode::kCancelled;
 }
 
 int64_t SendFlow::StartOrResume() {

@@ -31,6 +31,8 @@ class SendFlow {
   // An earlier send in doubt: true when the server registered it, its protocol data then held.
   bool FoundEarlierRegistration();
   ResultCode SendPackets();
+  // Cancel during the upload or a pause between attempts: code 2, the connection dropped.
+  ResultCode Cancelled();
   // A version-2 server: the upload can be resumed after the link broke.
   bool Resumable() { return recovery_.has_value(); }
   // Starts the resumable upload, or takes it up again on a new connection: the byte from which
