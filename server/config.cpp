@@ -144,6 +144,14 @@ ServerConfig ParseServerConfig(const std::string& text) {
       c.max_expansion = static_cast<unsigned>(p.Integer(v, 1, 1'000'000));
     } else if (key == "max_sessions") {
       c.max_sessions = static_cast<unsigned>(p.Integer(v, 1, 1'000'000));
+    } else if (key == "max_protocol_version") {
+      c.max_protocol_version = static_cast<uint32_t>(p.Integer(v, 1, 2));
+    } else if (key == "resume_hours") {
+      c.resume_hours = std::chrono::hours(p.Integer(v, 1, 24 * 365));
+    } else if (key == "resume_sync_bytes") {
+      c.resume_sync_bytes = p.Integer(v, 4096, INT32_MAX);
+    } else if (key == "dedup_days") {
+      c.dedup_days = static_cast<unsigned>(p.Integer(v, 0, 3650));
     } else if (key == "idle_timeout_ms") {
       c.idle_timeout = std::chrono::milliseconds(p.Integer(v, 1, 86'400'000));
     } else if (key == "accepting") {

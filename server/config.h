@@ -33,7 +33,9 @@ struct ServerConfig {
   std::string data_folder = "vorncom-data";  // incoming/, store/, registry.db
   std::string download_folder;               // empty: data_folder + "/downloads"
 
-  int32_t packet_size = 4096;
+  // Large enough that a long link is not held back by per-call round trips; a frame of the
+  // default max_frame still holds a packet call.
+  int32_t packet_size = 256 << 10;
   size_t max_frame = 1u << 20;     // largest frame body accepted, bytes
   int64_t max_upload = 256 << 20;  // largest upload accepted, bytes
   // An upload whose entries claim to expand to more than max_upload × this is refused unexpanded.
@@ -42,6 +44,15 @@ struct ServerConfig {
   // frame, and the time to send a reply.
   std::chrono::milliseconds idle_timeout{60'000};
   unsigned max_sessions = 1024;  // connections beyond this are refused
+  // The highest protocol version a hello is answered with; 1 refuses a hello offering more.
+  uint32_t max_protocol_version = 2;
+  // A resumable upload not moved for this long expires and its bytes are deleted.
+  std::chrono::hours resume_hours{24};
+  // An unfinished resumable upload is flushed to disk and its count recorded at least this often.
+  int64_t resume_sync_bytes = 16 << 20;
+  // A Protocolate of a package registered this recently (same SHA-256, size and name) answers
+  // with that registration; 0 turns the check off.
+  unsigned dedup_days = 30;
 
   bool accepting = true;
   unsigned busy_limit = 256;  // sessions above this answer busy

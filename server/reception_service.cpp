@@ -5,6 +5,7 @@
 #include <array>
 #include <asio.hpp>
 #include <asio/ssl.hpp>
+#include <atomic>
 #include <optional>
 #include <thread>
 #include <vector>
@@ -55,23 +56,33 @@ std::string HandshakeFailure(const std::error_code& ec) {
 }
 
 // The calls that touch the disk at length (expanding every entry of an upload, syncing files,
-// committing the registry) run on the check pool, so that they never hold up an event loop.
-bool RunsOnPool(const wire::Request& request) {
+// committing the registry) run on the check pool, so that they never hold up an event loop; so
+// does the packet call that flushes a resumable upload.
+bool RunsOnPool(const wire::Request& request, const SessionHandler& handler) {
   const auto info = rpc::FindMethod(request.method);
-  return info &&
-         (info->method == rpc::Method::kValidFile || info->method == rpc::Method::kProtocolate);
+  if (!info) return false;
+  switch (info->method) {
+    case rpc::Method::kValidFile:
+    case rpc::Method::kProtocolate:
+      return true;
+    case rpc::Method::kSendDataPacket:
+      return handler.SyncDue();
+    default:
+      return false;
+  }
 }
 
 class Session : public std::enable_shared_from_this<Session> {
  public:
-  // `checks` must outlive the session's last call.
+  // `checks` must outlive the session's last call, and takes work while `checks_open` holds.
   Session(ServerContext& context, tcp::socket socket, asio::thread_pool& checks,
-          const std::shared_ptr<SSL_CTX>& tls)
+          std::shared_ptr<const std::atomic<bool>> checks_open, const std::shared_ptr<SSL_CTX>& tls)
       : context_(context),
         socket_(std::move(socket)),
         tls_(SecureStream(socket_, tls)),
         timer_(socket_.get_executor()),
-        checks_(checks) {
+        checks_(checks),
+        checks_open_(std::move(checks_open)) {
     ++context_.sessions;
     std::error_code ec;
     const auto local = socket_.local_endpoint(ec);
@@ -83,11 +94,21 @@ class Session : public std::enable_shared_from_this<Session> {
   }
 
   ~Session() {
+    // Letting go of a resumable upload flushes it to disk: on the pool, not on the event loop.
+    // A session freed after the pool stopped does it where it is.
+    if (handler_->HoldsUnflushedUpload() && checks_open_->load())
+      asio::post(checks_, [handler = std::move(handler_)]() mutable { handler.reset(); });
     handler_.reset();
     --context_.sessions;
   }
 
   void Start() {
+    // Another session resuming this one's upload closes it; the close runs on this loop.
+    handler_->SetLetGo([weak = weak_from_this(), loop = socket_.get_executor()] {
+      asio::post(loop, [weak] {
+        if (auto self = weak.lock()) self->Close("envio retomado por outra conexão");
+      });
+    });
     Log("conexão de " + peer_);
     if (context_.config.fault_refuse) return Close("recusada (falha simulada)");
     if (!tls_) {
@@ -254,12 +275,16 @@ class Session : public std::enable_shared_from_this<Session> {
     if (!greeted_) {
       const auto* hello = std::get_if<wire::Hello>(&frame);
       if (hello == nullptr) return Fail(std::string(msg::kSrvHelloExpected));
-      if (hello->version != wire::kProtocolVersion)
+      // The lower of the offered version and ours; a server kept to version 1 refuses any other
+      // offer, as servers of that version do, so that clients can be tried against one.
+      const uint32_t highest = context_.config.max_protocol_version;
+      if (hello->version < 1 || (highest == 1 && hello->version != 1))
         return Fail(msg::Format(msg::kSrvUnsupportedVersion, {std::to_string(hello->version)}));
       if (hello->object_guid != rpc::kServerGUID || hello->object_name != rpc::kServerName)
         return Fail(msg::Format(msg::kSrvUnknownObject, {hello->object_name}));
       greeted_ = true;
-      return Send(wire::Hello{wire::kProtocolVersion, rpc::kServerGUID, rpc::kServerName}, false);
+      version_ = std::min(hello->version, highest);
+      return Send(wire::Hello{version_, rpc::kServerGUID, rpc::kServerName}, false);
     }
     auto* request = std::get_if<wire::Request>(&frame);
     if (request == nullptr) return Fail(std::string(msg::kSrvCallExpected));
@@ -274,14 +299,16 @@ class Session : public std::enable_shared_from_this<Session> {
       Log("chamada " + request->method + " retida (falha simulada)");
       return ArmTimer();
     }
-    if (RunsOnPool(*request)) return CallOnPool(std::move(*request));
+    // Requests are handled one at a time in the order they came: the next frame is read only
+    // once this one's answer is written, so a pipelining client's requests wait in the stream.
+    if (RunsOnPool(*request, *handler_)) return CallOnPool(std::move(*request));
     Answer(Call(*request));
   }
 
   // Runs one call on the handler. Nothing when the session must be dropped (fault injection).
   std::optional<wire::Frame> Call(wire::Request& request) {
     try {
-      return rpc::Dispatch(*handler_, request);
+      return rpc::Dispatch(*handler_, request, static_cast<int>(version_));
     } catch (const SessionFault&) {
       return std::nullopt;
     } catch (const std::exception& e) {
@@ -290,9 +317,9 @@ class Session : public std::enable_shared_from_this<Session> {
     }
   }
 
-  // The session reads nothing while its call runs on the pool (a client has one call in flight),
-  // so the handler is the pool thread's alone until the answer is posted back; the shared
-  // pointers keep the session alive however the client behaves meanwhile.
+  // The session reads nothing while its call runs on the pool (requests pipelined behind it wait
+  // in the stream), so the handler is the pool thread's alone until the answer is posted back; the
+  // shared pointers keep the session alive however the client behaves meanwhile.
   void CallOnPool(wire::Request request) {
     on_pool_ = true;
     asio::post(checks_, [self = shared_from_this(), loop = socket_.get_executor(),
@@ -349,12 +376,14 @@ class Session : public std::enable_shared_from_this<Session> {
   bool closing_ = false;          // the close_notify is on its way
   asio::steady_timer timer_;
   asio::thread_pool& checks_;
+  std::shared_ptr<const std::atomic<bool>> checks_open_;
   Clock::time_point deadline_;
   bool timer_waiting_ = false;
   bool on_pool_ = false;  // a call runs on the check pool
   std::unique_ptr<SessionHandler> handler_;
   std::string peer_;
   bool greeted_ = false;
+  uint32_t version_ = 1;  // the protocol version the hello settled
   uint32_t next_seq_ = 1;
   std::vector<uint8_t> in_;  // received bytes; [in_begin_, in_end_) not yet handled
   size_t in_begin_ = 0;
@@ -447,8 +476,8 @@ struct ReceptionService::Impl {
         }
         // The session belongs to the worker whose context owns its socket.
         // Each new session takes the context current now, so a reload changes no running one.
-        auto session =
-            std::make_shared<Session>(context, std::move(socket), *checks, context.Tls());
+        auto session = std::make_shared<Session>(context, std::move(socket), *checks, checks_open,
+                                                 context.Tls());
         asio::post(target, [session] { session->Start(); });
         return Accept();
       }
@@ -462,14 +491,30 @@ struct ReceptionService::Impl {
     });
   }
 
+  // Uploads left unresumed expire while the server runs, not only at its next start.
+  void ExpireUploadsHourly() {
+    expiry_timer.expires_after(std::chrono::hours(1));
+    expiry_timer.async_wait([this](const std::error_code& ec) {
+      if (ec) return;
+      try {
+        context.ExpireUploads();
+      } catch (const std::exception& e) {
+        context.log.Write(0, e.what());
+      }
+      ExpireUploadsHourly();
+    });
+  }
+
   ServerContext& context;
   asio::io_context accept_context;
   asio::steady_timer retry_timer{accept_context};
+  asio::steady_timer expiry_timer{accept_context};
   std::vector<std::unique_ptr<asio::io_context>> workers;
   std::vector<asio::executor_work_guard<asio::io_context::executor_type>> guards;
   std::unique_ptr<tcp::acceptor> acceptor;
   std::vector<std::thread> threads;
   std::unique_ptr<asio::thread_pool> checks;
+  std::shared_ptr<std::atomic<bool>> checks_open = std::make_shared<std::atomic<bool>>(false);
   std::thread accept_thread;
   size_t next_worker = 0;
   bool running = false;
@@ -492,11 +537,13 @@ uint16_t ReceptionService::Start() {
   const uint16_t port = d.acceptor->local_endpoint().port();
 
   d.checks = std::make_unique<asio::thread_pool>(d.context.config.workers);
+  d.checks_open->store(true);
   for (unsigned i = 0; i < d.context.config.workers; ++i) {
     d.workers.push_back(std::make_unique<asio::io_context>(1));
     d.guards.push_back(asio::make_work_guard(*d.workers.back()));
   }
   d.Accept();
+  d.ExpireUploadsHourly();
   for (auto& worker : d.workers) d.threads.emplace_back([ctx = worker.get()] { ctx->run(); });
   d.accept_thread = std::thread([&d] { d.accept_context.run(); });
   d.running = true;
@@ -512,12 +559,15 @@ void ReceptionService::Stop() {
     std::error_code ignored;
     d.acceptor->close(ignored);
     d.retry_timer.cancel();
+    d.expiry_timer.cancel();
   });
   d.accept_thread.join();
   for (auto& guard : d.guards) guard.reset();
   for (auto& worker : d.workers) worker->stop();
   for (auto& thread : d.threads) thread.join();
   d.threads.clear();
+  // No event loop runs any more; sessions freed from here on are freed on this thread.
+  d.checks_open->store(false);
   // Running checks finish; their answers, and the calls still queued, are dropped with the
   // contexts, which therefore go last.
   d.checks->stop();

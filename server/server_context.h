@@ -8,6 +8,7 @@
 
 #include "server/config.h"
 #include "server/registry.h"
+#include "server/upload_leases.h"
 
 struct ssl_ctx_st;
 
@@ -24,7 +25,9 @@ class Logger {
   std::mutex mutex_;
 };
 
-// What all sessions of one server share. Creates the data folders.
+// What all sessions of one server share. Creates the data folders and clears what a crash left:
+// incoming files of anything but the open resumable uploads (cut back to the bytes recorded as
+// held), and stored files without a committed record.
 struct ServerContext {
   explicit ServerContext(ServerConfig config);
 
@@ -36,6 +39,13 @@ struct ServerContext {
   Logger log;
   std::atomic<unsigned> sessions{0};
   std::atomic<uint64_t> next_session{1};
+  UploadLeases leases;
+
+  // Where the resumable upload `id` (checked by IsUploadIdText) keeps its bytes.
+  std::string ResumablePath(const std::string& id) const;
+  // Expires the open uploads that have not moved for resume_hours and no session holds, and
+  // deletes their bytes.
+  void ExpireUploads();
 
   // The TLS context new handshakes use; null when the port is plain TCP. Sessions already
   // secured keep the context they started with.
@@ -45,6 +55,8 @@ struct ServerContext {
   void ReloadTls();
 
  private:
+  void ClearIncoming();
+
   mutable std::mutex tls_mutex_;
   std::shared_ptr<ssl_ctx_st> tls_;
 };

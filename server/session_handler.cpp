@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <ctime>
 #include <filesystem>
 #include <thread>
 #include <utility>
@@ -12,6 +13,8 @@
 #include "common/exception.h"
 #include "common/file_names.h"
 #include "common/messages.h"
+#include "rpc/wire.h"
+#include "server/upload_digest.h"
 
 namespace vorncom::server {
 
@@ -22,6 +25,15 @@ namespace {
 VORNCOM_EXCEPTION(ESessionError);
 
 constexpr char kStoredSuffix[] = ".pkg";
+
+int64_t Seconds() { return static_cast<int64_t>(std::time(nullptr)); }
+
+// A byte count given as a double: whole, not negative, within `limit`.
+std::optional<int64_t> WholeBytes(double value, int64_t limit) {
+  if (!(value >= 0) || value > static_cast<double>(limit) || std::floor(value) != value)
+    return std::nullopt;
+  return static_cast<int64_t>(value);
+}
 
 std::string TextOf(const Variant& v) {
   try {
@@ -40,7 +52,7 @@ SessionHandler::SessionHandler(ServerContext& context, uint64_t id, std::string 
       local_address_(std::move(local_address)),
       peer_address_(std::move(peer_address)) {}
 
-SessionHandler::~SessionHandler() { DiscardUpload(); }
+SessionHandler::~SessionHandler() { LeaveUpload(); }
 
 void SessionHandler::Log(const std::string& text) const { context_.log.Write(id_, text); }
 
@@ -54,6 +66,70 @@ void SessionHandler::DiscardUpload() {
     upload_path_.clear();
   }
   upload_valid_ = false;
+  if (!upload_id_.empty()) {
+    try {
+      context_.registry.ExpireUpload(upload_id_);
+    } catch (const std::exception& e) {
+      Log(e.what());
+    }
+    ReleaseLease();
+  }
+}
+
+void SessionHandler::ReleaseLease() {
+  if (upload_id_.empty()) return;
+  context_.leases.Give(upload_id_);
+  upload_id_.clear();
+}
+
+void SessionHandler::LeaveUpload() {
+  if (upload_id_.empty() || upload_path_.empty()) return DiscardUpload();
+  // Never throws: it runs when the session ends, however that happens.
+  try {
+    WritePending();
+    if (upload_) SyncUpload();
+  } catch (const std::exception& e) {
+    Log(e.what());
+  }
+  if (upload_id_.empty()) return;  // the flush failed and discarded it
+  upload_.reset();
+  upload_path_.clear();
+  upload_valid_ = false;
+  Log("envio " + upload_id_ + " interrompido com " + std::to_string(synced_) + " bytes");
+  ReleaseLease();
+}
+
+bool SessionHandler::SyncDue() const {
+  return !upload_id_.empty() && upload_ &&
+         upload_size_ - synced_ >= context_.config.resume_sync_bytes;
+}
+
+void SessionHandler::SyncUpload() {
+  if (std::fflush(upload_.get()) != 0 || ::fdatasync(::fileno(upload_.get())) != 0) {
+    Log("erro ao gravar " + upload_name_ + "; envio descartado");
+    DiscardUpload();
+    throw ESessionError(std::string(msg::kSrvUploadWriteFailed));
+  }
+  context_.registry.RecordHeld(upload_id_, upload_size_, Seconds());
+  synced_ = upload_size_;
+}
+
+void SessionHandler::OpenUploadFile(const std::string& path, int flags, int64_t held) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | flags, 0600);
+  if (fd < 0) throw ESessionError(std::string(msg::kSrvUploadNotCreated));
+  // Bytes after the count recorded may be torn or belong to no packet the client was told of.
+  if (::ftruncate(fd, held) != 0 || ::lseek(fd, held, SEEK_SET) != held) {
+    ::close(fd);
+    throw ESessionError(std::string(msg::kSrvUploadNotCreated));
+  }
+  upload_.reset(::fdopen(fd, "wb"));
+  if (!upload_) {
+    ::close(fd);
+    throw ESessionError(std::string(msg::kSrvUploadNotCreated));
+  }
+  // Packets arrive whole: unbuffered, each one is a single write with no copy into a buffer.
+  std::setvbuf(upload_.get(), nullptr, _IONBF, 0);
+  upload_path_ = path;
 }
 
 void SessionHandler::WritePending() {
@@ -134,25 +210,150 @@ void SessionHandler::SendFile(const Variant& file_name) {
   if (!has_control_) throw ESessionError(std::string(msg::kSrvNoControl));
   const std::string name = TextOf(file_name);
   if (!IsBareFileName(name)) throw ESessionError(msg::Format(msg::kSrvFileNameInvalid, {name}));
-  DiscardUpload();
+  LeaveUpload();
   write_failed_ = false;  // it belonged to the upload this one replaces
   // The name is the server's own: a client name never becomes a path before it is validated.
-  const std::string path = context_.incoming_folder + "/upload-" + std::to_string(id_) + ".part";
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  if (fd < 0) throw ESessionError(std::string(msg::kSrvUploadNotCreated));
-  upload_.reset(::fdopen(fd, "wb"));
-  if (!upload_) {
-    ::close(fd);
-    throw ESessionError(std::string(msg::kSrvUploadNotCreated));
-  }
-  // Packets arrive whole: unbuffered, each one is a single write with no copy into a buffer.
-  std::setvbuf(upload_.get(), nullptr, _IONBF, 0);
-  upload_path_ = path;
+  OpenUploadFile(context_.incoming_folder + "/upload-" + std::to_string(id_) + ".part",
+                 O_CREAT | O_EXCL, 0);
   upload_name_ = name;
   upload_size_ = 0;
+  expected_sha_.clear();
   packets_ = 0;
   started_ = Now();
   Log("recebendo " + name);
+}
+
+std::string SessionHandler::StartUpload(const std::string& file_name, double size,
+                                        const std::string& sha256) {
+  if (!has_control_) throw ESessionError(std::string(msg::kSrvNoControl));
+  if (!IsBareFileName(file_name))
+    throw ESessionError(msg::Format(msg::kSrvFileNameInvalid, {file_name}));
+  if (!IsSha256Text(sha256)) throw ESessionError(std::string(msg::kSrvUploadDigestInvalid));
+  const auto bytes = WholeBytes(size, context_.config.max_upload);
+  if (!bytes) throw ESessionError(std::string(msg::kSrvUploadSizeInvalid));
+  if (file_name != control_file_name_ || size != control_size_)
+    throw ESessionError(std::string(msg::kSrvUploadNotAsControl));
+  LeaveUpload();
+  write_failed_ = false;
+  context_.ExpireUploads();
+
+  UploadRecord upload;
+  upload.id = NewUploadId();
+  upload.file_name = file_name;
+  upload.size = *bytes;
+  upload.sha256 = sha256;
+  upload.form_type = form_type_;
+  upload.form_version = form_version_;
+  upload.client_address = client_address_.empty() ? peer_address_ : client_address_;
+  started_ = Now();
+  upload.started = FormatDateTime(started_);
+  upload.moved = Seconds();
+  if (!context_.leases.Take(upload.id, let_go_)) throw std::runtime_error("upload id reused");
+  upload_id_ = upload.id;
+  try {
+    OpenUploadFile(context_.ResumablePath(upload.id), O_CREAT | O_EXCL, 0);
+    context_.registry.CreateUpload(upload);
+  } catch (...) {
+    DiscardUpload();
+    throw;
+  }
+  upload_name_ = file_name;
+  upload_size_ = 0;
+  synced_ = 0;
+  expected_sha_ = sha256;
+  packets_ = 0;
+  Log("recebendo " + file_name + " (envio " + upload.id + ")");
+  return upload.id;
+}
+
+double SessionHandler::ResumeUpload(const std::string& upload_id) {
+  if (!has_control_) throw ESessionError(std::string(msg::kSrvNoControl));
+  if (!IsUploadIdText(upload_id))
+    throw ESessionError(msg::Format(msg::kSrvUploadUnknown, {upload_id}));
+  LeaveUpload();
+  write_failed_ = false;
+  const int64_t cutoff = Seconds() - std::chrono::seconds(context_.config.resume_hours).count();
+  // The refusals that need no lease come first, so that a wrong call closes no other session.
+  // With the lease taken, the record is read again: what it says can no longer change.
+  auto checked = [&](bool leased) {
+    std::optional<UploadRecord> upload = context_.registry.FindUpload(upload_id);
+    std::string_view refusal;
+    if (!upload) {
+      refusal = msg::kSrvUploadUnknown;
+    } else if (upload->state == UploadRecord::State::kRegistered) {
+      refusal = msg::kSrvUploadRegistered;
+    } else if (upload->state == UploadRecord::State::kExpired || upload->moved < cutoff) {
+      if (leased && upload->state == UploadRecord::State::kOpen) {
+        std::error_code ignored;
+        fs::remove(context_.ResumablePath(upload_id), ignored);
+        context_.registry.ExpireUpload(upload_id);
+      }
+      refusal = msg::kSrvUploadExpired;
+    } else if (upload->file_name != control_file_name_ ||
+               static_cast<double>(upload->size) != control_size_) {
+      refusal = msg::kSrvUploadNotAsControl;
+    }
+    if (!refusal.empty()) throw ESessionError(msg::Format(refusal, {upload_id}));
+    return *upload;
+  };
+  context_.ExpireUploads();
+  checked(false);
+  if (!context_.leases.Take(upload_id, let_go_))
+    throw ESessionError(msg::Format(msg::kSrvUploadInUse, {upload_id}));
+  upload_id_ = upload_id;
+  std::optional<UploadRecord> upload;
+  try {
+    upload = checked(true);
+  } catch (...) {
+    ReleaseLease();
+    throw;
+  }
+  auto refuse = [&](std::string_view message) {
+    ReleaseLease();
+    throw ESessionError(msg::Format(message, {upload_id}));
+  };
+  const std::string path = context_.ResumablePath(upload_id);
+  std::error_code ec;
+  const auto on_disk = static_cast<int64_t>(fs::file_size(path, ec));
+  if (ec) {
+    context_.registry.ExpireUpload(upload_id);
+    refuse(msg::kSrvUploadExpired);
+  }
+  const int64_t held = std::min(upload->held, on_disk);
+  try {
+    OpenUploadFile(path, 0, held);
+    context_.registry.RecordHeld(upload_id, held, Seconds());
+  } catch (...) {
+    upload_.reset();
+    upload_path_.clear();
+    ReleaseLease();
+    throw;
+  }
+  upload_name_ = upload->file_name;
+  upload_size_ = held;
+  synced_ = held;
+  expected_sha_ = upload->sha256;
+  packets_ = 0;
+  started_ = ParseDateTime(upload->started).value_or(Now());
+  Log("retomando " + upload_name_ + " (envio " + upload_id + ") de " + std::to_string(held));
+  return static_cast<double>(held);
+}
+
+std::optional<Variant> SessionHandler::FindRegistration(const std::string& upload_id,
+                                                        const std::string& sha256, double size,
+                                                        const std::string& file_name) {
+  const auto bytes = WholeBytes(size, INT64_MAX / 2);
+  const int64_t since = context_.config.dedup_days == 0 || !bytes
+                            ? 0
+                            : Seconds() - int64_t{86400} * context_.config.dedup_days;
+  const auto found =
+      context_.registry.FindRegistration(upload_id, sha256, bytes.value_or(-1), file_name, since);
+  if (!found) return std::nullopt;
+  try {
+    return rpc::wire::DecodeVariant(found->protocol_data);
+  } catch (const std::exception&) {
+    throw ESessionError(std::string(msg::kSrvRegistrationUnreadable));
+  }
 }
 
 void SessionHandler::SendDataPacket(Variant& packet, Variant& byte_count) {
@@ -161,16 +362,22 @@ void SessionHandler::SendDataPacket(Variant& packet, Variant& byte_count) {
   if (!upload_) throw ESessionError(std::string(msg::kSrvNoUpload));
   const unsigned drop_after = context_.config.fault_drop_after_packets;
   if (drop_after != 0 && packets_ >= drop_after) throw SessionFault{SessionFault::kDrop};
-  if (!packet.IsBytes()) throw ESessionError(std::string(msg::kSrvDataPacketInvalid));
+  // A refused packet leaves a hole in the upload, so the upload goes with it: packets pipelined
+  // after it must not land where it should have been.
+  auto refuse = [&](std::string_view message) {
+    DiscardUpload();
+    throw ESessionError(std::string(message));
+  };
+  if (!packet.IsBytes()) refuse(msg::kSrvDataPacketInvalid);
   int32_t count = 0;
   try {
     count = byte_count.ToInteger();
   } catch (const EVariantError&) {
-    throw ESessionError(std::string(msg::kSrvByteCountInvalid));
+    refuse(msg::kSrvByteCountInvalid);
   }
   std::vector<uint8_t>& bytes = packet.AsBytes().bytes;
-  if (count < 0 || static_cast<size_t>(count) > bytes.size())
-    throw ESessionError(std::string(msg::kSrvByteCountInvalid));
+  if (count < 0 || static_cast<size_t>(count) > bytes.size()) refuse(msg::kSrvByteCountInvalid);
+  if (SyncDue()) SyncUpload();
   if (upload_size_ + count > context_.config.max_upload) {
     DiscardUpload();
     throw ESessionError(std::string(msg::kSrvUploadTooLarge));
@@ -194,12 +401,23 @@ bool SessionHandler::ValidFile(const Variant&) {
     flushed = false;
   }
   std::string reason;
+  if (flushed && !upload_id_.empty()) {
+    // Flushed: all of it is held, so that a session after a lost answer can go straight on.
+    context_.registry.RecordHeld(upload_id_, upload_size_, Seconds());
+    synced_ = upload_size_;
+  }
+  std::optional<std::string> digest;
   if (!flushed) {
     reason = "erro ao gravar o arquivo";
   } else if (static_cast<double>(upload_size_) != control_size_) {
     reason = "recebidos " + std::to_string(upload_size_) + " bytes, esperados " +
              FormatDouble(control_size_);
+  } else if (!(digest = Sha256OfFile(upload_path_))) {
+    reason = "erro ao ler o arquivo";
+  } else if (!expected_sha_.empty() && *digest != expected_sha_) {
+    reason = "SHA-256 " + *digest + ", esperado " + expected_sha_;
   } else {
+    upload_sha_ = *digest;
     std::this_thread::sleep_for(context_.config.fault_check_delay);
     upload_valid_ =
         InspectPackage(upload_path_, context_.config.MaxExpandedBytes(), header_, reason);
@@ -225,44 +443,7 @@ void SessionHandler::Protocolate(Variant& data) {
   }
 }
 
-void SessionHandler::ProtocolateUpload(Variant& data) {
-  const OleDate finished = Now();
-  Registration entry;
-  entry.operation = 1;
-  entry.file_name = upload_name_;
-  entry.size = upload_size_;
-  entry.form_type = header_.request_type;
-  entry.form_name = header_.request_name;
-  entry.form_version = header_.request_version;
-  entry.requester_id = header_.requester_id;
-  entry.requester_name = header_.requester_name;
-  entry.agency_id = header_.agency_id;
-  entry.client_address = client_address_.empty() ? peer_address_ : client_address_;
-  entry.started = FormatDateTime(started_);
-  entry.finished = FormatDateTime(finished);
-
-  std::string stored;
-  const std::string number = context_.registry.Record(
-      entry,
-      [&](const std::string&, const std::string& serial) {
-        // Named by the serial alone: the client's name (kept in the registry) may be as long as
-        // a file name can be, and the prefix may hold anything.
-        entry.stored_name = serial + kStoredSuffix;
-        stored = context_.store_folder + "/" + entry.stored_name;
-        entry.stored_path = stored;
-        try {
-          MoveFileIntoPlace(upload_path_, stored);
-        } catch (const EFileReplaceError& e) {
-          // Not recorded, so not stored: a rename that could not be made durable is taken back.
-          if (e.step() == EFileReplaceError::Step::kFlushFolder)
-            std::rename(stored.c_str(), upload_path_.c_str());
-          throw ESessionError(std::string(msg::kSrvUploadStoreFailed));
-        }
-      },
-      [&] { std::rename(stored.c_str(), upload_path_.c_str()); });
-  upload_path_.clear();
-  upload_valid_ = false;
-
+Variant SessionHandler::UploadProtocolData(const std::string& number, OleDate finished) const {
   const FormRule* rule = Rule();
   Variant filled = Variant::Array(1, 14);
   filled.At(1) = upload_name_;
@@ -283,8 +464,69 @@ void SessionHandler::ProtocolateUpload(Variant& data) {
   filled.At(12) = header_.request_type;
   filled.At(13) = header_.agency_id;
   filled.At(14) = rule && rule->message ? *rule->message : context_.config.default_message;
+  return filled;
+}
+
+void SessionHandler::ProtocolateUpload(Variant& data) {
+  const OleDate finished = Now();
+  Registration entry;
+  entry.operation = 1;
+  entry.file_name = upload_name_;
+  entry.size = upload_size_;
+  entry.form_type = header_.request_type;
+  entry.form_name = header_.request_name;
+  entry.form_version = header_.request_version;
+  entry.requester_id = header_.requester_id;
+  entry.requester_name = header_.requester_name;
+  entry.agency_id = header_.agency_id;
+  entry.client_address = client_address_.empty() ? peer_address_ : client_address_;
+  entry.started = FormatDateTime(started_);
+  entry.finished = FormatDateTime(finished);
+  entry.sha256 = upload_sha_;
+  entry.upload_id = upload_id_;
+
+  const int64_t dedup_since =
+      context_.config.dedup_days == 0 ? 0 : Seconds() - int64_t{86400} * context_.config.dedup_days;
+  Variant filled;
+  std::string stored, number;
+  const std::optional<EarlierRegistration> earlier = context_.registry.RecordUpload(
+      entry, dedup_since, number,
+      [&](const std::string& new_number, const std::string& serial) {
+        filled = UploadProtocolData(new_number, finished);
+        entry.protocol_data = rpc::wire::EncodeVariant(filled);
+        // Named by the serial alone: the client's name (kept in the registry) may be as long as
+        // a file name can be, and the prefix may hold anything.
+        entry.stored_name = serial + kStoredSuffix;
+        stored = context_.store_folder + "/" + entry.stored_name;
+        entry.stored_path = stored;
+        try {
+          MoveFileIntoPlace(upload_path_, stored);
+        } catch (const EFileReplaceError& e) {
+          // Not recorded, so not stored: a rename that could not be made durable is taken back.
+          if (e.step() == EFileReplaceError::Step::kFlushFolder)
+            std::rename(stored.c_str(), upload_path_.c_str());
+          throw ESessionError(std::string(msg::kSrvUploadStoreFailed));
+        }
+      },
+      [&] { std::rename(stored.c_str(), upload_path_.c_str()); });
+  if (earlier) {
+    // The same bytes are stored under that registration already: this copy goes.
+    std::error_code ignored;
+    fs::remove(upload_path_, ignored);
+    try {
+      filled = rpc::wire::DecodeVariant(earlier->protocol_data);
+    } catch (const std::exception&) {
+      upload_path_.clear();
+      upload_valid_ = false;
+      ReleaseLease();
+      throw ESessionError(std::string(msg::kSrvRegistrationUnreadable));
+    }
+  }
+  upload_path_.clear();
+  upload_valid_ = false;
+  ReleaseLease();
   data = std::move(filled);
-  Log("protocolo " + number + " para " + upload_name_);
+  Log("protocolo " + number + " para " + upload_name_ + (earlier ? " (já registrado)" : ""));
 }
 
 void SessionHandler::ProtocolateDownload(Variant& data) {
@@ -352,12 +594,14 @@ int32_t SessionHandler::GetFile(Variant& file_name, Variant& client_info) {
   client_info_ = client_info;
   started_ = Now();
   download_started_ = size > 0;
+  download_read_ = false;
   Log("download de " + name + " (" + std::to_string(size) + " bytes)");
   return static_cast<int32_t>(size);
 }
 
 int32_t SessionHandler::GetDataPacket(Variant& packet) {
   if (!download_) throw ESessionError(std::string(msg::kSrvNoDownload));
+  download_read_ = true;
   ByteArray buffer = packet.IsBytes() ? std::move(packet.AsBytes()) : ByteArray{1, {}};
   const size_t limit = static_cast<size_t>(context_.config.packet_size);
   if (buffer.bytes.size() < limit) buffer.bytes.resize(limit);
@@ -378,6 +622,15 @@ void SessionHandler::EraseFile(Variant& file_name) {
   if (!fs::remove(context_.download_folder + "/" + name, ec))
     throw ESessionError(msg::Format(msg::kSrvEraseFailed, {name}));
   Log("apagado " + name);
+}
+
+void SessionHandler::ResumeDownload(double offset) {
+  if (!download_) throw ESessionError(std::string(msg::kSrvNoDownload));
+  if (download_read_) throw ESessionError(std::string(msg::kSrvDownloadAlreadyRead));
+  const auto start = WholeBytes(offset, download_size_);
+  if (!start || ::fseeko(download_.get(), static_cast<off_t>(*start), SEEK_SET) != 0)
+    throw ESessionError(std::string(msg::kSrvDownloadOffsetInvalid));
+  Log("download de " + download_name_ + " retomado de " + std::to_string(*start));
 }
 
 int32_t SessionHandler::CheckFormStatus() {

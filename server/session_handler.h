@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -24,7 +25,9 @@ struct SessionFault {
 //
 // An upload lives in the incoming folder under a name of the server's own; only ValidFile
 // followed by Protocolate moves it into the store. Client file names are accepted only as bare
-// names, so they never reach outside the server's folders.
+// names, so they never reach outside the server's folders. A resumable upload (StartUpload,
+// ResumeUpload) is held by one session at a time; when the session ends unfinished, its bytes are
+// flushed and their count recorded, so that a later session goes on from there.
 class SessionHandler : public rpc::ReceptionServer {
  public:
   // `local_address`: the address the client reached (element 2 of the protocol data unless the
@@ -45,6 +48,21 @@ class SessionHandler : public rpc::ReceptionServer {
   int32_t GetDataPacket(Variant& packet) override;
   void EraseFile(Variant& file_name) override;
   int32_t CheckFormStatus() override;
+  std::string StartUpload(const std::string& file_name, double size,
+                          const std::string& sha256) override;
+  double ResumeUpload(const std::string& upload_id) override;
+  std::optional<Variant> FindRegistration(const std::string& upload_id, const std::string& sha256,
+                                          double size, const std::string& file_name) override;
+  void ResumeDownload(double offset) override;
+
+  // How the session gives up the resumable upload when another session wants it: called on any
+  // thread, it must only ask the session to close.
+  void SetLetGo(std::function<void()> let_go) { let_go_ = std::move(let_go); }
+  // Whether the next SendDataPacket flushes the resumable upload to disk (a slow call that
+  // belongs off the event loop).
+  bool SyncDue() const;
+  // Whether destroying the handler flushes a resumable upload to disk.
+  bool HoldsUnflushedUpload() const { return !upload_id_.empty() && upload_ != nullptr; }
 
   // Appends the packet the last SendDataPacket accepted to the upload file. The session calls it
   // once that call's reply is on its way, so the file write overlaps the client's turnaround
@@ -62,7 +80,17 @@ class SessionHandler : public rpc::ReceptionServer {
   using File = std::unique_ptr<std::FILE, FileCloser>;
 
   const FormRule* Rule() const;
+  // Drops the upload and its bytes for good (a resumable one expires).
   void DiscardUpload();
+  // Ends this session's part in the upload: a resumable one is flushed, its count recorded and
+  // its lease given back; any other is discarded.
+  void LeaveUpload();
+  // Flushes the resumable upload's bytes and records their count. Throws ESessionError.
+  void SyncUpload();
+  // Opens the upload file at `path` for writing after its first `held` bytes.
+  void OpenUploadFile(const std::string& path, int flags, int64_t held);
+  void ReleaseLease();
+  Variant UploadProtocolData(const std::string& number, OleDate finished) const;
   // Throws the kept write failure, once.
   void ReportWriteFailure();
   void ProtocolateUpload(Variant& data);
@@ -86,6 +114,11 @@ class SessionHandler : public rpc::ReceptionServer {
   std::string upload_path_;
   std::string upload_name_;
   int64_t upload_size_ = 0;
+  std::string upload_id_;     // the resumable upload's; empty for SendFile's
+  std::string expected_sha_;  // what StartUpload said the bytes hash to
+  std::string upload_sha_;    // what ValidFile found they hash to
+  int64_t synced_ = 0;        // bytes flushed and recorded as held
+  std::function<void()> let_go_;
   std::vector<uint8_t> pending_;  // the accepted packet not yet in the file
   size_t pending_count_ = 0;      // how many of its bytes belong to the upload
   bool write_failed_ = false;
@@ -100,6 +133,7 @@ class SessionHandler : public rpc::ReceptionServer {
   int64_t download_size_ = 0;
   Variant client_info_;
   bool download_started_ = false;
+  bool download_read_ = false;  // a GetDataPacket came after GetFile
 };
 
 }  // namespace vorncom::server

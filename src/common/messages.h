@@ -239,6 +239,12 @@ inline constexpr std::string_view kReplyNotBoolean =
     "O servidor respondeu a %s com um valor que não é lógico.";
 inline constexpr std::string_view kReplyNotInteger =
     "O servidor respondeu a %s com um valor que não é inteiro.";
+inline constexpr std::string_view kReplyNotText =
+    "O servidor respondeu a %s com um valor que não é texto.";
+inline constexpr std::string_view kReplyNotByteCount =
+    "O servidor respondeu a %s com um valor que não é uma contagem de bytes.";
+inline constexpr std::string_view kReplyNotProtocolData =
+    "O servidor respondeu a %s com um valor que não são dados de protocolo.";
 inline constexpr std::string_view kUnknownMethod = "Método desconhecido: %s.";
 inline constexpr std::string_view kWrongArgumentCount = "Número de argumentos incorreto para %s.";
 inline constexpr std::string_view kArgumentNotText = "Argumento inválido: esperava-se um texto.";
@@ -407,6 +413,23 @@ inline constexpr std::string_view kSrvUnknownObject = "objeto remoto desconhecid
 inline constexpr std::string_view kSrvCallExpected = "chamada esperada";
 inline constexpr std::string_view kSrvSequenceOutOfOrder =
     "número de sequência %s fora de ordem; esperado %s";
+inline constexpr std::string_view kSrvUploadUnknown = "Envio %s desconhecido pelo servidor.";
+inline constexpr std::string_view kSrvUploadExpired = "O envio %s expirou.";
+inline constexpr std::string_view kSrvUploadRegistered =
+    "O envio %s já foi protocolado; consulte o registro.";
+inline constexpr std::string_view kSrvUploadInUse =
+    "O envio %s ainda está em outra conexão; tente de novo em instantes.";
+inline constexpr std::string_view kSrvUploadNotAsControl =
+    "O nome ou o tamanho do envio não corresponde ao pacote de controle.";
+inline constexpr std::string_view kSrvUploadDigestInvalid =
+    "Resumo SHA-256 inválido: esperados 64 dígitos hexadecimais minúsculos.";
+inline constexpr std::string_view kSrvUploadSizeInvalid = "Tamanho de envio inválido.";
+inline constexpr std::string_view kSrvDownloadOffsetInvalid =
+    "Posição inválida para retomar a recepção.";
+inline constexpr std::string_view kSrvDownloadAlreadyRead =
+    "A recepção só pode ser retomada antes do primeiro pacote.";
+inline constexpr std::string_view kSrvRegistrationUnreadable =
+    "Os dados de protocolo registrados estão ilegíveis.";
 inline constexpr std::string_view kSrvRegistryNotOpened = "Não foi possível abrir o banco %s: %s.";
 inline constexpr std::string_view kSrvRegistryFailure = "Erro no banco de registros";
 inline constexpr std::string_view kSrvRegistryQueryFailed = "Erro ao consultar o banco";

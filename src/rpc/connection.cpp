@@ -5,6 +5,7 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -14,7 +15,10 @@
 #include <climits>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <set>
+#include <stdexcept>
 
 #include "common/messages.h"
 #include "rpc/broker.h"
@@ -30,6 +34,29 @@ constexpr auto kRead = Transport::Wait::kRead;
 constexpr auto kWrite = Transport::Wait::kWrite;
 
 std::string SystemError(int err) { return std::strerror(err); }
+
+// Endpoints whose server took only version 1, for the life of the process: connections to them
+// skip the refused offer of 2. Shared by every connection of every thread.
+class VersionOneEndpoints {
+ public:
+  bool Contains(const std::string& endpoint) {
+    std::lock_guard lock(mutex_);
+    return endpoints_.contains(endpoint);
+  }
+  void Add(const std::string& endpoint) {
+    std::lock_guard lock(mutex_);
+    endpoints_.insert(endpoint);
+  }
+
+ private:
+  std::mutex mutex_;
+  std::set<std::string> endpoints_;
+};
+
+VersionOneEndpoints& SpeakVersionOne() {
+  static VersionOneEndpoints endpoints;
+  return endpoints;
+}
 
 }  // namespace
 
@@ -47,6 +74,8 @@ std::string Connection::Endpoint() const {
 void Connection::Close() {
   transport_.reset();
   in_begin_ = in_end_ = 0;
+  in_flight_.clear();
+  in_flight_bytes_ = 0;
 }
 
 void Connection::Broken(const std::string& what) {
@@ -71,11 +100,27 @@ void Connection::Open() {
   if (port_ <= 0 || port_ > 65535)
     throw EConnectionError(msg::Format(msg::kInvalidServerPort, {Endpoint()}));
   const bool numeric = !address_.empty();
-  ConnectTo(numeric ? address_ : host_, numeric);
+  const std::string endpoint = Endpoint();
+  uint32_t offer = std::clamp<uint32_t>(options_.highest_version, 1, wire::kHighestProtocolVersion);
+  if (offer > 1 && SpeakVersionOne().Contains(endpoint)) offer = 1;
+  bool fell_back = false;
+  for (;;) {
+    ConnectTo(numeric ? address_ : host_, numeric);
+    if (Greet(offer)) break;
+    offer = 1;
+    fell_back = true;
+  }
+  // Only once version 1 was taken: a server that refuses every hello (its session limit, say)
+  // is not marked for good.
+  if (fell_back) SpeakVersionOne().Add(endpoint);
+  next_seq_ = 1;
+}
 
+bool Connection::Greet(uint32_t offer) {
   try {
-    wire::EncodeFrame(wire::Hello{wire::kProtocolVersion, object_guid_, object_name_}, out_);
+    wire::EncodeFrame(wire::Hello{offer, object_guid_, object_name_}, out_);
     SendEncoded();
+    const auto sent = Clock::now();
     wire::Frame answer;
     if (in_.size() >= 2) in_[0] = in_[1] = 0;  // bytes of an earlier connection are no answer
     try {
@@ -87,20 +132,23 @@ void Connection::Open() {
         throw ESecureConnectionError(std::string(msg::kTlsServerRequiresTls));
       throw;
     }
+    round_trip_ = Clock::now() - sent;
     if (const auto* error = std::get_if<wire::Error>(&answer)) {
       Close();
+      if (offer > 1 && error->seq == 0) return false;
       throw EConnectionError(msg::Format(msg::kConnectionRefused, {Endpoint(), error->message}));
     }
     const auto* hello = std::get_if<wire::Hello>(&answer);
     if (hello == nullptr) throw EWireError(std::string(msg::kNoHelloReply));
-    if (hello->version != wire::kProtocolVersion)
+    if (hello->version < 1 || hello->version > offer)
       throw EWireError(
           msg::Format(msg::kUnsupportedServerVersion, {std::to_string(hello->version)}));
+    version_ = hello->version;
   } catch (const EWireError&) {
     Close();
     throw;
   }
-  next_seq_ = 1;
+  return true;
 }
 
 void Connection::ConnectTo(const std::string& node, bool numeric) {
@@ -197,8 +245,7 @@ void Connection::SendEncoded() {
     }
     if (sent.error != 0) Broken(SystemError(sent.error));
     if (sent.wait != Transport::Wait::kNone) {
-      if (!WaitForSocket(transport_->fd(), sent.wait, deadline))
-        TimedOut(std::string(msg::kWhileSending));
+      AwaitSend(sent.wait, deadline);
       continue;
     }
     auto left = sent.bytes;
@@ -211,6 +258,61 @@ void Connection::SendEncoded() {
   out_.splices.clear();  // they point into the caller's arguments
   // A call with many small arguments does not pin a large buffer for the connection.
   if (out_.buffer.capacity() > kReadBuffer) std::vector<uint8_t>().swap(out_.buffer);
+}
+
+void Connection::AwaitSend(Transport::Wait wait, Clock::time_point deadline) {
+  const short wanted = wait == kWrite ? POLLOUT : POLLIN;
+  Transport::Wait reading = kRead;  // what reading ahead waits for
+  for (;;) {
+    // Replies of posted calls are taken while the request waits: the server answers in turn and
+    // stops reading requests while its replies lie unread. Beyond the limit the send only waits.
+    const bool read_ahead = !in_flight_.empty() && in_end_ - in_begin_ < ReadAheadLimit();
+    if (read_ahead && transport_->HasBuffered()) reading = ReadAhead();
+    const short read_event = reading == kWrite ? POLLOUT : POLLIN;
+    const short ready =
+        PollSocket(transport_->fd(), wanted | (read_ahead ? read_event : 0), deadline);
+    if (ready == 0) TimedOut(std::string(msg::kWhileSending));
+    if (read_ahead && (ready & read_event) != 0) reading = ReadAhead();
+    if ((ready & (wanted | POLLERR | POLLHUP | POLLNVAL)) != 0) return;
+  }
+}
+
+size_t Connection::ReadAheadLimit() const {
+  // What was posted, with room for each reply's own fields: a reply is never much larger than
+  // its request (a packet call's reply holds at most the packet it was sent).
+  return kReadBuffer + in_flight_bytes_ + in_flight_.size() * wire::kPacketCallOverhead;
+}
+
+Transport::Wait Connection::ReadAhead() {
+  const size_t budget = ReadAheadLimit();
+  for (;;) {
+    if (in_.size() < kReadBuffer) in_.resize(kReadBuffer);
+    if (in_begin_ > 0 && in_begin_ == in_end_) in_begin_ = in_end_ = 0;
+    if (in_end_ == in_.size()) {
+      if (in_begin_ > 0) {
+        Compact(in_.size());
+      } else if (in_.size() < budget) {
+        in_.resize(std::min(2 * in_.size(), budget));
+      } else {
+        return kRead;
+      }
+    }
+    Transport::Progress got;
+    try {
+      got = transport_->Receive(std::span<uint8_t>(in_.data() + in_end_, in_.size() - in_end_));
+    } catch (const ESecureConnectionError&) {
+      Close();
+      throw;
+    }
+    if (got.bytes > 0) {
+      in_end_ += got.bytes;
+      if (in_end_ - in_begin_ >= budget) return kRead;
+      continue;
+    }
+    if (got.closed) Broken(std::string(msg::kClosedByServer));
+    if (got.error != 0) Broken(SystemError(got.error));
+    return got.wait;
+  }
 }
 
 void Connection::Fill(std::chrono::steady_clock::time_point deadline) {
@@ -262,7 +364,8 @@ wire::Frame Connection::ReceiveFrame() {
     if (in_begin_ == in_end_) {
       in_begin_ = in_end_ = 0;
       // A large reply does not pin its buffer for the rest of the connection.
-      if (in_.size() > 4 * kReadBuffer) std::vector<uint8_t>(kReadBuffer).swap(in_);
+      if (in_.size() > 4 * kReadBuffer && in_flight_.size() <= 1)
+        std::vector<uint8_t>(kReadBuffer).swap(in_);
     }
     return frame;
   } catch (const EWireError&) {
@@ -281,11 +384,39 @@ void Connection::Compact(size_t capacity) {
 
 Variant Connection::Call(std::string_view method, std::vector<Variant>& args) {
   if (!Connected()) throw EConnectionError(std::string(msg::kConnectionNotOpen));
-  const uint32_t seq = next_seq_;
-  wire::EncodeRequest(seq, method, args, out_);
+  if (!in_flight_.empty()) throw std::logic_error("Connection::Call with calls posted");
+  const uint32_t seq = Post(method, std::span<const Variant>(args));
+  return Collect(seq, args);
+}
+
+uint32_t Connection::Post(std::string_view method, std::span<const Variant> args) {
+  if (!Connected()) throw EConnectionError(std::string(msg::kConnectionNotOpen));
+  wire::EncodeRequest(next_seq_, method, args, out_);
+  return SendRequest();
+}
+
+uint32_t Connection::Post(std::string_view method, std::span<const Variant* const> args) {
+  if (!Connected()) throw EConnectionError(std::string(msg::kConnectionNotOpen));
+  wire::EncodeRequest(next_seq_, method, args, out_);
+  return SendRequest();
+}
+
+uint32_t Connection::SendRequest() {
+  const size_t size = out_.size;
   SendEncoded();
-  ++next_seq_;  // not for a call refused before sending: the server counts the calls it gets
+  // Not for a call refused before sending: the server counts the calls it gets.
+  in_flight_.push_back(size);
+  in_flight_bytes_ += size;
+  return next_seq_++;
+}
+
+Variant Connection::Collect(uint32_t seq, std::span<Variant> args) {
+  if (!Connected()) throw EConnectionError(std::string(msg::kConnectionNotOpen));
+  if (in_flight_.empty() || seq != next_seq_ - static_cast<uint32_t>(in_flight_.size()))
+    throw std::logic_error("Connection::Collect out of the order posted");
   wire::Frame answer = ReceiveFrame();
+  in_flight_bytes_ -= in_flight_.front();
+  in_flight_.pop_front();
   try {
     if (auto* reply = std::get_if<wire::Reply>(&answer)) {
       if (reply->seq != seq) throw EWireError(std::string(msg::kReplyOutOfSequence));

@@ -50,16 +50,19 @@ std::unique_ptr<Transport> MakePlainTransport(int fd) {
 }
 
 bool WaitForSocket(int fd, Transport::Wait wait, Clock::time_point deadline) {
-  const short events = wait == Transport::Wait::kWrite ? POLLOUT : POLLIN;
+  return PollSocket(fd, wait == Transport::Wait::kWrite ? POLLOUT : POLLIN, deadline) != 0;
+}
+
+short PollSocket(int fd, short events, Clock::time_point deadline) {
   for (;;) {
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     const int timeout = left <= 0 ? 0 : static_cast<int>(std::min<int64_t>(left, INT32_MAX));
     pollfd p{fd, events, 0};
     const int rc = ::poll(&p, 1, timeout);
-    if (rc > 0) return true;
-    if (rc == 0) return false;
-    if (errno != EINTR) return true;  // let the following I/O call report the error
+    if (rc > 0) return p.revents;
+    if (rc == 0) return 0;
+    if (errno != EINTR) return POLLERR;  // let the following I/O call report the error
   }
 }
 

@@ -50,6 +50,9 @@ std::unique_ptr<Transport> MakePlainTransport(int fd);
 // Waits until `fd` is ready for `wait`; false when `deadline` passes first. An error on the
 // socket counts as ready: the next call on it reports the error.
 bool WaitForSocket(int fd, Transport::Wait wait, std::chrono::steady_clock::time_point deadline);
+// Waits until one of the poll(2) `events` is ready on `fd`; returns the ready ones (errors and
+// hang-ups included), 0 when `deadline` passes first.
+short PollSocket(int fd, short events, std::chrono::steady_clock::time_point deadline);
 
 // Runs the TLS handshake on the connected socket `fd` (taken over in any case) as `policy` says:
 // TLS 1.2 at least, the server's certificate verified against the trusted CAs and `peer_name`,

@@ -4,6 +4,7 @@
 #include <bit>
 #include <cstring>
 #include <limits>
+#include <type_traits>
 
 #include <msgpack.hpp>
 
@@ -109,14 +110,21 @@ struct FrameWriter {
     PackString(pk, h.object_guid);
     PackString(pk, h.object_name);
   }
-  void operator()(const Request& r) { PackRequest(r.seq, r.method, r.args); }
-  void PackRequest(uint32_t seq, std::string_view method, std::span<const Variant> args) {
+  void operator()(const Request& r) { PackRequest(r.seq, r.method, std::span(r.args)); }
+  template <typename Arg>
+  void PackRequest(uint32_t seq, std::string_view method, std::span<Arg> args) {
     pk.pack_array(4);
     pk.pack_int32(static_cast<int32_t>(Kind::kRequest));
     pk.pack_uint32(seq);
     PackString(pk, method);
     pk.pack_array(static_cast<uint32_t>(args.size()));
-    for (const Variant& arg : args) PackVariant(pk, sink, arg);
+    for (const auto& arg : args) {
+      if constexpr (std::is_pointer_v<Arg>) {
+        PackVariant(pk, sink, *arg);
+      } else {
+        PackVariant(pk, sink, arg);
+      }
+    }
   }
   void operator()(const Reply& r) {
     pk.pack_array(4);
@@ -320,6 +328,11 @@ void EncodeFrame(const Frame& frame, GatheredFrame& out) {
 }
 
 void EncodeRequest(uint32_t seq, std::string_view method, std::span<const Variant> args,
+                   GatheredFrame& out) {
+  EncodeGathered(out, [&](FrameWriter writer) { writer.PackRequest(seq, method, args); });
+}
+
+void EncodeRequest(uint32_t seq, std::string_view method, std::span<const Variant* const> args,
                    GatheredFrame& out) {
   EncodeGathered(out, [&](FrameWriter writer) { writer.PackRequest(seq, method, args); });
 }

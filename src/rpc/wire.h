@@ -83,6 +83,9 @@ void EncodeFrame(const Frame& frame, GatheredFrame& out);
 // Encodes the request [seq, method, args] into `out` without copying the arguments first.
 void EncodeRequest(uint32_t seq, std::string_view method, std::span<const Variant> args,
                    GatheredFrame& out);
+// The same for arguments that live apart from each other (a caller's packet and its count).
+void EncodeRequest(uint32_t seq, std::string_view method, std::span<const Variant* const> args,
+                   GatheredFrame& out);
 
 // Body length from a frame header; throws EWireError when it is 0 or above `max_frame`, so the
 // caller can refuse before allocating.

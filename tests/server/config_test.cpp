@@ -37,7 +37,7 @@ TEST(ServerConfigTest, BadSettingsNameTheLineTheKeyAndTheValue) {
       {"max_frame = 4096\npacket_size = 3500",
        "linha 2, packet_size = \"3500\": packet_size 3500 mais 1024 bytes não cabe em max_frame "
        "4096."},
-      {"max_frame = 4096", "linha 1, max_frame = \"4096\": packet_size 4096 mais 1024 bytes"},
+      {"max_frame = 200000", "linha 1, max_frame = \"200000\": packet_size 262144 mais 1024 bytes"},
       {"workers 2", "Configuração inválida na linha 1: falta \"=\" em \"workers 2\"."},
       {"\nno_such_key = 1",
        "Configuração inválida na linha 2: chave desconhecida \"no_such_key\"."},

@@ -1,11 +1,13 @@
 #!/usr/bin/python3
 """A second implementation of the client side of the wire protocol, written from
 docs/wire-protocol.md alone, run against vorncom-server over TLS (Python's ssl module), with a
-throw-away CA made by the openssl command.
+throw-away CA made by the openssl command. Version 1 first, then version 2 (section 9):
+pipelined packets, a resumable upload cut off and resumed, and registrations found again.
 
 usage: python_peer_test.py VORNCOM_SERVER MAKE_TEST_PACKAGE
 """
 import datetime
+import hashlib
 import os
 import signal
 import shutil
@@ -94,14 +96,15 @@ def make_certificate(folder, name, ca, alt_names="DNS:localhost,IP:127.0.0.1"):
 
 
 class Peer:
-    def __init__(self, port, context, host="localhost"):
+    def __init__(self, port, context, host="localhost", version=1):
         raw = socket.create_connection(("127.0.0.1", port), timeout=10)
         raw.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
         self.sock = context.wrap_socket(raw, server_hostname=host)
         self.seq = 0
-        self.send([0, 1, GUID, NAME])
+        self.waiting = []  # seqs sent and not answered, oldest first
+        self.send([0, version, GUID, NAME])
         answer = self.receive()
-        assert answer[0] == 0 and answer[1] == 1 and answer[3] == NAME, answer
+        assert answer[0] == 0 and answer[1] == version and answer[3] == NAME, answer
 
     def send(self, value):
         body = msgpack.packb(value, use_bin_type=True)
@@ -119,6 +122,18 @@ class Peer:
     def receive(self):
         (n,) = struct.unpack(">I", self.read_exactly(4))
         return msgpack.unpackb(self.read_exactly(n), raw=False, strict_map_key=False)
+
+    def post(self, method, *args):
+        """Sends a request without waiting for its answer (version 2)."""
+        self.seq += 1
+        self.send([1, self.seq, method, [to_wire(a) for a in args]])
+        self.waiting.append(self.seq)
+
+    def collect(self):
+        """The answer of the oldest request posted: (kind, result or message)."""
+        frame = self.receive()
+        assert frame[1] == self.waiting.pop(0), frame
+        return frame[0], frame[2]
 
     def call(self, method, *args):
         """Returns (result, args after write-back); raises RuntimeError on an error frame."""
@@ -138,6 +153,68 @@ class Peer:
 def ole_now():
     delta = datetime.datetime.now() - datetime.datetime(1899, 12, 30)
     return delta.days + delta.seconds / 86400.0
+
+
+def version_two(port, trusting, make_package, tmp, check):
+    """Section 9: StartUpload, packets pipelined, the connection cut, ResumeUpload from the
+    server's count, ValidFile, Protocolate; then the registration found again."""
+    package = os.path.join(tmp, "PY2.ZIP")
+    subprocess.check_call([make_package, package, "40000", "10"])
+    content = open(package, "rb").read()
+    sha = hashlib.sha256(content).hexdigest()
+    control = Array(1, ["IRPF", "2.0", "PY2.ZIP", float(len(content)), 1, "127.0.0.1"])
+
+    def session():
+        p = Peer(port, trusting, version=2)
+        p.call("SendControlPacket", control)
+        _, args = p.call("CheckServerStatus", 0)
+        return p, args[0]
+
+    def send_packets(p, size, start, end):
+        for offset in range(start, end, size):
+            chunk = content[offset:offset + size]
+            p.post("SendDataPacket", Bytes(1, chunk + bytes(size - len(chunk))), len(chunk))
+        answers = [p.collect() for _ in range((end - start + size - 1) // size)]
+        return all(kind == 2 for kind, _ in answers)
+
+    def upload(cut_at):
+        p, size = session()
+        upload_id, _ = p.call("StartUpload", "PY2.ZIP", float(len(content)), sha)
+        check(isinstance(upload_id, str) and 0 < len(upload_id) <= 64, "upload id")
+        if cut_at:
+            check(send_packets(p, size, 0, cut_at), "pipelined packets before the cut")
+            p.sock.close()
+            p, size = session()
+            for _ in range(100):
+                try:
+                    held, _ = p.call("ResumeUpload", upload_id)
+                    break
+                except RuntimeError:  # the old session is still letting go of the upload
+                    time.sleep(0.02)
+            check(held == float(cut_at), "ResumeUpload gives the bytes sent (%s)" % held)
+            start = int(held)
+        else:
+            start = 0
+        check(send_packets(p, size, start, len(content)), "pipelined packets")
+        valid, _ = p.call("ValidFile", 0)
+        check(valid is True, "ValidFile of the resumed upload")
+        _, args = p.call("Protocolate", Array(1, [None] * 14))
+        return p, upload_id, args[0]
+
+    p, upload_id, first = upload(cut_at=10 * 700)
+    check(first.items[2] == "0000000002" and first.items[8] == len(content),
+          "protocol data of the resumed upload")
+    wired = to_wire(first)
+    found, _ = p.call("FindRegistration", upload_id, "", 0.0, "")
+    check(to_wire(found) == wired, "FindRegistration by upload id")
+    found, _ = p.call("FindRegistration", "", sha, float(len(content)), "PY2.ZIP")
+    check(to_wire(found) == wired, "FindRegistration by content")
+    found, _ = p.call("FindRegistration", "", sha, float(len(content)), "OUTRO.ZIP")
+    check(found is None, "FindRegistration of another name is nil")
+    _, _, second = upload(cut_at=0)
+    check(to_wire(second) == wired, "an identical upload gets the same registration")
+    check(sorted(os.listdir(os.path.join(tmp, "data", "store"))) ==
+          ["0000000001.pkg", "0000000002.pkg"], "the identical upload is not stored twice")
 
 
 def main():
@@ -293,6 +370,7 @@ def main():
             check(seen == open(renewed).read(), "new session sees the reloaded certificate")
             result, _ = q.call("CheckFormStatus")
             check(result == 1, "session opened before the reload goes on")
+            version_two(port, trusting, make_package, tmp, check)
         finally:
             server.send_signal(signal.SIGTERM)
             code = server.wait(timeout=20)

@@ -83,7 +83,8 @@ TEST_F(ServerTest, PackageOfExactlyTwoPacketsAndProtocolNumbersSurviveRestarts) 
   const auto size = fs::file_size(package);
   std::set<std::string> numbers;
   for (int run = 0; run < 2; ++run) {
-    TestServer server("packet_size = " + std::to_string(size / 2 + size % 2) + "\n",
+    // The same package each time: registered anew, not found again.
+    TestServer server("packet_size = " + std::to_string(size / 2 + size % 2) + "\ndedup_days = 0\n",
                       data / "server");
     for (int i = 0; i < 2; ++i) {
       auto connection = Connect(server.port());
@@ -323,7 +324,7 @@ TEST_F(ServerTest, ReceiveSequenceServesRegistersAndErases) {
 
 TEST_F(ServerTest, StatusesComeFromTheConfiguration) {
   TestServer server(
-      "status_send = 1\nstatus_receive = 2\nform_status = 4\n"
+      "packet_size = 4096\nstatus_send = 1\nstatus_receive = 2\nform_status = 4\n"
       "form = DIRF | 3.1 | 7 | 9\nform = DIRF | 3.2 | | 200\n");
   struct Row {
     const char* type;
@@ -389,7 +390,7 @@ uint16_t UnusedPort() {
 
 TEST_F(ServerTest, BrokerFallsBackAcrossServersUntilOneServes) {
   TestServer refusing("accepting = false\n");
-  TestServer good;
+  TestServer good("dedup_days = 0\n");  // every round registers the package anew
   const std::string package = MakePackage(client_.path(), "B.ZIP", 500, 4);
   for (int round = 0; round < 5; ++round) {
     rpc::Broker broker;
@@ -670,7 +671,7 @@ std::vector<uint8_t> HelloFrame() {
 
 TEST_F(ServerTest, MisbehavingSessionsAreClosedAloneWithAnErrorFrame) {
   // Raw bytes reach the framing only over plain TCP.
-  TestServer server("max_frame = 65536\n", "", false);
+  TestServer server("packet_size = 4096\nmax_frame = 65536\n", "", false);
   auto healthy = Connect(server.port(), std::chrono::seconds(30), PlainTransport());
   ReceptionServerProxy proxy(*healthy);
 

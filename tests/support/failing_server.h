@@ -1,7 +1,10 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "rpc/connection.h"
 #include "rpc/errors.h"
@@ -11,11 +14,13 @@
 
 namespace vorncom::testing {
 
-// Where a link breaks: the `call`-th call (from 1) of `method` on a connection.
+// Where a link breaks: the `call`-th call (from 1) of `method` on a connection. A pipelined
+// packet counts as a call when it is posted (kBeforeCall) or when its reply is collected
+// (kLoseReply).
 struct LinkFault {
   enum class Kind {
     kBeforeCall,  // the request never reaches the server
-    kLoseReply,   // the server runs the call, then the link drops before its reply arrives
+    kLoseReply,   // the server runs the call, then the link drops before its reply is read
   };
   rpc::Method method = rpc::Method::kSendDataPacket;
   int call = 1;
@@ -69,6 +74,41 @@ class FailingServer : public rpc::ReceptionServer {
     return Run(rpc::Method::kCheckFormStatus, [&] { return real_.CheckFormStatus(); });
   }
 
+  int ProtocolVersion() const override { return real_.ProtocolVersion(); }
+  std::chrono::nanoseconds RoundTrip() const override { return real_.RoundTrip(); }
+  std::string StartUpload(const std::string& name, double size, const std::string& sha) override {
+    return Run(rpc::Method::kStartUpload, [&] { return real_.StartUpload(name, size, sha); });
+  }
+  double ResumeUpload(const std::string& id) override {
+    return Run(rpc::Method::kResumeUpload, [&] { return real_.ResumeUpload(id); });
+  }
+  std::optional<Variant> FindRegistration(const std::string& id, const std::string& sha,
+                                          double size, const std::string& name) override {
+    return Run(rpc::Method::kFindRegistration,
+               [&] { return real_.FindRegistration(id, sha, size, name); });
+  }
+  void ResumeDownload(double offset) override {
+    Run(rpc::Method::kResumeDownload, [&] { return (real_.ResumeDownload(offset), 0); });
+  }
+
+  void PostDataPacket(const Variant& packet, int32_t count) override {
+    Posting(rpc::Method::kSendDataPacket);
+    real_.PostDataPacket(packet, count);
+  }
+  void CollectDataPacket() override {
+    Collecting(rpc::Method::kSendDataPacket, [&] { real_.CollectDataPacket(); });
+    real_.CollectDataPacket();
+  }
+  void PostGetDataPacket(int32_t packet_size) override {
+    Posting(rpc::Method::kGetDataPacket);
+    real_.PostGetDataPacket(packet_size);
+  }
+  int32_t CollectGetDataPacket(Variant& packet) override {
+    Collecting(rpc::Method::kGetDataPacket, [&] { real_.CollectGetDataPacket(packet); });
+    return real_.CollectGetDataPacket(packet);
+  }
+  size_t Posted() const override { return real_.Posted(); }
+
   // A factory whose servers break as `fault` says, each connection counting its own calls.
   static transfer::ServerFactory Factory(LinkFault fault) {
     return [fault](rpc::Connection& connection) -> std::unique_ptr<rpc::ReceptionServer> {
@@ -84,6 +124,25 @@ class FailingServer : public rpc::ReceptionServer {
     auto result = call();
     if (breaks) Break();
     return result;
+  }
+  void Posting(rpc::Method method) {
+    if (fault_.kind == LinkFault::Kind::kBeforeCall && method == fault_.method &&
+        ++calls_ == fault_.call)
+      Break();
+  }
+  // A lost reply: the link drops before the reply is read; the call then leaves the pipeline
+  // as the real one fails on the closed connection.
+  template <typename Collect>
+  void Collecting(rpc::Method method, Collect collect) {
+    if (fault_.kind != LinkFault::Kind::kLoseReply || method != fault_.method ||
+        ++calls_ != fault_.call)
+      return;
+    connection_.Close();
+    try {
+      collect();
+    } catch (const rpc::ERemoteCallError&) {
+    }
+    Break();
   }
   [[noreturn]] void Break() {
     connection_.Close();

@@ -5,9 +5,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <span>
 #include <stdexcept>
 #include <thread>
@@ -67,16 +69,21 @@ class WillingServer : public rpc::ReceptionServer {
 
 // A reception server for client tests, on a loopback port: it speaks the wire protocol and
 // answers each request through the test's ReceptionServer object, which may lie as a hostile or
-// broken server would; a raw handler may instead answer a request byte by byte. One connection
-// at a time, on a thread of its own; the destructor stops it.
+// broken server would; a raw handler may instead answer a request byte by byte. It answers a
+// hello with the version offered, up to 2, unless a hello handler says otherwise, and handles
+// pipelined requests one at a time as they come. One connection at a time, on a thread of its
+// own; the destructor stops it.
 class FakeServer {
  public:
   // Runs on the server's thread. Answers `request` by writing to `fd` and returns true, or
   // returns false to leave it to the ReceptionServer. Shutting `fd` down ends the connection.
   using RawHandler = std::function<bool(int fd, const rpc::wire::Request& request)>;
+  // Runs on the server's thread: the answer to a hello (an error frame ends the connection).
+  using HelloHandler = std::function<rpc::wire::Frame(const rpc::wire::Hello& offer)>;
 
-  explicit FakeServer(rpc::ReceptionServer& server, RawHandler raw = nullptr)
-      : server_(server), raw_(std::move(raw)) {
+  explicit FakeServer(rpc::ReceptionServer& server, RawHandler raw = nullptr,
+                      HelloHandler hello = nullptr)
+      : server_(server), raw_(std::move(raw)), hello_(std::move(hello)) {
     listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -99,6 +106,11 @@ class FakeServer {
   FakeServer& operator=(const FakeServer&) = delete;
 
   uint16_t port() const { return port_; }
+  // The versions offered by the hellos received so far, in order.
+  std::vector<uint32_t> offers() const {
+    std::lock_guard lock(mutex_);
+    return offers_;
+  }
 
  private:
   // Waits for `fd` to be readable, giving up when the server stops.
@@ -136,6 +148,7 @@ class FakeServer {
 
   void Serve(int fd) {
     namespace wire = rpc::wire;
+    int version = 1;
     for (;;) {
       uint8_t header[wire::kHeaderSize];
       if (!ReadExactly(fd, header, sizeof header)) return;
@@ -143,12 +156,23 @@ class FakeServer {
       if (!ReadExactly(fd, body.data(), body.size())) return;
       wire::Frame frame = wire::DecodeBody(body);
       std::vector<uint8_t> answer;
-      if (std::holds_alternative<wire::Hello>(frame)) {
-        answer = wire::EncodeFrame(std::get<wire::Hello>(frame));
+      if (auto* hello = std::get_if<wire::Hello>(&frame)) {
+        {
+          std::lock_guard lock(mutex_);
+          offers_.push_back(hello->version);
+        }
+        wire::Hello own = *hello;
+        own.version = std::min(own.version, wire::kHighestProtocolVersion);
+        const wire::Frame reply = hello_ ? hello_(*hello) : wire::Frame(own);
+        if (const auto* accepted = std::get_if<wire::Hello>(&reply))
+          version = static_cast<int>(accepted->version);
+        WriteAll(fd, wire::EncodeFrame(reply));
+        if (std::holds_alternative<wire::Error>(reply)) return;
+        continue;
       } else if (auto* request = std::get_if<wire::Request>(&frame)) {
         if (raw_ && raw_(fd, *request)) continue;
         try {
-          answer = wire::EncodeFrame(rpc::Dispatch(server_, *request));
+          answer = wire::EncodeFrame(rpc::Dispatch(server_, *request, version));
         } catch (const std::exception& e) {
           answer = wire::EncodeFrame(wire::Error{request->seq, e.what()});
         }
@@ -161,6 +185,9 @@ class FakeServer {
 
   rpc::ReceptionServer& server_;
   RawHandler raw_;
+  HelloHandler hello_;
+  mutable std::mutex mutex_;
+  std::vector<uint32_t> offers_;
   int listener_ = -1;
   uint16_t port_ = 0;
   std::atomic<bool> stop_{false};
