@@ -32,8 +32,8 @@ RetryPolicy RetryPolicy::Load() {
 }
 
 bool IsLinkFailure(const std::exception& failure) {
-  // A channel that cannot be secured will not be secured by asking again.
-  if (dynamic_cast<const rpc::ESecureConnectionError*>(&failure) != nullptr) return false;
+  // On an established connection a secure-channel failure is the link's too: a TLS stream cut
+  // in the middle of a record reads as a bad record.
   return dynamic_cast<const rpc::EConnectionError*>(&failure) != nullptr ||
          dynamic_cast<const rpc::EWireError*>(&failure) != nullptr;
 }

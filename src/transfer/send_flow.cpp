@@ -2,6 +2,7 @@
 
 #include <fstream>
 #include <new>
+#include <thread>
 #include <vector>
 
 #include "common/environment.h"
@@ -256,15 +257,29 @@ ResultCode SendFlow::Cancelled() {
   return ResultCode::kCancelled;
 }
 
+void SendFlow::Wait(std::chrono::milliseconds pause) {
+  const auto deadline = std::chrono::steady_clock::now() + pause;
+  while (std::chrono::steady_clock::now() < deadline && !run_.cancel_requested) {
+    run_.view.ProcessMessages();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+}
+
 int64_t SendFlow::StartOrResume() {
   rpc::ReceptionServer& server = run_.connector.Server();
   const std::string name = FileNamePart(run_.file_name);
   if (!upload_id_.empty()) {
     double held = -1;
-    try {
-      held = server.ResumeUpload(upload_id_);
-    } catch (const rpc::EServerError&) {
-      // Another server of the list, an expired upload: it starts over.
+    // The server may still hold the upload in the session that broke; it closes that one when
+    // asked, so a refusal is asked again after a moment before the upload starts over (another
+    // server of the list, an expired or discarded upload).
+    for (int ask = 0; ask < kResumeAsks && held < 0; ++ask) {
+      try {
+        if (ask > 0) Wait(kResumeAskPause * ask);
+        held = server.ResumeUpload(upload_id_);
+      } catch (const rpc::EServerError&) {
+        held = -1;
+      }
     }
     if (held >= 0 && held <= run_.file_size && held == static_cast<double>(int64_t(held))) {
       Record(journal::SendState::kUploading);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <fstream>
 #include <optional>
@@ -38,6 +39,10 @@ class SendFlow {
   // Starts the resumable upload, or takes it up again on a new connection: the byte from which
   // the server wants the rest. An upload the server no longer knows starts over.
   int64_t StartOrResume();
+  static constexpr int kResumeAsks = 4;
+  static constexpr std::chrono::milliseconds kResumeAskPause{250};
+  // Lets the window's events in for `pause`, less when the user cancels.
+  void Wait(std::chrono::milliseconds pause);
   // Sends the file from `offset` on; kStopped on Cancel.
   PipelineEnd Upload(int64_t offset);
   // On a new connection after ValidFile or Protocolate lost its link: the server holds the

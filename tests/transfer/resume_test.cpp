@@ -90,11 +90,16 @@ TEST_F(ResumeTest, AVersionOneServerSeesTheCallsItAlwaysSaw) {
     willing.size = c.download;
     std::mutex mutex;
     std::vector<std::string> calls;
-    FakeServer fake(willing, [&](int, const rpc::wire::Request& request) {
-      std::lock_guard lock(mutex);
-      calls.push_back(request.method);
-      return false;
-    });
+    FakeServer fake(
+        willing,
+        [&](int, const rpc::wire::Request& request) {
+          std::lock_guard lock(mutex);
+          calls.push_back(request.method);
+          return false;
+        },
+        [](const rpc::wire::Hello& offer) {
+          return rpc::wire::Frame(rpc::wire::Hello{1, offer.object_guid, offer.object_name});
+        });
     UseFixedServer(fake.port());
     RecordingView view;
     std::vector<std::string> expected = opening;
