@@ -82,7 +82,7 @@ class TransferRun {
   // The counters move on every call; the window's events are let in at most every
   // kEventInterval, and when the transfer is complete.
   void ShowProgress(int32_t done);
-  static constexpr std::chrono::milliseconds kEventInterval{30};
+  static constexpr std::chrono::milliseconds kEventInterval{50};
   // A complete transfer: no time left, and the rate of the whole transfer instead of its last
   // second. Stops the timer so no later tick overwrites it.
   void EndProgress();
