@@ -19,7 +19,10 @@ PacketWindow::PacketWindow(int32_t packet_size, int protocol_version,
 
 size_t PacketWindow::Limit() const {
   if (!pipelined_) return 1;
-  const int64_t packets = std::min(window_bytes_, kMaxBytes) / packet_size_;
+  // Rounded up: a window that rounded down to the calls already in flight could never show the
+  // link carrying more, and would stay where it is.
+  const int64_t bytes = std::min(window_bytes_, kMaxBytes);
+  const int64_t packets = (bytes + packet_size_ - 1) / packet_size_;
   return static_cast<size_t>(std::max<int64_t>(packets, 2));
 }
 
@@ -29,9 +32,10 @@ void PacketWindow::Posted(Clock::time_point now) {
 }
 
 std::chrono::nanoseconds PacketWindow::RoundTrip() const {
-  if (hello_round_trip_.count() > 0) return hello_round_trip_;
-  return quickest_call_ == std::chrono::nanoseconds::max() ? std::chrono::nanoseconds{}
-                                                           : quickest_call_;
+  // The hello's round trip leaves out what the two ends spend on a packet call; the quickest
+  // call seen includes it.
+  if (quickest_call_ == std::chrono::nanoseconds::max()) return hello_round_trip_;
+  return std::max(hello_round_trip_, quickest_call_);
 }
 
 void PacketWindow::Acknowledged(int64_t bytes, Clock::time_point now) {

@@ -19,8 +19,8 @@ class PacketWindow {
   static constexpr int64_t kMaxBytes = int64_t{32} << 20;
   static constexpr int64_t kStartBytes = int64_t{64} << 10;
 
-  // `round_trip` is the session's hello round trip; zero means unknown, and the quickest packet
-  // call seen stands in for it.
+  // `round_trip` is the session's hello round trip, zero when unknown; the quickest packet call
+  // seen stands in for it when it took longer.
   PacketWindow(int32_t packet_size, int protocol_version, std::chrono::nanoseconds round_trip);
 
   // The most calls to have in flight now.

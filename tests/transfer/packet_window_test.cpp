@@ -15,10 +15,10 @@ using Clock = PacketWindow::Clock;
 
 // Runs a full pipeline over a link of `bytes_per_second` and `round_trip` for `duration` of
 // simulated time; each reply arrives a round trip after its request, no sooner than the link
-// can carry the packets before it.
+// can carry the packets before it, plus the `service` time the two ends spend on it.
 int64_t SettledWindow(int32_t packet_size, double bytes_per_second,
                       std::chrono::nanoseconds round_trip, std::chrono::nanoseconds hello,
-                      std::chrono::seconds duration) {
+                      std::chrono::seconds duration, std::chrono::nanoseconds service) {
   PacketWindow window(packet_size, 2, hello);
   const auto per_packet =
       std::chrono::nanoseconds(static_cast<int64_t>(packet_size / bytes_per_second * 1e9));
@@ -29,7 +29,7 @@ int64_t SettledWindow(int32_t packet_size, double bytes_per_second,
     while (replies.size() < window.Limit()) {
       window.Posted(now);
       link_free = std::max(link_free, now) + per_packet;
-      replies.push_back(std::max(now + round_trip, link_free));
+      replies.push_back(std::max(now + round_trip, link_free) + service);
     }
     now = replies.front();
     replies.pop_front();
@@ -45,8 +45,12 @@ TEST(PacketWindowTest, SettlesNearTwiceTheBandwidthDelayProduct) {
     std::chrono::nanoseconds round_trip;
     std::chrono::nanoseconds hello;  // zero: measured from the calls
     int64_t low, high;
+    int32_t packet_size = 4096;
+    std::chrono::nanoseconds service{};
   } cases[] = {
       {"fast, near", 100e6, 2ms, 2ms, 300'000, 440'000},
+      // A window of a few large packets must still grow past its start.
+      {"large packets, slow ends", 12.5e6, 20ms, 20ms, 400'000, 1'000'000, 65536, 8ms},
       {"fast, far", 100e6, 100ms, 100ms, 16'000'000, 22'000'000},
       {"slow, far", 1e6, 300ms, 300ms, 480'000, 680'000},
       {"round trip unknown", 10e6, 20ms, 0ms, 300'000, 500'000},
@@ -55,7 +59,8 @@ TEST(PacketWindowTest, SettlesNearTwiceTheBandwidthDelayProduct) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.link);
-    const int64_t bytes = SettledWindow(4096, c.bytes_per_second, c.round_trip, c.hello, 30s);
+    const int64_t bytes =
+        SettledWindow(c.packet_size, c.bytes_per_second, c.round_trip, c.hello, 30s, c.service);
     EXPECT_GE(bytes, c.low);
     EXPECT_LE(bytes, c.high);
   }
