@@ -159,6 +159,9 @@ inline constexpr std::string_view kValidatingFile = "Validando o arquivo %s. Agu
 inline constexpr std::string_view kProtocolating = "Protocolando %s o %s do arquivo. Aguarde...";
 inline constexpr std::string_view kFileSentOk = "Arquivo enviado com sucesso.";
 inline constexpr std::string_view kReceiveCancelled = "A recepção dos dados foi cancelada.";
+// Institution, the attempt about to be made, the attempts in all, the seconds of the pause.
+inline constexpr std::string_view kLinkLostRetrying =
+    "A conexão com o computador d%s foi perdida. Nova tentativa (%s de %s) em %s s. Aguarde...";
 inline constexpr std::string_view kEndTransmission = "Você deseja encerrar a transmissão?";
 inline constexpr std::string_view kAlreadySentViewReceipt =
     "Este arquivo já foi enviado através do VornCom. Deseja visualizar o recibo de envio?";

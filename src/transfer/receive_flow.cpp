@@ -10,6 +10,8 @@
 #include "common/exception.h"
 #include "common/file_names.h"
 #include "common/messages.h"
+#include "rpc/errors.h"
+#include "transfer/packet_pipeline.h"
 
 namespace vorncom::transfer {
 
@@ -29,6 +31,7 @@ void ReceiveFlow::Run() {
   run_.view.SetRequester(run_.requester_name, run_.requester_id, run_.form_name);
   run_.view.SetTimerEnabled(true);
   run_.cancel_requested = false;
+  run_.journal = std::make_unique<TransferJournal>(std::string(kJournalReceive), run_.file_name);
   run_.result_code = run_.ConnectAndMove(Flow::kReceive, [this] { return ReceivePackets(); });
   run_.view.SetTimerEnabled(false);
   switch (run_.result_code) {
@@ -42,6 +45,7 @@ void ReceiveFlow::Run() {
     default:
       break;  // the refusal closed the window already, or it stays open for the user
   }
+  run_.ConnectionEnded();
 }
 
 void ReceiveFlow::ValidationFailed() {
@@ -68,6 +72,7 @@ void ReceiveFlow::Finish() {
     server.Protocolate(run_.client_info);
     view.SetStepPosition(2);
   } catch (const std::exception& e) {
+    run_.failure_detail = e.what();
     run_.result_code = ResultCode::kRemoteProtocolFailed;
     const std::string text =
         msg::Format(msg::kProtocolateFailed, {msg::kRemotamente, msg::kDownload});
@@ -97,12 +102,25 @@ ResultCode ReceiveFlow::ReceivePackets() {
     return ResultCode::kTransferFailed;
   };
   run_.Status(std::string(msg::kStartingTransmission));
-  try {
-    Variant name(run_.file_name);
-    run_.file_size = run_.connector.Server().GetFile(name, run_.client_info);
-    run_.file_name = name.ToString();
-  } catch (const std::exception&) {
-    return failed(msg::kStartProblems);
+  if (run_.connector.Server().ProtocolVersion() >= 2) {
+    recovery_.emplace(run_, run_.MakeConnectRequest(rpc::Operation::kReceive));
+  }
+  requested_name_ = run_.file_name;
+  requested_info_ = run_.client_info;
+  for (;;) {
+    try {
+      run_.file_size = AskFile(run_.file_name);
+      break;
+    } catch (const std::exception& e) {
+      run_.failure_detail = e.what();
+      if (recovery_ && IsLinkFailure(e) && recovery_->Reconnect(e, ResultCode::kTransferFailed))
+        continue;
+      if (run_.cancel_requested) {
+        run_.transferring = false;
+        return ResultCode::kCancelled;
+      }
+      return failed(msg::kStartProblems);
+    }
   }
   if (run_.file_size == 0) {
     run_.transferring = false;
@@ -126,7 +144,7 @@ ResultCode ReceiveFlow::ReceivePackets() {
     run_.transferring = false;
     return ResultCode::kTransferFailed;
   }
-  ResultCode code = CopyPackets(out);
+  ResultCode code = CopyPackets(out, target->temp_path());
   if (run_.cancel_requested) code = ResultCode::kCancelled;
   out.close();
   run_.transferring = false;
@@ -143,46 +161,78 @@ ResultCode ReceiveFlow::ReceivePackets() {
   return code;
 }
 
-ResultCode ReceiveFlow::CopyPackets(std::ofstream& out) {
+ResultCode ReceiveFlow::CopyPackets(std::ofstream& out, const std::string& temp_path) {
   const std::string& institution = run_.Institution();
   const int32_t packet_size = run_.connector.PacketSize();
-  Variant packet;
   try {
-    packet = AllocatePacket(packet_size);
+    AllocatePacket(packet_size);  // a size no buffer can have ends the download here
   } catch (const std::bad_alloc&) {
     run_.Error(msg::Format(msg::kReceiveFailed, {institution, msg::kNoMemoryToReceive}));
     return ResultCode::kTransferFailed;
   }
-  rpc::ReceptionServer& server = run_.connector.Server();
   run_.Status(std::string(msg::kReceivingData));
-  bool short_packet = false;
-  while (!short_packet && !run_.cancel_requested) {
-    int32_t n = 0;
+  int64_t kept = 0;  // bytes in `out`
+  PipelineEnd end = PipelineEnd::kComplete;
+  for (bool resume = false;;) {
     try {
-      n = server.GetDataPacket(packet);
-    } catch (const std::exception&) {
+      if (resume && !TakeUp(out, temp_path, kept)) {
+        run_.Error(msg::Format(msg::kReceiveFailed, {institution, msg::kReceiveProblems}));
+        return ResultCode::kTransferFailed;
+      }
+      rpc::ReceptionServer& server = run_.connector.Server();
+      PacketWindow window(packet_size, server.ProtocolVersion(), server.RoundTrip());
+      end = DownloadPackets(server, out, kept, run_.file_size, packet_size, window,
+                            [this, &kept](int64_t done) {
+                              kept = done;
+                              run_.ShowProgress(static_cast<int32_t>(done));
+                              return !run_.cancel_requested;
+                            });
+      break;
+    } catch (const rpc::ERemoteCallError& e) {
+      run_.failure_detail = e.what();
+      if (recovery_ && IsLinkFailure(e) && recovery_->Reconnect(e, ResultCode::kTransferFailed)) {
+        resume = true;
+        continue;
+      }
+      if (run_.cancel_requested) return ResultCode::kCancelled;
       run_.Error(msg::Format(msg::kReceiveFailed, {institution, msg::kReceiveProblems}));
       return ResultCode::kTransferFailed;
-    }
-    if (n < 1) break;
-    // More than the server announced is no short read but a broken or hostile server: the
-    // download stops here and nothing of it is kept.
-    if (int64_t{run_.bytes_done} + n > int64_t{run_.file_size}) {
-      return ResultCode::kTransferredFileInvalid;
-    }
-    try {
-      const std::vector<uint8_t>& bytes = packet.AsBytes().bytes;
-      if (static_cast<size_t>(n) > bytes.size()) throw Exception("short packet");
-      out.write(reinterpret_cast<const char*>(bytes.data()), n);
-      if (!out) throw Exception("write failed");
-      run_.ShowProgress(run_.bytes_done + n);
     } catch (const std::exception&) {
       run_.Error(msg::Format(msg::kReceiveFailed, {institution, msg::kSaveProblems}));
       return ResultCode::kTransferFailed;
     }
-    short_packet = n < packet_size;
   }
-  return ResultCode::kSuccess;
+  // A download that ended short is judged by the size check that follows.
+  return end == PipelineEnd::kOversized ? ResultCode::kTransferredFileInvalid
+                                        : ResultCode::kSuccess;
+}
+
+int32_t ReceiveFlow::AskFile(std::string& name) {
+  Variant asked(requested_name_);
+  Variant info = requested_info_;
+  const int32_t size = run_.connector.Server().GetFile(asked, info);
+  run_.client_info = std::move(info);
+  name = asked.ToString();
+  return size;
+}
+
+bool ReceiveFlow::TakeUp(std::ofstream& out, const std::string& temp_path, int64_t& kept) {
+  std::string name;
+  const int32_t size = AskFile(name);
+  // Another file under the name asked for is no continuation of this one.
+  if (name != run_.file_name || size <= 0) return false;
+  if (size == run_.file_size) {
+    if (kept > 0) run_.connector.Server().ResumeDownload(static_cast<double>(kept));
+    return true;
+  }
+  // The server's file changed: what was kept belongs to another version of it.
+  out.close();
+  out.open(temp_path, std::ios::binary | std::ios::trunc);
+  if (!out) throw Exception("cannot create");
+  kept = 0;
+  run_.file_size = size;
+  run_.StartProgress(size);
+  return true;
 }
 
 }  // namespace vorncom::transfer

@@ -73,11 +73,13 @@ bool ServerConnector::ChooseEndpoints() {
       }
       if (!config_manager_.server_data().IsNull()) {
         broker_.LoadServerData(config_manager_.server_data().AsBytes().bytes);
+        listed_ = true;
         return true;
       }
     }
     rpc::SetConnectionEndpoint(*connection_, settings_.server_name, settings_.server_port);
     connection_->SetBroker(nullptr);
+    listed_ = false;
     return true;
   } catch (const std::exception&) {
     return false;
@@ -86,9 +88,7 @@ bool ServerConnector::ChooseEndpoints() {
 
 ConnectOutcome ServerConnector::ConnectOnce(const ConnectRequest& request, bool& try_next) {
   if (!connection_) {
-    rpc::ConnectionOptions options;
-    options.transport = rpc::LoadTransportPolicy();
-    connection_ = std::make_unique<rpc::Connection>(rpc::kServerGUID, rpc::kServerName, options);
+    connection_ = std::make_unique<rpc::Connection>(rpc::kServerGUID, rpc::kServerName, Options());
     connection_->SetBroker(&broker_);
     server_.reset();
   }
@@ -157,6 +157,8 @@ ConnectOutcome ServerConnector::CheckServer(const ConnectRequest& request, bool&
         results_.last_host =
             !connection_->Address().empty() ? connection_->Address() : connection_->Host();
         results_.last_port = connection_->Port();
+        available_host_ = results_.last_host;
+        available_port_ = results_.last_port;
         return ConnectOutcome::kAvailable;
       }
       Status("");
@@ -204,6 +206,49 @@ void ServerConnector::DisableChosenServer() {
   server_.reset();
   connection_.reset();
   first_connect_ = false;
+}
+
+rpc::ConnectionOptions ServerConnector::Options() const {
+  rpc::ConnectionOptions options;
+  options.transport = rpc::LoadTransportPolicy();
+  return options;
+}
+
+void ServerConnector::Drop() {
+  server_.reset();
+  connection_.reset();
+}
+
+ConnectOutcome ServerConnector::Reconnect(const ConnectRequest& request) {
+  Drop();
+  secure_failure_.clear();
+  proxy_failure_.clear();
+  ConnectOutcome outcome = ConnectOutcome::kNoConnection;
+  if (!available_host_.empty()) {
+    const std::string host = available_host_;
+    const int32_t port = available_port_;
+    Status(msg::Format(msg::kConnecting, {settings_.institution_name}));
+    try {
+      connection_ =
+          std::make_unique<rpc::Connection>(rpc::kServerGUID, rpc::kServerName, Options());
+      rpc::SetConnectionEndpoint(*connection_, host, port);
+      connection_->SetBroker(nullptr);
+      connection_->Open();
+      bool try_next = false;
+      outcome = CheckServer(request, try_next);
+      if (outcome == ConnectOutcome::kAvailable) return outcome;
+    } catch (const std::exception&) {
+      outcome = ConnectOutcome::kNoConnection;
+    }
+    Drop();
+    if (!listed_) return outcome;
+    // The list's other servers, if it has any left: this one failed the transfer once already.
+    broker_.DisableServer(host, port);
+  }
+  if (!listed_) return outcome;
+  first_connect_ = false;
+  recorded_ = ConnectOutcome::kAvailable;
+  return Connect(request);
 }
 
 bool ServerConnector::Disconnect() {

@@ -56,6 +56,14 @@ class ServerConnector {
   bool Connected() const { return connection_ && connection_->Connected(); }
   // Drops the connection; false when there was none.
   bool Disconnect();
+  // Drops a broken connection while the transfer goes on (the window's close box stays as it is).
+  void Drop();
+  // After the link broke: connects again for `request`, the server of the last available connect
+  // first, then (with a server list) the next listed one. The control packet and status check
+  // are made as by Connect.
+  ConnectOutcome Reconnect(const ConnectRequest& request);
+  // The TLS version of the open connection; empty for plain TCP or none.
+  std::string SecureProtocol() const { return connection_ ? connection_->SecureProtocol() : ""; }
 
   // The server of the connection Connect made; only while one exists.
   rpc::ReceptionServer& Server();
@@ -82,6 +90,7 @@ class ServerConnector {
   // Chooses the fixed server or loads the list; false when neither can be used.
   bool ChooseEndpoints();
   ConnectOutcome CheckServer(const ConnectRequest& request, bool& try_next);
+  rpc::ConnectionOptions Options() const;
   void DisableChosenServer();
   // The outcome when no server of the list could be reached: the first status recorded, or no
   // connection.
@@ -101,6 +110,10 @@ class ServerConnector {
   std::unique_ptr<rpc::Connection> connection_;
   std::unique_ptr<rpc::ReceptionServer> server_;
   bool first_connect_ = true;
+  bool listed_ = false;  // the endpoints come from a server list
+  // The server of the last connect that found one available.
+  std::string available_host_;
+  int32_t available_port_ = 0;
   std::string secure_failure_;
   ConnectOutcome recorded_ = ConnectOutcome::kAvailable;  // the first status recorded
   std::string proxy_failure_;

@@ -68,12 +68,25 @@ ResultCode TransferRun::ConnectAndMove(Flow flow, const std::function<ResultCode
     view.CloseWindow();
     return ResultCode::kConfigurationNotUpdated;
   }
+  ConnectionOpened();
   view.EnableCancel(true);
   moving_since = Now();
   const ResultCode code = move();
   view.EnableCancel(false);
   if (code == ResultCode::kSuccess && bytes_done == bytes_total) EndProgress();
   return code;
+}
+
+std::string TransferRun::ServerText() const {
+  return context.results.last_host + ":" + std::to_string(context.results.last_port);
+}
+
+void TransferRun::ConnectionOpened() {
+  if (journal) journal->ConnectionOpened(ServerText(), connector.SecureProtocol(), bytes_done);
+}
+
+void TransferRun::ConnectionEnded() {
+  if (journal) journal->ConnectionEnded(bytes_done, result_code, failure_detail);
 }
 
 void TransferRun::Abandon() {
@@ -93,7 +106,13 @@ void TransferRun::StartProgress(int32_t total) {
 void TransferRun::ShowProgress(int32_t done) {
   view.SetProgress(done, bytes_total, ProgressPercent(done, bytes_total));
   bytes_done = done;
-  view.ProcessMessages();
+  // Letting the window's events in after every packet would cost more than the packets: a few
+  // times in a second is enough for the timer, the buttons and the close box.
+  const auto now = std::chrono::steady_clock::now();
+  if (now - events_let_in >= kEventInterval || done == bytes_total) {
+    events_let_in = now;
+    view.ProcessMessages();
+  }
 }
 
 void TransferRun::EndProgress() {

@@ -3,12 +3,14 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "common/variant.h"
 #include "transfer/connect_outcome.h"
 #include "transfer/server_connector.h"
 #include "transfer/transfer_context.h"
+#include "transfer/transfer_journal.h"
 #include "transfer/transfer_view.h"
 
 namespace vorncom::transfer {
@@ -33,6 +35,10 @@ class TransferRun {
   std::string form_type, form_version, form_name, requester_name, requester_id;
 
   ResultCode result_code = ResultCode::kSuccess;
+  // The server's or the link's words on the last failure, for the attempt log.
+  std::string failure_detail;
+  // The journal of this transfer's send and connections; the flows open it.
+  std::unique_ptr<TransferJournal> journal;
   int32_t file_size = 0;
   int32_t bytes_done = 0, bytes_total = 0, bytes_at_last_tick = 0;
   bool transferring = false;
@@ -41,6 +47,7 @@ class TransferRun {
   // timer then leaves it alone).
   std::chrono::steady_clock::time_point moving_since;
   bool progress_ended = false;
+  std::chrono::steady_clock::time_point events_let_in{};
 
   // Status panel 0, then lets the window's events in.
   void Status(const std::string& text);
@@ -61,13 +68,21 @@ class TransferRun {
   // `move` run with the Cancel button enabled; any other outcome gets its rule. Returns the
   // flow's result code.
   ResultCode ConnectAndMove(Flow flow, const std::function<ResultCode()>& move);
+  // "host:port" of the server connected to last.
+  std::string ServerText() const;
+  // The journal's row of the connection now in use begins, or ends with the run's code.
+  void ConnectionOpened();
+  void ConnectionEnded();
   // Drops the connection; the window may then be closed.
   void Disconnect() { connector.Disconnect(); }
   // Disconnects, ends the transfer and asks the window to close.
   void Abandon();
 
   void StartProgress(int32_t total);
+  // The counters move on every call; the window's events are let in at most every
+  // kEventInterval, and when the transfer is complete.
   void ShowProgress(int32_t done);
+  static constexpr std::chrono::milliseconds kEventInterval{50};
   // A complete transfer: no time left, and the rate of the whole transfer instead of its last
   // second. Stops the timer so no later tick overwrites it.
   void EndProgress();

@@ -69,8 +69,12 @@ void TransferSession::CancelClick() {
     run_.view.SetStatus(std::string(msg::kReceiveCancelled));
     if (run_.EraseRequested() && run_.connector.Connected()) {
       try {
+        // Packets still in flight are answered before any other call.
+        rpc::ReceptionServer& server = run_.connector.Server();
+        Variant scratch;
+        while (server.Posted() > 0) server.CollectGetDataPacket(scratch);
         Variant name(run_.file_name);
-        run_.connector.Server().EraseFile(name);
+        server.EraseFile(name);
       } catch (const std::exception&) {
         // Cancelling goes on; the server keeps its copy.
       }

@@ -20,6 +20,11 @@ namespace fs = std::filesystem;
 using testing::FakeServer;
 using testing::WillingServer;
 
+// A fake server answering every hello with version 1: the calls counted here are version 1's.
+rpc::wire::Frame VersionOne(const rpc::wire::Hello& offer) {
+  return rpc::wire::Hello{1, offer.object_guid, offer.object_name};
+}
+
 // The fake servers lie at the protocol level, over plain TCP: the library is told so.
 class HostileServerTest : public TransferFixture {
  protected:
@@ -72,7 +77,7 @@ TEST_F(HostileServerTest, ProtocolWithoutANumberFailsWith12AndLeavesThePackage) 
     SCOPED_TRACE(c.what);
     ProtocolatingServer lying;
     lying.protocolate = c.protocolate;
-    FakeServer server(lying);
+    FakeServer server(lying, nullptr, VersionOne);
     UseFixedServer(server.port());
     // A number the host defined is not one the server gave.
     context.results.protocol_data.At(3) = "anterior";
@@ -119,7 +124,7 @@ TEST_F(HostileServerTest, ReplicatedListBeyondTheLimitsGives23AndKeepsTheOldList
     ReplicatingServer lying;
     lying.bytes = rpc::EncodeServerList(
         std::vector<rpc::ServerItem>(c.count, {std::string(c.name_length, 'h'), 4000, true}));
-    FakeServer server(lying);
+    FakeServer server(lying, nullptr, VersionOne);
     const std::string config = UseServerList({{"127.0.0.1", server.port(), true}});
     const std::string old_list = Slurp(config);
     messages_->shown.clear();
@@ -208,7 +213,7 @@ TEST_F(HostileServerTest, DownloadIsBoundedByTheAnnouncedSize) {
     DownloadServer lying;
     lying.announced = c.announced;
     lying.packets = c.packets;
-    FakeServer server(lying);
+    FakeServer server(lying, nullptr, VersionOne);
     UseFixedServer(server.port());
     dir_.Write("baixado.zlk", "anterior");
     messages_->shown.clear();
@@ -259,7 +264,7 @@ TEST_F(HostileServerTest, PacketSizeBeyondTheFrameIsRefusedBeforeAllocating) {
     SCOPED_TRACE(c.what);
     PacketSizeServer lying;
     lying.size = c.size;
-    FakeServer server(lying);
+    FakeServer server(lying, nullptr, VersionOne);
     UseFixedServer(server.port());
     messages_->shown.clear();
     RecordingView view;
@@ -276,7 +281,7 @@ TEST_F(HostileServerTest, PacketSizeBeyondTheFrameIsRefusedBeforeAllocating) {
   // A download refuses alike; a status query moves no packets and does not care.
   PacketSizeServer lying;
   lying.size = Variant(int32_t{INT32_MAX});
-  FakeServer server(lying);
+  FakeServer server(lying, nullptr, VersionOne);
   UseFixedServer(server.port());
   RecordingView view;
   EXPECT_EQ(Receive("x.zlk", false, view), 8);

@@ -144,7 +144,7 @@ case $scenario in
     mapfile -t stored < <(ls "$work/data/store")
     [[ ${#stored[@]} -eq 1 ]] || fail "${#stored[@]} stored copies"
     cmp -s "$work/data/store/${stored[0]}" "$work/big.sent" || fail "the stored copy differs"
-    python3 -c "import sys; w, s = map(int, sys.argv[1:]); print(f'{w} bytes on the wire for a {s}-byte package ({w / s:.3f}x), {sys.argv[3]} cuts'); sys.exit(w >= 1.1 * s)" \
+    python3 -c "import sys; w, s = map(int, sys.argv[1:3]); print(f'{w} bytes on the wire for a {s}-byte package ({w / s:.3f}x), {sys.argv[3]} cuts'); sys.exit(w >= 1.1 * s)" \
       "$wire" "$size" "$cuts" || fail "too many bytes sent again"
     check_registry 1
     ;;
