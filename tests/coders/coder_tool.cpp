@@ -1,6 +1,6 @@
 // Command-line access to the LZ coders for peer comparisons:
 //   coder_tool lh5|lh5-trie|lzh encode IN OUT   (lh5-trie: the reference trie match finder)
-//   coder_tool lh5|lzh decode IN OUT SIZE
+//   coder_tool lh5|lzh decode IN OUT SIZE   (OUT "-": keep only the byte sum, print it)
 //   coder_tool wrap -lh5-|-lh1- PACKED ORIGINAL OUT.lzh
 //   coder_tool unwrap ARCHIVE.lzh PACKED   (prints the method and original size)
 #include <cstdio>
@@ -17,10 +17,21 @@ using namespace vorncom::archive;
 
 namespace {
 
+// Swallows what it is given, so a decode can be timed without the cost of storing its output.
+class NullBuf : public std::streambuf {
+ protected:
+  int_type overflow(int_type c) override { return traits_type::not_eof(c); }
+  std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
+};
+
 int Run(const std::string& method, bool encode, const char* in_path, const char* out_path,
         int64_t size) {
   std::ifstream in(in_path, std::ios::binary);
-  std::ofstream out(out_path, std::ios::binary | std::ios::trunc);
+  const bool sum_only = std::strcmp(out_path, "-") == 0;
+  NullBuf discard;
+  std::ofstream file;
+  if (!sum_only) file.open(out_path, std::ios::binary | std::ios::trunc);
+  std::ostream out(sum_only ? static_cast<std::streambuf*>(&discard) : file.rdbuf());
   in.seekg(0, std::ios::end);
   ByteLayer::Options options;
   options.input_size = in.tellg();
@@ -34,6 +45,9 @@ int Run(const std::string& method, bool encode, const char* in_path, const char*
     encode ? EncodeLzh(io) : DecodeLzh(io, size);
   }
   io.Flush();
+  if (sum_only)
+    std::printf("%lld bytes, sum %08x\n", static_cast<long long>(io.bytes_written()),
+                io.write_sum());
   return 0;
 }
 
