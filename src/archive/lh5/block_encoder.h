@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "archive/bits/bit_writer.h"
+#include "archive/bits/bulk_bit_writer.h"
 #include "archive/bits/huffman.h"
 #include "archive/byte_layer.h"
 #include "archive/lh5/lh5_format.h"
@@ -36,7 +36,7 @@ class BlockEncoder {
                          unsigned count_bits, int zero_run_after);
   void WriteCharLengths();
 
-  BitWriter<ByteLayer> out_;
+  BulkBitWriter out_;
   HuffmanBuilder builder_;
   std::vector<uint8_t> buffer_;
   unsigned write_pos_ = 0;

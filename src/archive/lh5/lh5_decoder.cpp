@@ -124,13 +124,16 @@ class Lh5Decoder {
           in.Skip(CodeTable::Bits(e));
           if (CodeTable::KindOf(e) == CodeTable::kLiteral) {
             *pos++ = static_cast<uint8_t>(CodeTable::Value(e));
-            // A second literal from the same refill: 40 bits are left, a code takes 16 at most.
-            if (block_left == 0 || pos >= end) break;
-            e = CodeTable::Lookup(chars, kCharMainBits, in.bits());
-            if (CodeTable::KindOf(e) != CodeTable::kLiteral) continue;
-            in.Skip(CodeTable::Bits(e));
-            --block_left;
-            *pos++ = static_cast<uint8_t>(CodeTable::Value(e));
+            // Two more literals from the same refill: a code takes 16 bits at most, and 40 are
+            // left. A match met here is looked up again after the next refill.
+            for (int more = 0; more < 2; ++more) {
+              if (block_left == 0 || pos >= end) break;
+              e = CodeTable::Lookup(chars, kCharMainBits, in.bits());
+              if (CodeTable::KindOf(e) != CodeTable::kLiteral) break;
+              in.Skip(CodeTable::Bits(e));
+              --block_left;
+              *pos++ = static_cast<uint8_t>(CodeTable::Value(e));
+            }
             continue;
           }
           const unsigned length = CodeTable::Value(e);  // kThreshold..kMaxMatch
