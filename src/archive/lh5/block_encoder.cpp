@@ -5,37 +5,8 @@
 
 namespace vorncom::archive::lh5 {
 
-BlockEncoder::BlockEncoder(ByteLayer& io) : out_(io), buffer_(kBufferSize) {}
-
-void BlockEncoder::StartItem() {
-  flag_mask_ >>= 1;
-  if (flag_mask_ == 0) {
-    flag_mask_ = 0x80;
-    if (write_pos_ >= kFlushAt) {
-      SendBlock();
-      write_pos_ = 0;
-    }
-    flag_pos_ = write_pos_++;
-    buffer_[flag_pos_] = 0;
-  }
-}
-
-void BlockEncoder::PutLiteral(uint8_t byte) {
-  StartItem();
-  buffer_[write_pos_++] = byte;
-  ++char_freq_[byte];
-}
-
-void BlockEncoder::PutMatch(unsigned length, unsigned position) {
-  StartItem();
-  const unsigned code = MatchCode(length);
-  buffer_[flag_pos_] |= static_cast<uint8_t>(flag_mask_);
-  buffer_[write_pos_++] = static_cast<uint8_t>(code);  // the low byte; the flag implies +256
-  buffer_[write_pos_++] = static_cast<uint8_t>(position >> 8);
-  buffer_[write_pos_++] = static_cast<uint8_t>(position);
-  ++char_freq_[code];
-  ++position_freq_[BitCount(position)];
-}
+BlockEncoder::BlockEncoder(ByteLayer& io)
+    : out_(io), codes_(kBufferSize), positions_(kBufferSize) {}
 
 void BlockEncoder::Finish() {
   SendBlock();
@@ -126,7 +97,7 @@ void BlockEncoder::WriteCharLengths() {
 
 void BlockEncoder::SendBlock() {
   const HuffmanCode chars = builder_.Build(char_freq_, char_lengths_, char_codes_);
-  out_.Put(kBlockCountBits, chars.total);
+  out_.Put(kBlockCountBits, chars.total);  // the count of items
   if (chars.used_symbols >= 2) {
     CountLengthFrequencies();
     const HuffmanCode lens = builder_.Build(length_freq_, small_lengths_, small_codes_);
@@ -154,27 +125,32 @@ void BlockEncoder::SendBlock() {
     out_.Put(kPositionCountBits, positions.lone_symbol);
   }
 
-  unsigned pos = 0;
-  unsigned flags = 0;
-  for (uint32_t i = 0; i < chars.total; ++i) {
-    if (i % 8 == 0) {
-      flags = buffer_[pos++];
-    } else {
-      flags <<= 1;
-    }
-    if (flags & 0x80) {
-      const unsigned code = buffer_[pos++] + 256u;
-      const unsigned position = (buffer_[pos] << 8) | buffer_[pos + 1];
-      pos += 2;
-      out_.Put(char_lengths_[code], char_codes_[code]);
+  // Each code with its length in one word: the loop then makes one load per code.
+  std::array<uint32_t, kCharCodes> chars_out;
+  for (unsigned c = 0; c < kCharCodes; ++c) chars_out[c] = char_lengths_[c] | char_codes_[c] << 8;
+  // The position code and the bits below the value's top one go out as one field, at most
+  // 16 + 12 bits.
+  std::array<uint8_t, kPositionCodes> position_bits;
+  std::array<uint32_t, kPositionCodes> position_codes;
+  for (unsigned w = 0; w < kPositionCodes; ++w) {
+    const unsigned extra = w > 1 ? w - 1 : 0;
+    position_bits[w] = static_cast<uint8_t>(small_lengths_[w] + extra);
+    position_codes[w] = uint32_t{small_codes_[w]} << extra;
+  }
+  for (unsigned i = 0; i < items_; ++i) {
+    const unsigned code = codes_[i];
+    const uint32_t c = chars_out[code];
+    out_.Put(c & 0xFF, c >> 8);
+    if (code >= 256) {
+      const unsigned position = positions_[i];
       const unsigned bits = BitCount(position);
-      out_.Put(small_lengths_[bits], small_codes_[bits]);
-      if (bits > 1) out_.Put(bits - 1, position & ((1u << (bits - 1)) - 1));
-    } else {
-      const unsigned code = buffer_[pos++];
-      out_.Put(char_lengths_[code], char_codes_[code]);
+      // The top bit of the value is implied; the mask drops it (and is 0 for values 0 and 1).
+      const unsigned low = position & ((1u << bits >> 1) - 1);
+      out_.Put(position_bits[bits], position_codes[bits] | low);
     }
   }
+  items_ = 0;
+  buffered_ = 0;
   char_freq_.fill(0);
   position_freq_.fill(0);
 }

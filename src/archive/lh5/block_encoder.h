@@ -11,16 +11,31 @@
 
 namespace vorncom::archive::lh5 {
 
-// Collects literals and matches in a 16 KiB block buffer (a flag byte before every eight items
-// marks the matches) while counting code frequencies, and sends each full buffer as one block:
-// the Huffman code sets built from those counts, then every buffered item with its codes.
+// Collects literals and matches of one block while counting code frequencies, and sends each
+// full block: the Huffman code sets built from those counts, then every item with its codes.
+// A block ends where a 16 KiB buffer of items would fill (a flag byte before every eight items,
+// one byte per literal, three per match).
 class BlockEncoder {
  public:
   explicit BlockEncoder(ByteLayer& io);
 
-  void PutLiteral(uint8_t byte);
+  void PutLiteral(uint8_t byte) {
+    StartItem();
+    codes_[items_++] = byte;
+    ++buffered_;
+    ++char_freq_[byte];
+  }
+
   // `position` is the distance minus 1 (0..8191); `length` is 3..256.
-  void PutMatch(unsigned length, unsigned position);
+  void PutMatch(unsigned length, unsigned position) {
+    StartItem();
+    const unsigned code = MatchCode(length);
+    codes_[items_] = static_cast<uint16_t>(code);
+    positions_[items_++] = static_cast<uint16_t>(position);
+    buffered_ += 3;
+    ++char_freq_[code];
+    ++position_freq_[BitCount(position)];
+  }
 
   // Sends what is buffered as the last block and pads the stream to a whole byte.
   void Finish();
@@ -29,7 +44,12 @@ class BlockEncoder {
   static constexpr unsigned kBufferSize = 16384;
   static constexpr unsigned kFlushAt = kBufferSize - 3 * 8;  // room for eight more matches
 
-  void StartItem();
+  void StartItem() {
+    if (items_ % 8 == 0) {
+      if (buffered_ >= kFlushAt) SendBlock();
+      ++buffered_;  // the group's flag byte
+    }
+  }
   void SendBlock();
   void CountLengthFrequencies();
   void WriteSmallLengths(const std::array<uint8_t, kLengthCodes>& lengths, unsigned symbols,
@@ -38,10 +58,11 @@ class BlockEncoder {
 
   BulkBitWriter out_;
   HuffmanBuilder builder_;
-  std::vector<uint8_t> buffer_;
-  unsigned write_pos_ = 0;
-  unsigned flag_pos_ = 0;
-  unsigned flag_mask_ = 0;
+  // The block's items: character/length codes, and for matches the position value.
+  std::vector<uint16_t> codes_;
+  std::vector<uint16_t> positions_;
+  unsigned items_ = 0;
+  unsigned buffered_ = 0;  // bytes the items would take in the buffer
 
   std::array<uint32_t, kCharCodes> char_freq_{};
   std::array<uint32_t, kPositionCodes> position_freq_{};
