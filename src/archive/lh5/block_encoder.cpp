@@ -5,8 +5,31 @@
 
 namespace vorncom::archive::lh5 {
 
-BlockEncoder::BlockEncoder(ByteLayer& io)
-    : out_(io), codes_(kBufferSize), positions_(kBufferSize) {}
+namespace {
+
+constexpr unsigned kUnusedCodeBits = 14;
+
+unsigned ExtraBits(unsigned width) { return width > 1 ? width - 1 : 0; }
+
+}  // namespace
+
+BlockEncoder::BlockEncoder(ByteLayer& io) : out_(io), codes_(kBufferSize), positions_(kBufferSize) {
+  char_bits_.fill(8);
+  for (unsigned w = 0; w < kPositionCodes; ++w) {
+    position_bits_[w] = static_cast<uint8_t>(4 + ExtraBits(w));
+  }
+}
+
+void BlockEncoder::UpdateEstimates() {
+  for (unsigned c = 0; c < kCharCodes; ++c) {
+    char_bits_[c] =
+        static_cast<uint8_t>(char_lengths_[c] != 0 ? char_lengths_[c] : kUnusedCodeBits);
+  }
+  for (unsigned w = 0; w < kPositionCodes; ++w) {
+    const unsigned code = small_lengths_[w] != 0 ? small_lengths_[w] : kUnusedCodeBits;
+    position_bits_[w] = static_cast<uint8_t>(code + ExtraBits(w));
+  }
+}
 
 void BlockEncoder::Finish() {
   SendBlock();
@@ -118,6 +141,7 @@ void BlockEncoder::SendBlock() {
   const HuffmanCode positions =
       builder_.Build(position_freq_, std::span<uint8_t>(small_lengths_.data(), kPositionCodes),
                      std::span<uint16_t>(small_codes_.data(), kPositionCodes));
+  UpdateEstimates();
   if (positions.used_symbols >= 2) {
     WriteSmallLengths(small_lengths_, kPositionCodes, kPositionCountBits, -1);
   } else {

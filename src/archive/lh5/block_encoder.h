@@ -40,6 +40,14 @@ class BlockEncoder {
   // Sends what is buffered as the last block and pads the stream to a whole byte.
   void Finish();
 
+  // Estimated bits of a literal and of a match (`position` as for PutMatch), from the codes of
+  // the last block sent; before the first, from plain guesses. Codes the last block did not use
+  // count as long ones.
+  unsigned LiteralBits(uint8_t byte) const { return char_bits_[byte]; }
+  unsigned MatchBits(unsigned length, unsigned position) const {
+    return char_bits_[MatchCode(length)] + position_bits_[BitCount(position)];
+  }
+
  private:
   static constexpr unsigned kBufferSize = 16384;
   static constexpr unsigned kFlushAt = kBufferSize - 3 * 8;  // room for eight more matches
@@ -51,6 +59,7 @@ class BlockEncoder {
     }
   }
   void SendBlock();
+  void UpdateEstimates();
   void CountLengthFrequencies();
   void WriteSmallLengths(const std::array<uint8_t, kLengthCodes>& lengths, unsigned symbols,
                          unsigned count_bits, int zero_run_after);
@@ -72,6 +81,9 @@ class BlockEncoder {
   // Sized for the larger of the two small sets; the position set uses the first 14.
   std::array<uint8_t, kLengthCodes> small_lengths_{};
   std::array<uint16_t, kLengthCodes> small_codes_{};
+
+  std::array<uint8_t, kCharCodes> char_bits_;
+  std::array<uint8_t, kPositionCodes> position_bits_;  // with the bits after the code
 };
 
 }  // namespace vorncom::archive::lh5

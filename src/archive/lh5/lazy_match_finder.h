@@ -18,10 +18,13 @@ struct SearchEffort {
   unsigned lazy_stop;
 };
 
-// A match search bounded in effort, for the lazy parse: one hash chain keyed by the first 4
-// bytes, walked newest first over at most `depth` candidates, and a table of the latest
-// position of each 3-byte hash for the 3-byte matches the chain cannot hold. The answer is a
-// long match, the nearest among the equally long ones it saw, not always the longest there is.
+// A match search bounded in effort, for the lazy parse. Every earlier string that shares 8
+// bytes with the key is on the key's 8-byte hash chain, so the long matches are there; once the
+// best reaches 9 bytes the walk moves to the chain of the 8 bytes that end at the best length,
+// which any longer match also holds and which is far shorter. Only when the 8-byte chain has no
+// match does a 4-byte chain give the matches of 4 to 7 bytes, and a table of the latest string
+// per 3-byte hash the 3-byte ones. Each chain is walked newest first over at most `depth`
+// candidates. The answer is the longest match among those seen, the nearest among equals.
 //
 // Text indexes work as in the other finders: positions live in [kWindowSize, 2 * kWindowSize)
 // and the caller slides the text down by kWindowSize, calling Slide() when it does.
@@ -71,11 +74,17 @@ class LazyMatchFinder {
     unsigned best_length = std::max(beat, 3u);  // the chain holds matches of 4 or more
     uint32_t best_at = 0;
     const uint32_t key4 = Load32(key);
-    uint32_t c = head4_[h4_];
-    for (unsigned left = effort.depth; left > 0 && c >= oldest; --left) {
+    const uint64_t key8 = Load64(key);
+    // Every earlier string that shares 8 bytes with the key is on its 8-byte chain: the long
+    // matches are there. Entries of the chain walked are candidate positions plus `offset`.
+    const uint32_t* links = prev8_.data();
+    unsigned offset = 0;
+    uint32_t e = head8_[h8_];
+    for (unsigned left = effort.depth; left > 0 && e >= oldest + offset; --left) {
+      const uint32_t c = e - offset;
       const uint8_t* p = Text(c);
       // A longer match must agree at the best length too; most candidates fail right there.
-      if (Load32(p + best_length - 3) == Load32(key + best_length - 3) && Load32(p) == key4) {
+      if (Load32(p + best_length - 3) == Load32(key + best_length - 3) && Load64(p) == key8) {
         const unsigned n = CommonLength(key, p);
         if (n > best_length) {
           best_length = n;
@@ -83,9 +92,40 @@ class LazyMatchFinder {
           if (n >= effort.nice) break;
         }
       }
-      c = prev_[c & kMask];
+      e = links[e & kMask];
+      // A longer match also holds the 8 bytes that end at the best length, and those are
+      // rarer still: follow their chain instead, shifted back to candidate positions.
+      // Candidates too near to have entered that chain yet are walked here first.
+      const unsigned want = best_length >= kSwitchFrom ? best_length - 7 : 0;
+      if (want > offset && e >= oldest + offset && e - offset + want < at) {
+        const uint32_t next = e - offset;
+        // Its entries newer than the next candidate were seen on this chain: passed over,
+        // with a bound of their own (a run puts one entry per byte there).
+        uint32_t f = head8_[Hash8(Load64(key + want))];
+        for (unsigned pass = 4 * effort.depth; f >= oldest + want && f - want > next; --pass) {
+          if (pass == 0) return Found(best_length, best_at, at);
+          f = prev8_[f & kMask];
+        }
+        e = f;
+        offset = want;
+      }
     }
-    if (best_at != 0) return {best_length, at - best_at};
+    if (best_at == 0) {
+      // No 8 bytes in common: the 4-byte chain has the matches of 4 to 7 bytes.
+      for (uint32_t c = head4_[h4_], left = effort.depth; left > 0 && c >= oldest; --left) {
+        const uint8_t* p = Text(c);
+        if (Load32(p + best_length - 3) == Load32(key + best_length - 3) && Load32(p) == key4) {
+          const unsigned n = CommonLength(key, p);
+          if (n > best_length) {
+            best_length = n;
+            best_at = c;
+            if (n >= 7) break;
+          }
+        }
+        c = prev4_[c & kMask];
+      }
+    }
+    if (best_at != 0) return Found(best_length, best_at, at);
     if (beat < kThreshold) {
       const uint32_t c3 = head3_[h3_];
       if (c3 >= oldest && std::memcmp(Text(c3), key, kThreshold) == 0) {
@@ -95,9 +135,15 @@ class LazyMatchFinder {
     return best;
   }
 
+  static Match Found(unsigned length, uint32_t from, uint32_t at) {
+    return from == 0 ? Match{} : Match{length, at - from};
+  }
+
   void Link(uint32_t at) {
-    prev_[at & kMask] = head4_[h4_];
+    prev4_[at & kMask] = head4_[h4_];
     head4_[h4_] = at;
+    prev8_[at & kMask] = head8_[h8_];
+    head8_[h8_] = at;
     head3_[h3_] = at;
   }
 
@@ -107,14 +153,21 @@ class LazyMatchFinder {
     const uint32_t key4 = Load32(key);
     h4_ = Hash4(key4);
     h3_ = Hash3(key4);
+    h8_ = Hash8(Load64(key));
     __builtin_prefetch(&head4_[h4_]);
+    __builtin_prefetch(&head8_[h8_]);
     __builtin_prefetch(&head3_[h3_]);
   }
 
-  static constexpr unsigned kHashBits = 15;
+  // Smaller tables make more false candidates than they save in cache misses.
+  static constexpr unsigned kHash8Bits = 15;
+  static constexpr unsigned kHash4Bits = 15;
+  static constexpr unsigned kHash3Bits = 15;
   static constexpr uint32_t kMask = kWindowSize - 1;
   // Tables hold stream positions offset by base_, so they survive slides untouched; 0 is none.
   static constexpr uint32_t kRebaseAt = 1u << 30;
+  // Once the best length reaches this, a walk moves to the chain of the 8 bytes that end there.
+  static constexpr unsigned kSwitchFrom = 9;
 
   static uint32_t Load32(const uint8_t* p) {
     uint32_t v;
@@ -126,11 +179,14 @@ class LazyMatchFinder {
     std::memcpy(&v, p, sizeof v);
     return v;
   }
-  static unsigned Hash4(uint32_t v) { return (v * 2654435761u) >> (32 - kHashBits); }
+  static unsigned Hash8(uint64_t v) {
+    return static_cast<unsigned>((v * 0x9E3779B97F4A7C15ull) >> (64 - kHash8Bits));
+  }
+  static unsigned Hash4(uint32_t v) { return (v * 2654435761u) >> (32 - kHash4Bits); }
   // The first three bytes in memory order, whatever the byte order.
   static unsigned Hash3(uint32_t v) {
     const uint32_t low3 = std::endian::native == std::endian::little ? v << 8 : v >> 8;
-    return (low3 * 2246822519u) >> (32 - kHashBits);
+    return (low3 * 2246822519u) >> (32 - kHash3Bits);
   }
   static unsigned CommonLength(const uint8_t* a, const uint8_t* b) {
     for (unsigned n = 0; n < kMaxMatch; n += 8) {
@@ -151,8 +207,11 @@ class LazyMatchFinder {
     const uint32_t shift = base_ - 2 * kWindowSize;
     const auto down = [shift](uint32_t& e) { e = e > shift ? e - shift : 0; };
     for (uint32_t& e : head4_) down(e);
+    for (uint32_t& e : head8_) down(e);
     for (uint32_t& e : head3_) down(e);
-    for (uint32_t& e : prev_) down(e);
+    for (auto* links : {&prev4_, &prev8_}) {
+      for (uint32_t& e : *links) down(e);
+    }
     down(first_);
     base_ -= shift;
   }
@@ -160,13 +219,15 @@ class LazyMatchFinder {
   // Leaves kMaxMatch + 8 bytes readable after every position, for 8-byte comparisons.
   // Fixed arrays, not vectors: the hot loop then needs no pointer loads after stores.
   std::array<uint8_t, kTextSize + 8> text_;
-  std::array<uint32_t, 1u << kHashBits> head4_{};
-  std::array<uint32_t, 1u << kHashBits> head3_{};
-  std::array<uint32_t, kWindowSize> prev_{};
+  std::array<uint32_t, 1u << kHash4Bits> head4_{};
+  std::array<uint32_t, 1u << kHash3Bits> head3_{};
+  std::array<uint32_t, 1u << kHash8Bits> head8_{};
+  std::array<uint32_t, kWindowSize> prev4_{};
+  std::array<uint32_t, kWindowSize> prev8_{};
   // Positions are offset so that 0, an empty table entry, is always out of the window.
   uint32_t base_ = 2 * kWindowSize;
-  uint32_t first_;            // the first position inserted
-  unsigned h4_ = 0, h3_ = 0;  // the hashes of the next position
+  uint32_t first_;                     // the first position inserted
+  unsigned h4_ = 0, h8_ = 0, h3_ = 0;  // the hashes of the next position
 
  public:
   // The text was moved down by kWindowSize.

@@ -1,5 +1,6 @@
-// Encoder of the -lh5- bit stream: greedy matching with a one-position look-ahead (a match is
-// taken only when the next position does not start a longer one) over an 8 KiB window.
+// Encoders of the -lh5- bit stream over an 8 KiB window, both with a one-position look-ahead (a
+// match is taken only when the next position does not start a longer one): EncodeLh5 with the
+// bounded finder and short matches weighed against literals, and the exhaustive reference.
 
 #include "archive/lh5/lh5_encoder.h"
 
@@ -124,6 +125,12 @@ class Lh5Encoder {
 // The lazy parse over the bounded finder: a match is taken unless the next position starts a
 // longer one, searched for only while the match is shorter than the effort's lazy_stop.
 class LazyEncoder {
+  // Matches up to this long are weighed against their bytes as literals.
+  static constexpr unsigned kWeighUpTo = 8;
+  // Matches longer than this enter only their last kEnterLast positions into the finder.
+  static constexpr unsigned kEnterAllUpTo = 64;
+  static constexpr unsigned kEnterLast = 32;
+
  public:
   LazyEncoder(ByteLayer& io, const SearchEffort& effort)
       : io_(io), finder_(kStart), blocks_(io), effort_(effort) {}
@@ -171,6 +178,13 @@ class LazyEncoder {
     LazyMatchFinder::Match m = finder_.FindAndInsert(pos_, beat, effort_);
     if (m.length > remaining_) m.length = remaining_ >= kThreshold ? remaining_ : 0;
     if (m.length <= beat) m.length = 0;
+    // A short match far back can cost more than its bytes as literals.
+    if (m.length != 0 && m.length <= kWeighUpTo) {
+      const uint8_t* bytes = finder_.text() + pos_;
+      unsigned literal_bits = 0;
+      for (unsigned k = 0; k < m.length; ++k) literal_bits += blocks_.LiteralBits(bytes[k]);
+      if (blocks_.MatchBits(m.length, m.distance - 1) >= literal_bits) m.length = 0;
+    }
     return m;
   }
 
@@ -190,7 +204,14 @@ class LazyEncoder {
   // Moves `count` positions on, entering all but the last into the finder; false when no
   // bytes are left.
   bool Skip(unsigned count) {
-    for (unsigned k = 1; k < count; ++k) {
+    unsigned k = 1;
+    if (count > kEnterAllUpTo) {
+      // Inside a long match only the last positions enter: the rest repeat what the match
+      // source already holds, and the next match is looked for near the end.
+      for (; k < count - kEnterLast; ++k) Step();
+      finder_.Begin(pos_ + 1);
+    }
+    for (; k < count; ++k) {
       Step();
       finder_.Insert(pos_);
     }
