@@ -22,6 +22,9 @@ class CodeTable {
   static unsigned Extra(uint32_t e) { return (e >> 8) & 0xF; }
   static Kind KindOf(uint32_t e) { return static_cast<Kind>((e >> 12) & 3); }
   static unsigned Value(uint32_t e) { return e >> 16; }
+  // The kind tests of the hot loops, one mask each.
+  static bool IsLiteral(uint32_t e) { return (e & 0x3000) == 0; }
+  static bool IsSubtable(uint32_t e) { return (e & 0x3000) == 0x3000; }
 
   enum class Set { kChars, kPositions };
 

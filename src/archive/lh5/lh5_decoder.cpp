@@ -88,8 +88,6 @@ class Lh5Decoder {
     uint8_t* pending = pos;  // decoded, not yet handed to the byte layer
     int64_t written = 0;
     uint32_t block_left = 0;  // codes left in the block
-    const uint32_t* const chars = char_table_.data();
-    const uint32_t* const positions = position_table_.data();
     // Input is checked at each block and after every window of output, not per code: the inner
     // loop ends at the nearer of the count and the next check.
     while (written < count) {
@@ -115,42 +113,13 @@ class Lh5Decoder {
         // Every code starts below `end`, so a match ends below kLimit + kMaxMatch.
         uint8_t* const start = pos;
         uint8_t* const end = pos + std::min<int64_t>(stop - written, limit - pos);
-        do {
-          --block_left;
-          // One refill covers a whole item: a character code (16 bits at most), a position
-          // code (16) and its extra bits (12), 44 of the 56 buffered.
-          in.Refill();
-          uint32_t e = CodeTable::Lookup(chars, kCharMainBits, in.bits());
-          in.Skip(CodeTable::Bits(e));
-          if (CodeTable::KindOf(e) == CodeTable::kLiteral) {
-            *pos++ = static_cast<uint8_t>(CodeTable::Value(e));
-            // Two more literals from the same refill: a code takes 16 bits at most, and 40 are
-            // left. A match met here is looked up again after the next refill.
-            for (int more = 0; more < 2; ++more) {
-              if (block_left == 0 || pos >= end) break;
-              e = CodeTable::Lookup(chars, kCharMainBits, in.bits());
-              if (CodeTable::KindOf(e) != CodeTable::kLiteral) break;
-              in.Skip(CodeTable::Bits(e));
-              --block_left;
-              *pos++ = static_cast<uint8_t>(CodeTable::Value(e));
-            }
-            continue;
-          }
-          const unsigned length = CodeTable::Value(e);  // kThreshold..kMaxMatch
-          const uint32_t p = CodeTable::Lookup(positions, kPositionMainBits, in.bits());
-          // The position code and its extra bits in one go: the value (distance - 1) is the
-          // base plus the low Extra bits of what was consumed; below kWindowSize by
-          // construction.
-          const unsigned total = CodeTable::Bits(p);
-          const auto consumed = static_cast<unsigned>(in.bits() >> (63 - total) >> 1);
-          in.Skip(total);
-          const unsigned distance =
-              CodeTable::Value(p) + (consumed & ((1u << CodeTable::Extra(p)) - 1)) + 1;
-          // pos is at least kWindowSize into the buffer, so the source (at most kWindowSize
-          // back) is inside it; the copy ends below pos + length + 8 <= kOutSize.
-          CopyMatch(pos, distance, length);
-          pos += length;
-        } while (pos < end && block_left != 0);
+        // Every code writes a byte at least: with more codes left in the block than bytes to
+        // `end`, the block cannot end first and only `end` is watched.
+        if (block_left > static_cast<uint32_t>(end - pos)) {
+          DecodeCodes<false>(in, pos, end, block_left);
+        } else {
+          DecodeCodes<true>(in, pos, end, block_left);
+        }
         written += pos - start;
       }
       CheckInput(in);
@@ -159,6 +128,50 @@ class Lh5Decoder {
   }
 
  private:
+  // Decodes codes until the output reaches `end` or (kWatchBlock) the block ends. Every code
+  // starts below `end`, so a match ends below kLimit + kMaxMatch.
+  template <bool kWatchBlock>
+  [[gnu::always_inline]] void DecodeCodes(BulkBitReader& in, uint8_t*& pos, uint8_t* const end,
+                                          uint32_t& block_left) const {
+    const uint32_t* const chars = char_table_.data();
+    const uint32_t* const positions = position_table_.data();
+    do {
+      --block_left;
+      // One refill covers a whole item: a character code (16 bits at most), a position code
+      // (16) and its extra bits (12), 44 of the 56 buffered.
+      in.Refill();
+      uint32_t e = CodeTable::Lookup(chars, kCharMainBits, in.bits());
+      in.Skip(CodeTable::Bits(e));
+      if (CodeTable::IsLiteral(e)) {
+        *pos++ = static_cast<uint8_t>(CodeTable::Value(e));
+        // Two more literals from the same refill: a code takes 16 bits at most, and 40 are
+        // left. A match met here is looked up again after the next refill.
+        for (int more = 0; more < 2; ++more) {
+          if ((kWatchBlock && block_left == 0) || pos >= end) break;
+          e = CodeTable::Lookup(chars, kCharMainBits, in.bits());
+          if (!CodeTable::IsLiteral(e)) break;
+          in.Skip(CodeTable::Bits(e));
+          --block_left;
+          *pos++ = static_cast<uint8_t>(CodeTable::Value(e));
+        }
+        continue;
+      }
+      const unsigned length = CodeTable::Value(e);  // kThreshold..kMaxMatch
+      const uint32_t p = CodeTable::Lookup(positions, kPositionMainBits, in.bits());
+      // The position code and its extra bits in one go: the value (distance - 1) is the base
+      // plus the low Extra bits of what was consumed; below kWindowSize by construction.
+      const unsigned total = CodeTable::Bits(p);
+      const auto consumed = static_cast<unsigned>(in.bits() >> (63 - total) >> 1);
+      in.Skip(total);
+      const unsigned distance =
+          CodeTable::Value(p) + (consumed & ((1u << CodeTable::Extra(p)) - 1)) + 1;
+      // pos is at least kWindowSize into the buffer, so the source (at most kWindowSize back)
+      // is inside it; the copy ends below pos + length + 8 <= kOutSize.
+      CopyMatch(pos, distance, length);
+      pos += length;
+    } while (pos < end && (!kWatchBlock || block_left != 0));
+  }
+
   // Codes read past the stored data are made of zero bits the data does not hold: a stream that
   // ends early (or is empty) would otherwise decode to its full count. A cancelled run stops.
   void CheckInput(const BulkBitReader& in) const {
