@@ -112,7 +112,7 @@ class LazyMatchFinder {
     }
     if (best_at == 0) {
       // No 8 bytes in common: the 4-byte chain has the matches of 4 to 7 bytes.
-      for (uint32_t c = head4_[h4_], left = effort.depth; left > 0 && c >= oldest; --left) {
+      for (uint32_t c = head4_[h4_], left = effort.depth / 4 + 1; left > 0 && c >= oldest; --left) {
         const uint8_t* p = Text(c);
         if (Load32(p + best_length - 3) == Load32(key + best_length - 3) && Load32(p) == key4) {
           const unsigned n = CommonLength(key, p);
