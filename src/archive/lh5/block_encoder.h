@@ -11,30 +11,30 @@
 
 namespace vorncom::archive::lh5 {
 
-// Collects literals and matches of one block while counting code frequencies, and sends each
-// full block: the Huffman code sets built from those counts, then every item with its codes.
-// A block ends where a 16 KiB buffer of items would fill (a flag byte before every eight items,
-// one byte per literal, three per match).
+// Collects literals and matches while counting code frequencies, and sends them in blocks:
+// the Huffman code sets built from the counts, then every item with its codes. Items come in
+// chunks of about 8 KiB of input; at the end of each chunk its estimated cost as a block of its
+// own (with its code sets' cost) is weighed against its cost within the block so far, and the
+// block is sent before the chunk when the chunk is cheaper apart. A block holds at most 65535
+// items, as its count field allows.
 class BlockEncoder {
  public:
   explicit BlockEncoder(ByteLayer& io);
 
   void PutLiteral(uint8_t byte) {
-    StartItem();
     codes_[items_++] = byte;
-    ++buffered_;
     ++char_freq_[byte];
+    if (++chunk_bytes_ >= kChunkBytes) EndChunk();
   }
 
   // `position` is the distance minus 1 (0..8191); `length` is 3..256.
   void PutMatch(unsigned length, unsigned position) {
-    StartItem();
     const unsigned code = MatchCode(length);
     codes_[items_] = static_cast<uint16_t>(code);
     positions_[items_++] = static_cast<uint16_t>(position);
-    buffered_ += 3;
     ++char_freq_[code];
     ++position_freq_[BitCount(position)];
+    if ((chunk_bytes_ += 3) >= kChunkBytes) EndChunk();
   }
 
   // Sends what is buffered as the last block and pads the stream to a whole byte.
@@ -49,16 +49,19 @@ class BlockEncoder {
   }
 
  private:
-  static constexpr unsigned kBufferSize = 16384;
-  static constexpr unsigned kFlushAt = kBufferSize - 3 * 8;  // room for eight more matches
+  // Bytes of input per chunk (a match counts 3, a literal 1), and the most a block may hold:
+  // at most one item per byte, so the block's count of items fits its 16 bits.
+  static constexpr unsigned kChunkBytes = 2048;
+  static constexpr unsigned kMaxBlockBytes = 65535;
+  static constexpr unsigned kMaxItems = kMaxBlockBytes;
 
-  void StartItem() {
-    if (items_ % 8 == 0) {
-      if (buffered_ >= kFlushAt) SendBlock();
-      ++buffered_;  // the group's flag byte
-    }
-  }
-  void SendBlock();
+  void EndChunk();
+  // Whether the chunk costs less inside the block than as a block of its own.
+  bool ChunkJoins() const;
+  // Adds the chunk to the block.
+  void Commit();
+  // Sends the block: its first `count` items, which its frequencies count.
+  void SendBlock(unsigned count);
   void UpdateEstimates();
   void CountLengthFrequencies();
   void WriteSmallLengths(const std::array<uint8_t, kLengthCodes>& lengths, unsigned symbols,
@@ -67,14 +70,20 @@ class BlockEncoder {
 
   BulkBitWriter out_;
   HuffmanBuilder builder_;
-  // The block's items: character/length codes, and for matches the position value.
+  // The block's items, then the chunk's: character/length codes, and for matches the position
+  // value.
   std::vector<uint16_t> codes_;
   std::vector<uint16_t> positions_;
   unsigned items_ = 0;
-  unsigned buffered_ = 0;  // bytes the items would take in the buffer
+  unsigned chunk_start_ = 0;  // the chunk's first item
+  unsigned chunk_bytes_ = 0;
+  unsigned block_bytes_ = 0;
 
+  // Code frequencies of the chunk and of the block before it.
   std::array<uint32_t, kCharCodes> char_freq_{};
   std::array<uint32_t, kPositionCodes> position_freq_{};
+  std::array<uint32_t, kCharCodes> block_char_freq_{};
+  std::array<uint32_t, kPositionCodes> block_position_freq_{};
   std::array<uint32_t, kLengthCodes> length_freq_{};
   std::array<uint8_t, kCharCodes> char_lengths_{};
   std::array<uint16_t, kCharCodes> char_codes_{};
