@@ -52,7 +52,9 @@ INSTANTIATE_TEST_SUITE_P(
                       RoundTrip{"text_windows", "text", 70000},
                       // Past one 16 KiB block buffer many times over.
                       RoundTrip{"binary_blocks", "binary", 400000},
-                      RoundTrip{"long_runs", "runs", 300000}),
+                      RoundTrip{"long_runs", "runs", 300000},
+                      // All literals: blocks end at their 65535-item limit, not by cost.
+                      RoundTrip{"random_past_the_block_limit", "random", 200000}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Lh5Test, EmptyInputEncodesToNothingAndZeroCountReadsNothing) {
