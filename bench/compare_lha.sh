@@ -34,9 +34,16 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 # measure CMD...: "SECONDS RSS_MIB": the best user+system seconds over $runs runs (run inside
-# $work) and the peak resident memory of the largest child. The children's resource usage is
-# read directly: time(1) prints hundredths, too coarse for the decoders.
+# $work), then the peak resident memory of one more run. The children's resource usage is read
+# directly: time(1) prints hundredths, too coarse for the decoders. The memory comes from
+# time(1): a child of Python would count Python's pages, copied before the command starts.
 measure() {
+  local seconds
+  seconds=$(cpu_time "$@")
+  (cd "$work" && /usr/bin/time -f %M -o .rss "$@" >/dev/null 2>&1)
+  echo "$seconds $(awk '{ printf "%.1f", $1 / 1024 }' "$work/.rss")"
+}
+cpu_time() {
   (cd "$work" && python3 -c '
 import resource, subprocess, sys
 best = None
@@ -46,9 +53,8 @@ for _ in range(int(sys.argv[1])):
     after = resource.getrusage(resource.RUSAGE_CHILDREN)
     spent = after.ru_utime - before.ru_utime + after.ru_stime - before.ru_stime
     best = spent if best is None else min(best, spent)
-print(f"{best:.4f} {after.ru_maxrss / 1024:.1f}")' "$runs" "$@")
+print(f"{best:.4f}")' "$runs" "$@")
 }
-cpu_time() { measure "$@" | cut -d" " -f1; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b == 0) print "inf"; else printf "%.2f", a / b }'; }
 size() { stat -c %s "$1"; }
 
