@@ -1,5 +1,5 @@
-// The LH5 encoder with its chain finder must code every input exactly as with the trie, and
-// the stream must decode back to the input.
+// The exhaustive LH5 encoder with its chain finder must code every input exactly as with the
+// trie, and both its stream and EncodeLh5's (the bounded finder) must decode back to the input.
 #include <cstdlib>
 #include <sstream>
 #include <string>
@@ -36,13 +36,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     input.clear();
     for (size_t i = 0; input.size() < target; ++i) input += body.substr(i % body.size());
   }
-  const std::string by_chain = Run(input, [](ByteLayer& io, int64_t) { EncodeLh5(io); });
+  const std::string by_chain =
+      Run(input, [](ByteLayer& io, int64_t) { lh5::EncodeLh5Exhaustive(io); });
   const std::string by_trie =
       Run(input, [](ByteLayer& io, int64_t) { lh5::EncodeLh5WithTrie(io); });
   if (by_chain != by_trie) std::abort();
-  const std::string back = Run(
-      by_chain, [](ByteLayer& io, int64_t n) { DecodeLh5(io, n); },
-      static_cast<int64_t>(input.size()));
-  if (back.substr(0, input.size()) != input) std::abort();
+  const std::string bounded = Run(input, [](ByteLayer& io, int64_t) { EncodeLh5(io); });
+  for (const std::string* packed : {&by_chain, &bounded}) {
+    const std::string back = Run(
+        *packed, [](ByteLayer& io, int64_t n) { DecodeLh5(io, n); },
+        static_cast<int64_t>(input.size()));
+    if (back.substr(0, input.size()) != input) std::abort();
+  }
   return 0;
 }

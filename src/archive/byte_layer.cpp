@@ -67,6 +67,15 @@ void ByteLayer::Flush() {
   if (out_pos_ > 0) WriteOut(out_pos_);
 }
 
+void ByteLayer::WriteDirect(const uint8_t* bytes, size_t count) {
+  std::this_thread::yield();
+  write_sum_ += ByteSum(bytes, count);
+  bytes_written_ += static_cast<int64_t>(count);
+  options_.budget -= static_cast<int64_t>(count);
+  output_.write(reinterpret_cast<const char*>(bytes), static_cast<std::streamsize>(count));
+  if (!output_) throw std::ios_base::failure("write error");
+}
+
 // Output streams without exceptions enabled fail silently; a lost write must not pass as stored.
 void ByteLayer::WriteOut(size_t count) {
   output_.write(reinterpret_cast<const char*>(out_.data()), static_cast<std::streamsize>(count));

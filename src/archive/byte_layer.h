@@ -68,6 +68,7 @@ class ByteLayer {
   [[noreturn]] void BudgetSpent() const;
   void WriteFullBuffer();
   void WriteOut(size_t count);
+  void WriteDirect(const uint8_t* bytes, size_t count);
   uint8_t NextKeyByte() {
     const uint8_t k = key_bytes_[key_index_];
     key_index_ = (key_index_ + 1) & 3;
@@ -162,6 +163,15 @@ inline void ByteLayer::WriteBytes(const uint8_t* bytes, size_t count) {
   while (count > 0) {
     if (options_.budget <= 0) BudgetSpent();
     if (out_pos_ == kBufferSize) WriteFullBuffer();
+    if (out_pos_ == 0 && count >= kBufferSize) {
+      // A whole buffer or more goes out from where it is, in one write.
+      const auto chunk =
+          static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(count), options_.budget));
+      WriteDirect(bytes, chunk);
+      bytes += chunk;
+      count -= chunk;
+      continue;
+    }
     size_t chunk = std::min(count, kBufferSize - out_pos_);
     chunk = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(chunk), options_.budget));
     const uint32_t sum = ByteSum(bytes, chunk);

@@ -1,13 +1,12 @@
+#include <array>
+
 #include "archive/coders.h"
 
 namespace vorncom::archive {
 
 void EncodeStored(ByteLayer& io) {
-  for (;;) {
-    const uint8_t b = io.ReadByte();
-    if (io.AtEnd()) return;
-    io.WriteByte(b);
-  }
+  std::array<uint8_t, ByteLayer::kBufferSize> bytes;
+  while (const size_t n = io.ReadBytes(bytes.data(), bytes.size())) io.WriteBytes(bytes.data(), n);
 }
 
 void DecodeStored(ByteLayer& io) { EncodeStored(io); }

@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <random>
 
 #include "archive/lh5/chain_match_finder.h"
+#include "archive/lh5/lazy_match_finder.h"
 #include "archive/lh5/trie_match_finder.h"
 #include "archive/lzh/search_tree.h"
 
@@ -83,17 +85,12 @@ TEST(TrieMatchFinderTest, FindsTheLongestMatchInTheWindow) {
   }
 }
 
-// The chain finder against a brute-force search over the stream itself, across slides of the
-// window and rebases of its stored positions (brought down every three windows here instead of
-// every GiB): the longest match, and the nearest among equally long ones.
-TEST(ChainMatchFinderTest, FindsTheLongestNearestMatchAcrossSlidesAndRebases) {
-  constexpr unsigned kWindow = lh5::kWindowSize;
-  constexpr unsigned kStart = kWindow + lh5::kMaxMatch;
+// Mostly one letter with others sprinkled in, runs of zeros, and copies of earlier stretches:
+// long chains, runs that end at every length, and matches at every distance.
+std::vector<uint8_t> FinderStream(size_t size) {
   std::mt19937 rng(13);
-  // Mostly one letter with others sprinkled in, runs of zeros, and copies of earlier stretches:
-  // long chains, runs that end at every length, and matches at every distance.
   std::vector<uint8_t> stream;
-  while (stream.size() < 7 * kWindow) {
+  while (stream.size() < size) {
     const unsigned kind = rng() % 3;
     if (kind == 0) {
       stream.insert(stream.end(), 1 + rng() % 300, 0);
@@ -106,6 +103,30 @@ TEST(ChainMatchFinderTest, FindsTheLongestNearestMatchAcrossSlidesAndRebases) {
       for (size_t i = 0; i < n; ++i) stream.push_back(stream[from + i]);
     }
   }
+  return stream;
+}
+
+// The longest match at `at` within the window (0 below kThreshold) and its nearest distance.
+std::pair<unsigned, unsigned> LongestMatch(const std::vector<uint8_t>& stream, size_t at) {
+  unsigned best = 0, nearest = 0;
+  for (size_t d = 1; d <= std::min<size_t>(at, lh5::kWindowSize - 1); ++d) {
+    const unsigned n = Common(stream.data() + at, stream.data() + at - d, lh5::kMaxMatch);
+    if (n > best) {
+      best = n;
+      nearest = static_cast<unsigned>(d);
+    }
+  }
+  if (best < lh5::kThreshold) best = nearest = 0;
+  return {best, nearest};
+}
+
+// The chain finder against a brute-force search over the stream itself, across slides of the
+// window and rebases of its stored positions (brought down every three windows here instead of
+// every GiB): the longest match, and the nearest among equally long ones.
+TEST(ChainMatchFinderTest, FindsTheLongestNearestMatchAcrossSlidesAndRebases) {
+  constexpr unsigned kWindow = lh5::kWindowSize;
+  constexpr unsigned kStart = kWindow + lh5::kMaxMatch;
+  const std::vector<uint8_t> stream = FinderStream(7 * kWindow);
   const size_t checked_end = stream.size() - lh5::kMaxMatch;
 
   lh5::ChainMatchFinder finder(3 * kWindow);
@@ -125,18 +146,56 @@ TEST(ChainMatchFinderTest, FindsTheLongestNearestMatchAcrossSlidesAndRebases) {
     }
     finder.FindAndInsert(pos);
     if (at % 5 != 0) continue;  // searching everywhere, checking a fifth of it
-    unsigned best = 0, nearest = 0;
-    for (size_t d = 1; d <= std::min<size_t>(at, kWindow - 1); ++d) {
-      const unsigned n = Common(stream.data() + at, stream.data() + at - d, lh5::kMaxMatch);
-      if (n > best) {
-        best = n;
-        nearest = static_cast<unsigned>(d);
-      }
-    }
-    if (best < lh5::kThreshold) best = nearest = 0;
+    const auto [best, nearest] = LongestMatch(stream, at);
     ASSERT_EQ(finder.match_length(), best) << at;
     if (best != 0) {
       ASSERT_EQ(pos - finder.match_position(), nearest) << at;
+    }
+  }
+}
+
+// The bounded finder with effort to spare, across slides: every match it reports is there, and
+// from 4 bytes on (where its chains hold every candidate) it is the longest. Matches longer
+// than `beat` only, as the lazy parse asks at the next position.
+TEST(LazyMatchFinderTest, ReportsRealMatchesAndTheLongestFromFourBytes) {
+  constexpr unsigned kWindow = lh5::kWindowSize;
+  constexpr unsigned kStart = kWindow + lh5::kMaxMatch;
+  const std::vector<uint8_t> stream = FinderStream(5 * kWindow);
+  const size_t checked_end = stream.size() - lh5::kMaxMatch;
+  const lh5::SearchEffort ample{100000, lh5::kMaxMatch, lh5::kMaxMatch};
+
+  auto finder = std::make_unique<lh5::LazyMatchFinder>(kStart);
+  uint8_t* text = finder->text();
+  size_t loaded = std::min<size_t>(kWindow, stream.size());
+  std::copy(stream.begin(), stream.begin() + loaded, text + kStart);
+  unsigned pos = kStart;
+  finder->Begin(pos);
+  for (size_t at = 0; at < checked_end; ++at, ++pos) {
+    if (pos == 2 * kWindow) {
+      std::memmove(text, text + kWindow, kWindow + lh5::kMaxMatch);
+      const size_t n = std::min<size_t>(kWindow, stream.size() - loaded);
+      std::copy(stream.begin() + loaded, stream.begin() + loaded + n, text + kStart);
+      loaded += n;
+      pos = kWindow;
+      finder->Slide();
+    }
+    if (at % 3 == 1) {
+      finder->Insert(pos);
+      continue;
+    }
+    const unsigned beat = at % 3 == 2 ? 5 : 0;
+    const auto m = finder->FindAndInsert(pos, beat, ample);
+    const auto [best, nearest] = LongestMatch(stream, at);
+    if (m.length != 0) {
+      ASSERT_GT(m.length, beat) << at;
+      ASSERT_GE(m.distance, 1u) << at;
+      ASSERT_LE(m.distance, std::min<size_t>(at, kWindow - 1)) << at;
+      ASSERT_GE(Common(stream.data() + at, stream.data() + at - m.distance, lh5::kMaxMatch),
+                m.length)
+          << at;
+    }
+    if (best >= 4 && best > beat) {
+      ASSERT_EQ(m.length, best) << at;
     }
   }
 }

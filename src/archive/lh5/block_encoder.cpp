@@ -1,44 +1,105 @@
 #include "archive/lh5/block_encoder.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstring>
 #include <span>
 
 namespace vorncom::archive::lh5 {
 
-BlockEncoder::BlockEncoder(ByteLayer& io) : out_(io), buffer_(kBufferSize) {}
+namespace {
 
-void BlockEncoder::StartItem() {
-  flag_mask_ >>= 1;
-  if (flag_mask_ == 0) {
-    flag_mask_ = 0x80;
-    if (write_pos_ >= kFlushAt) {
-      SendBlock();
-      write_pos_ = 0;
-    }
-    flag_pos_ = write_pos_++;
-    buffer_[flag_pos_] = 0;
+constexpr unsigned kUnusedCodeBits = 14;
+
+// x * log2(x) for the counts a block can hold: the cost of a code set is then
+// total * log2(total) - sum of count * log2(count) bits, without a logarithm per symbol.
+const std::vector<float>& CountTimesLog() {
+  static const std::vector<float> table = [] {
+    std::vector<float> t(65536 + 1, 0.0f);
+    for (size_t x = 2; x < t.size(); ++x) t[x] = static_cast<float>(x * std::log2(x));
+    return t;
+  }();
+  return table;
+}
+
+// Estimated bits of coding counts `a` (+ `b`) with an ideal code, and how many symbols are used.
+template <size_t N>
+float CodedBits(const std::array<uint32_t, N>& a, const std::array<uint32_t, N>* b,
+                unsigned& used) {
+  static_assert(N > 0);
+  const std::vector<float>& xlog = CountTimesLog();
+  uint32_t total = 0;
+  float sum = 0;
+  used = 0;
+  for (size_t s = 0; s < N; ++s) {
+    const uint32_t f = a[s] + (b != nullptr ? (*b)[s] : 0);
+    if (f == 0) continue;
+    total += f;
+    sum += xlog[f];
+    ++used;
+  }
+  return xlog[total] - sum;
+}
+
+unsigned ExtraBits(unsigned width) { return width > 1 ? width - 1 : 0; }
+
+}  // namespace
+
+BlockEncoder::BlockEncoder(ByteLayer& io) : out_(io), codes_(kMaxItems), positions_(kMaxItems) {
+  char_bits_.fill(8);
+  for (unsigned w = 0; w < kPositionCodes; ++w) {
+    position_bits_[w] = static_cast<uint8_t>(4 + ExtraBits(w));
   }
 }
 
-void BlockEncoder::PutLiteral(uint8_t byte) {
-  StartItem();
-  buffer_[write_pos_++] = byte;
-  ++char_freq_[byte];
+void BlockEncoder::UpdateEstimates() {
+  for (unsigned c = 0; c < kCharCodes; ++c) {
+    char_bits_[c] =
+        static_cast<uint8_t>(char_lengths_[c] != 0 ? char_lengths_[c] : kUnusedCodeBits);
+  }
+  for (unsigned w = 0; w < kPositionCodes; ++w) {
+    const unsigned code = small_lengths_[w] != 0 ? small_lengths_[w] : kUnusedCodeBits;
+    position_bits_[w] = static_cast<uint8_t>(code + ExtraBits(w));
+  }
 }
 
-void BlockEncoder::PutMatch(unsigned length, unsigned position) {
-  StartItem();
-  const unsigned code = MatchCode(length);
-  buffer_[flag_pos_] |= static_cast<uint8_t>(flag_mask_);
-  buffer_[write_pos_++] = static_cast<uint8_t>(code);  // the low byte; the flag implies +256
-  buffer_[write_pos_++] = static_cast<uint8_t>(position >> 8);
-  buffer_[write_pos_++] = static_cast<uint8_t>(position);
-  ++char_freq_[code];
-  ++position_freq_[BitCount(position)];
+bool BlockEncoder::ChunkJoins() const {
+  unsigned used = 0, chunk_chars = 0, chunk_positions = 0;
+  const float together = CodedBits(block_char_freq_, &char_freq_, used) +
+                         CodedBits(block_position_freq_, &position_freq_, used);
+  const float apart = CodedBits<kCharCodes>(block_char_freq_, nullptr, used) +
+                      CodedBits<kPositionCodes>(block_position_freq_, nullptr, used) +
+                      CodedBits<kCharCodes>(char_freq_, nullptr, chunk_chars) +
+                      CodedBits<kPositionCodes>(position_freq_, nullptr, chunk_positions);
+  // The chunk's own code sets: the count, and a few bits per code length.
+  const float header =
+      40.0f + 4.0f * static_cast<float>(chunk_chars) + 3.0f * static_cast<float>(chunk_positions);
+  return together <= apart + header;
+}
+
+void BlockEncoder::Commit() {
+  for (unsigned c = 0; c < kCharCodes; ++c) block_char_freq_[c] += char_freq_[c];
+  for (unsigned w = 0; w < kPositionCodes; ++w) block_position_freq_[w] += position_freq_[w];
+  char_freq_.fill(0);
+  position_freq_.fill(0);
+  block_bytes_ += chunk_bytes_;
+  chunk_bytes_ = 0;
+  chunk_start_ = items_;
+}
+
+void BlockEncoder::EndChunk() {
+  if (chunk_start_ != 0 && !ChunkJoins()) SendBlock(chunk_start_);
+  Commit();
+  // The next chunk takes at most kChunkBytes + 2 bytes.
+  if (block_bytes_ + kChunkBytes + 2 > kMaxBlockBytes) SendBlock(items_);
 }
 
 void BlockEncoder::Finish() {
-  SendBlock();
+  if (items_ > chunk_start_) {
+    if (chunk_start_ != 0 && !ChunkJoins()) SendBlock(chunk_start_);
+    Commit();
+  }
+  if (items_ > 0) SendBlock(items_);
   out_.Finish();
 }
 
@@ -124,9 +185,9 @@ void BlockEncoder::WriteCharLengths() {
   }
 }
 
-void BlockEncoder::SendBlock() {
-  const HuffmanCode chars = builder_.Build(char_freq_, char_lengths_, char_codes_);
-  out_.Put(kBlockCountBits, chars.total);
+void BlockEncoder::SendBlock(unsigned count) {
+  const HuffmanCode chars = builder_.Build(block_char_freq_, char_lengths_, char_codes_);
+  out_.Put(kBlockCountBits, chars.total);  // the count of items
   if (chars.used_symbols >= 2) {
     CountLengthFrequencies();
     const HuffmanCode lens = builder_.Build(length_freq_, small_lengths_, small_codes_);
@@ -144,9 +205,10 @@ void BlockEncoder::SendBlock() {
     out_.Put(kCharCountBits, chars.lone_symbol);
   }
 
-  const HuffmanCode positions =
-      builder_.Build(position_freq_, std::span<uint8_t>(small_lengths_.data(), kPositionCodes),
-                     std::span<uint16_t>(small_codes_.data(), kPositionCodes));
+  const HuffmanCode positions = builder_.Build(
+      block_position_freq_, std::span<uint8_t>(small_lengths_.data(), kPositionCodes),
+      std::span<uint16_t>(small_codes_.data(), kPositionCodes));
+  UpdateEstimates();
   if (positions.used_symbols >= 2) {
     WriteSmallLengths(small_lengths_, kPositionCodes, kPositionCountBits, -1);
   } else {
@@ -154,29 +216,39 @@ void BlockEncoder::SendBlock() {
     out_.Put(kPositionCountBits, positions.lone_symbol);
   }
 
-  unsigned pos = 0;
-  unsigned flags = 0;
-  for (uint32_t i = 0; i < chars.total; ++i) {
-    if (i % 8 == 0) {
-      flags = buffer_[pos++];
-    } else {
-      flags <<= 1;
-    }
-    if (flags & 0x80) {
-      const unsigned code = buffer_[pos++] + 256u;
-      const unsigned position = (buffer_[pos] << 8) | buffer_[pos + 1];
-      pos += 2;
-      out_.Put(char_lengths_[code], char_codes_[code]);
+  // Each code with its length in one word: the loop then makes one load per code.
+  std::array<uint32_t, kCharCodes> chars_out;
+  for (unsigned c = 0; c < kCharCodes; ++c) chars_out[c] = char_lengths_[c] | char_codes_[c] << 8;
+  // The position code and the bits below the value's top one go out as one field, at most
+  // 16 + 12 bits.
+  std::array<uint8_t, kPositionCodes> position_bits;
+  std::array<uint32_t, kPositionCodes> position_codes;
+  for (unsigned w = 0; w < kPositionCodes; ++w) {
+    const unsigned extra = w > 1 ? w - 1 : 0;
+    position_bits[w] = static_cast<uint8_t>(small_lengths_[w] + extra);
+    position_codes[w] = uint32_t{small_codes_[w]} << extra;
+  }
+  for (unsigned i = 0; i < count; ++i) {
+    const unsigned code = codes_[i];
+    const uint32_t c = chars_out[code];
+    out_.Put(c & 0xFF, c >> 8);
+    if (code >= 256) {
+      const unsigned position = positions_[i];
       const unsigned bits = BitCount(position);
-      out_.Put(small_lengths_[bits], small_codes_[bits]);
-      if (bits > 1) out_.Put(bits - 1, position & ((1u << (bits - 1)) - 1));
-    } else {
-      const unsigned code = buffer_[pos++];
-      out_.Put(char_lengths_[code], char_codes_[code]);
+      // The top bit of the value is implied; the mask drops it (and is 0 for values 0 and 1).
+      const unsigned low = position & ((1u << bits >> 1) - 1);
+      out_.Put(position_bits[bits], position_codes[bits] | low);
     }
   }
-  char_freq_.fill(0);
-  position_freq_.fill(0);
+  // The chunk's items, if any, start the next block.
+  std::memmove(codes_.data(), codes_.data() + count, (items_ - count) * sizeof codes_[0]);
+  std::memmove(positions_.data(), positions_.data() + count,
+               (items_ - count) * sizeof positions_[0]);
+  items_ -= count;
+  chunk_start_ -= count;
+  block_char_freq_.fill(0);
+  block_position_freq_.fill(0);
+  block_bytes_ = 0;
 }
 
 }  // namespace vorncom::archive::lh5

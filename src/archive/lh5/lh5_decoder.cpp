@@ -6,10 +6,13 @@
 #include <cstring>
 #include <memory>
 
-#include "archive/bits/bit_reader.h"
+#include <vector>
+
+#include "archive/bits/bulk_bit_reader.h"
 #include "archive/bits/huffman.h"
 #include "archive/coder_errors.h"
 #include "archive/coders.h"
+#include "archive/lh5/code_table.h"
 #include "archive/lh5/lh5_format.h"
 
 namespace vorncom::archive {
@@ -20,132 +23,219 @@ using namespace lh5;
 
 [[noreturn]] void BadTable() { throw ELZHBadDecodeTable("Bad decode table in archive!"); }
 
-// Codes read past the stored data are made of zero bits the data does not hold: a stream that
-// ends early (or is empty) would otherwise decode to its full count. A cancelled run just stops.
-void CheckInput(const BitReader<ByteLayer>& in, const ByteLayer& io) {
-  if (in.PastEnd() && !io.cancelled()) throw ESizeMismatch(kSizeMismatch);
+// Output decoded per bulk write, and the buffer: a window of history, the chunk, and room for
+// a match that starts just below the chunk's end plus its last partial word.
+constexpr size_t kChunk = size_t{64} << 10;
+constexpr size_t kLimit = kWindowSize + kChunk;
+constexpr size_t kOutSize = kLimit + kMaxMatch + 8;
+
+// Main-table bits: most codes resolve in one lookup, and a block's tables stay cheap to build.
+constexpr unsigned kCharMainBits = 12;
+constexpr unsigned kPositionMainBits = 8;
+
+uint64_t Load64(const uint8_t* p) {
+  uint64_t v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+void Store64(uint8_t* p, uint64_t v) { std::memcpy(p, &v, sizeof v); }
+
+// Copies `length` bytes from `distance` back to `to`, repeating them where the source overlaps
+// what is written. Writes up to 7 bytes past the match (the caller leaves room). Sources at
+// least a word back go a word at a time: each word read was written by an earlier step.
+inline void CopyMatch(uint8_t* to, unsigned distance, unsigned length) {
+  const uint8_t* from = to - distance;
+  uint8_t* const end = to + length;
+  if (distance >= 8) [[likely]] {
+    do {
+      Store64(to, Load64(from));
+      from += 8;
+      to += 8;
+    } while (to < end);
+  } else if (distance == 1) {
+    std::memset(to, *from, length);
+  } else {
+    // The bytes repeat with the distance as period: each step copies everything written since
+    // the source, doubling the step, and never overlaps itself.
+    for (unsigned left = length; left > 0;) {
+      const unsigned n = std::min(left, static_cast<unsigned>(to - from));
+      std::memcpy(to, from, n);
+      to += n;
+      left -= n;
+    }
+  }
 }
 
 class Lh5Decoder {
  public:
-  explicit Lh5Decoder(ByteLayer& io) : io_(io), in_(io) { window_.fill(' '); }
+  explicit Lh5Decoder(ByteLayer& io) : io_(io), source_(io), in_(source_), out_(kOutSize) {
+    // The history before the first byte is spaces, as every -lh5- coder starts.
+    std::fill_n(out_.begin(), kWindowSize, ' ');
+  }
 
-  // The hot loop keeps the bit buffer, tables and window position in locals: the byte layer
-  // is called for every byte, and members would be reloaded after each call.
+  // Output is decoded straight into one linear buffer: the latest window of history, then up to
+  // kChunk new bytes, which go out in bulk before the last window is moved to the front. A match
+  // source is therefore never split by a wrap, and the room past kLimit lets a match that starts
+  // below it copy in whole 8-byte words.
   void Run(int64_t count) {
-    BitReader<ByteLayer> in = in_;
-    uint8_t* const window = window_.data();
-    // Decoded bytes wait in the window from `pending` to `pos` and go out in bulk when the
-    // window fills, or when the run ends.
-    unsigned pos = 0, pending = 0;
-    auto flush = [&] {
-      io_.WriteBytes(window + pending, pos - pending);
-      pending = pos;
-    };
-    auto advance = [&] {
-      if (++pos == kWindowSize) {
-        flush();
-        pos = pending = 0;
-      }
-    };
+    // The bit reader lives in a local, in registers: the byte layer's calls would otherwise
+    // make the compiler reload and store a member around each of them.
+    BulkBitReader in = in_;
+    uint8_t* const out = out_.data();
+    uint8_t* pos = out + kWindowSize;
+    uint8_t* const limit = out + kLimit;
+    uint8_t* pending = pos;  // decoded, not yet handed to the byte layer
     int64_t written = 0;
-    const DecodeTable::View chars = char_table_.view();
-    const DecodeTable::View positions = position_table_.view();
+    uint32_t block_left = 0;  // codes left in the block
     // Input is checked at each block and after every window of output, not per code: the inner
     // loop ends at the nearer of the count and the next check.
     while (written < count) {
       const int64_t stop = std::min<int64_t>(count, written + kWindowSize);
       while (written < stop) {
-        if (block_left_ == 0) {
+        if (block_left == 0) {
           // A cancelled run reads only zeros from here on; stop instead of decoding them.
           if (io_.cancelled()) {
             count = written;
             break;
           }
           in_ = in;
-          ReadBlockHeader();
+          block_left = ReadBlockHeader();
           in = in_;
-          CheckInput(in, io_);
+          CheckInput(in);
         }
-        --block_left_;
-        unsigned length;
-        const unsigned code = chars.Lookup<kCharCodes, kCharTableBits>(in.Peek(32), length);
-        in.Skip(length);
-        if (code < 256) {
-          window[pos] = static_cast<uint8_t>(code);
-          advance();
-          ++written;
-          continue;
+        if (pos >= limit) {
+          io_.WriteBytes(pending, static_cast<size_t>(pos - pending));
+          std::memmove(out, pos - kWindowSize, kWindowSize);
+          pos = pending = out + kWindowSize;
         }
-        const unsigned match = code - (256 - kThreshold);
-        // The position value (distance - 1): its bit count, then the bits below the top one.
-        const unsigned width =
-            positions.Lookup<kPositionCodes, kSmallTableBits>(in.Peek(32), length);
-        in.Skip(length);
-        const unsigned value = width <= 1 ? width : (1u << (width - 1)) + in.Read(width - 1);
-        unsigned from = (pos - value - 1) & (kWindowSize - 1);
-        written += match;
-        if (pos + match < kWindowSize && from + match <= kWindowSize) {
-          // Nothing wraps and the window does not fill: copy in one go. A source at least the
-          // length behind (or a window earlier, read before it is overwritten) is a memmove; a
-          // nearer one repeats bytes being written and goes forward one byte at a time.
-          if (value + 1 >= match) {
-            std::memmove(window + pos, window + from, match);
-          } else {
-            // The bytes repeat with the distance as period: each copy takes everything written
-            // so far since the source, which doubles the step and never overlaps itself.
-            const uint8_t* source = window + from;
-            uint8_t* to = window + pos;
-            for (unsigned left = match; left > 0;) {
-              const unsigned n = std::min(left, static_cast<unsigned>(to - source));
-              std::memcpy(to, source, n);
-              to += n;
-              left -= n;
-            }
-          }
-          pos += match;
-          continue;
+        // Codes until the block ends or the output reaches `end`: the stop, or the chunk's end.
+        // Every code starts below `end`, so a match ends below kLimit + kMaxMatch.
+        uint8_t* const start = pos;
+        uint8_t* const end = pos + std::min<int64_t>(stop - written, limit - pos);
+        // Every code writes a byte at least: with more codes left in the block than bytes to
+        // `end`, the block cannot end first and only `end` is watched.
+        if (block_left > static_cast<uint32_t>(end - pos)) {
+          DecodeCodes<false>(in, pos, end, block_left);
+        } else {
+          DecodeCodes<true>(in, pos, end, block_left);
         }
-        for (unsigned k = 0; k < match; ++k) {
-          window[pos] = window[from];
-          from = (from + 1) & (kWindowSize - 1);
-          advance();
-        }
+        written += pos - start;
       }
-      CheckInput(in, io_);
+      CheckInput(in);
     }
-    flush();
+    io_.WriteBytes(pending, static_cast<size_t>(pos - pending));
   }
 
  private:
-  void ReadBlockHeader() {
-    block_left_ = in_.Read(kBlockCountBits);
+  // Decodes codes until the output reaches `end` or (kWatchBlock) the block ends. Every code
+  // starts below `end`, so a match ends below kLimit + kMaxMatch.
+  template <bool kWatchBlock>
+  [[gnu::always_inline]] void DecodeCodes(BulkBitReader& in, uint8_t*& pos, uint8_t* const end,
+                                          uint32_t& block_left) const {
+    const uint32_t* const chars = char_table_.data();
+    const uint32_t* const positions = position_table_.data();
+    do {
+      --block_left;
+      // One refill covers a whole item: a character code (16 bits at most), a position code
+      // (16) and its extra bits (12), 44 of the 56 buffered.
+      in.Refill();
+      uint32_t e = CodeTable::Lookup(chars, kCharMainBits, in.bits());
+      in.Skip(CodeTable::Bits(e));
+      if (CodeTable::IsLiteral(e)) {
+        *pos++ = static_cast<uint8_t>(CodeTable::Value(e));
+        // Two more literals from the same refill: a code takes 16 bits at most, and 40 are
+        // left. A match met here is looked up again after the next refill.
+        for (int more = 0; more < 2; ++more) {
+          if ((kWatchBlock && block_left == 0) || pos >= end) break;
+          e = CodeTable::Lookup(chars, kCharMainBits, in.bits());
+          if (!CodeTable::IsLiteral(e)) break;
+          in.Skip(CodeTable::Bits(e));
+          --block_left;
+          *pos++ = static_cast<uint8_t>(CodeTable::Value(e));
+        }
+        continue;
+      }
+      const unsigned length = CodeTable::Value(e);  // kThreshold..kMaxMatch
+      const uint32_t p = CodeTable::Lookup(positions, kPositionMainBits, in.bits());
+      // The position code and its extra bits in one go: the value (distance - 1) is the base
+      // plus the low Extra bits of what was consumed; below kWindowSize by construction.
+      const unsigned total = CodeTable::Bits(p);
+      const auto consumed = static_cast<unsigned>(in.bits() >> (63 - total) >> 1);
+      in.Skip(total);
+      const unsigned distance =
+          CodeTable::Value(p) + (consumed & ((1u << CodeTable::Extra(p)) - 1)) + 1;
+      // pos is at least kWindowSize into the buffer, so the source (at most kWindowSize back)
+      // is inside it; the copy ends below pos + length + 8 <= kOutSize.
+      CopyMatch(pos, distance, length);
+      pos += length;
+    } while (pos < end && (!kWatchBlock || block_left != 0));
+  }
+
+  // Codes read past the stored data are made of zero bits the data does not hold: a stream that
+  // ends early (or is empty) would otherwise decode to its full count. A cancelled run stops.
+  void CheckInput(const BulkBitReader& in) const {
+    if (in.PastEnd() && !io_.cancelled()) throw ESizeMismatch(kSizeMismatch);
+  }
+
+  // Returns the block's count of codes.
+  uint32_t ReadBlockHeader() {
+    uint32_t codes = in_.Read(kBlockCountBits);
     // A count of zero cannot come from an encoder; reading it as 2^16 keeps going like 0 - 1.
-    if (block_left_ == 0) block_left_ = 1u << kBlockCountBits;
+    if (codes == 0) codes = 1u << kBlockCountBits;
     ReadSmallLengths(length_lengths_, kLengthCodes, kLengthCountBits, 3, length_table_);
     ReadCharLengths();
     ReadSmallLengths(position_lengths_, kPositionCodes, kPositionCountBits, -1, position_table_);
+    return codes;
+  }
+
+  // The position code set: a Huffman code of the distance's bit count.
+  template <size_t N>
+  void ReadSmallLengths(std::array<uint8_t, N>& lengths, unsigned symbols, unsigned count_bits,
+                        int zero_run_after, CodeTable& table) {
+    ReadSmallLengths(lengths, symbols, count_bits, zero_run_after, [&](unsigned only) {
+      if (only == kNoSingle) {
+        table.Build(std::span<const uint8_t>(lengths.data(), symbols));
+      } else {
+        table.BuildSingle(only);
+      }
+    });
+  }
+
+  template <size_t N>
+  void ReadSmallLengths(std::array<uint8_t, N>& lengths, unsigned symbols, unsigned count_bits,
+                        int zero_run_after, DecodeTable& table) {
+    ReadSmallLengths(lengths, symbols, count_bits, zero_run_after, [&](unsigned only) {
+      if (only == kNoSingle) {
+        table.Build(std::span<const uint8_t>(lengths.data(), symbols));
+      } else {
+        table.BuildSingle(only);
+      }
+    });
   }
 
   // Lengths of the code-length codes or of the position codes: 3-bit values, 7 extended by
   // unary 1 bits; after the `zero_run_after`-th value a 2-bit count of zero lengths follows.
-  template <size_t N>
+  // `build(only)`: the code set has the one symbol `only`, or is in `lengths` (kNoSingle).
+  static constexpr unsigned kNoSingle = ~0u;
+  template <size_t N, class Build>
   void ReadSmallLengths(std::array<uint8_t, N>& lengths, unsigned symbols, unsigned count_bits,
-                        int zero_run_after, DecodeTable& table) {
+                        int zero_run_after, Build build) {
     const unsigned n = in_.Read(count_bits);
     if (n == 0) {
       const unsigned only = in_.Read(count_bits);
       if (only >= symbols) BadTable();
-      table.BuildSingle(only);
+      build(only);
       return;
     }
     if (n > symbols) BadTable();
     lengths.fill(0);
     unsigned i = 0;
     while (i < n) {
-      unsigned len = in_.Peek(3);
+      in_.Refill();
+      unsigned len = static_cast<unsigned>(in_.bits() >> 61);
       if (len == 7) {
-        uint32_t next = in_.Peek(32) << 3;
+        auto next = static_cast<uint32_t>(in_.bits() >> 32) << 3;
         while (next & 0x80000000u) {
           ++len;
           next <<= 1;
@@ -161,7 +251,7 @@ class Lh5Decoder {
         if (i > symbols) BadTable();
       }
     }
-    table.Build(std::span<const uint8_t>(lengths.data(), symbols));
+    build(kNoSingle);
   }
 
   void ReadCharLengths() {
@@ -177,7 +267,8 @@ class Lh5Decoder {
     unsigned i = 0;
     while (i < n) {
       unsigned bits;
-      const unsigned t = length_table_.Lookup(in_.Peek(32), bits);
+      in_.Refill();
+      const unsigned t = length_table_.Lookup(static_cast<uint32_t>(in_.bits() >> 32), bits);
       in_.Skip(bits);
       if (t == 0) {
         i += 1;
@@ -194,15 +285,15 @@ class Lh5Decoder {
   }
 
   ByteLayer& io_;
-  BitReader<ByteLayer> in_;
-  std::array<uint8_t, kWindowSize> window_;
-  uint32_t block_left_ = 0;
+  BulkBitReader::Source source_;
+  BulkBitReader in_;
+  std::vector<uint8_t> out_;
   std::array<uint8_t, kCharCodes> char_lengths_{};
   std::array<uint8_t, kLengthCodes> length_lengths_{};
   std::array<uint8_t, kPositionCodes> position_lengths_{};
-  DecodeTable char_table_{kCharCodes, kCharTableBits};
+  CodeTable char_table_{CodeTable::Set::kChars, kCharCodes, kCharMainBits};
   DecodeTable length_table_{kLengthCodes, kSmallTableBits};
-  DecodeTable position_table_{kPositionCodes, kSmallTableBits};
+  CodeTable position_table_{CodeTable::Set::kPositions, kPositionCodes, kPositionMainBits};
 };
 
 }  // namespace

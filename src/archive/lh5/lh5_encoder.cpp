@@ -1,5 +1,6 @@
-// Encoder of the -lh5- bit stream: greedy matching with a one-position look-ahead (a match is
-// taken only when the next position does not start a longer one) over an 8 KiB window.
+// Encoders of the -lh5- bit stream over an 8 KiB window, both with a one-position look-ahead (a
+// match is taken only when the next position does not start a longer one): EncodeLh5 with the
+// bounded finder and short matches weighed against literals, and the exhaustive reference.
 
 #include "archive/lh5/lh5_encoder.h"
 
@@ -10,6 +11,7 @@
 #include "archive/coders.h"
 #include "archive/lh5/block_encoder.h"
 #include "archive/lh5/chain_match_finder.h"
+#include "archive/lh5/lazy_match_finder.h"
 #include "archive/lh5/trie_match_finder.h"
 
 namespace vorncom::archive {
@@ -120,6 +122,110 @@ class Lh5Encoder {
   unsigned pos_ = 0;
 };
 
+// The lazy parse over the bounded finder: a match is taken unless the next position starts a
+// longer one, searched for only while the match is shorter than the effort's lazy_stop.
+class LazyEncoder {
+  // Matches up to this long are weighed against their bytes as literals.
+  static constexpr unsigned kWeighUpTo = 8;
+  // Matches longer than this enter only their last kEnterLast positions into the finder.
+  static constexpr unsigned kEnterAllUpTo = 64;
+  static constexpr unsigned kEnterLast = 32;
+
+ public:
+  LazyEncoder(ByteLayer& io, const SearchEffort& effort)
+      : io_(io), finder_(kStart), blocks_(io), effort_(effort) {}
+
+  void Run() {
+    uint8_t* text = finder_.text();
+    remaining_ = Fill(text + kStart, kWindowSize);
+    if (remaining_ == 0) return;
+    pos_ = kStart;
+    finder_.Begin(pos_);
+    LazyMatchFinder::Match match = FindHere(0);
+    for (;;) {
+      if (match.length == 0) {
+        blocks_.PutLiteral(finder_.text()[pos_]);
+        if (!Step()) break;
+        match = FindHere(0);
+        continue;
+      }
+      if (match.length < effort_.lazy_stop && remaining_ > 1) {
+        Step();
+        const LazyMatchFinder::Match next = FindHere(match.length);
+        if (next.length > match.length) {
+          blocks_.PutLiteral(finder_.text()[pos_ - 1]);
+          match = next;
+          continue;
+        }
+        blocks_.PutMatch(match.length, match.distance - 1);
+        if (!Skip(match.length - 1)) break;
+      } else {
+        blocks_.PutMatch(match.length, match.distance - 1);
+        if (!Skip(match.length)) break;
+      }
+      match = FindHere(0);
+    }
+    blocks_.Finish();
+  }
+
+ private:
+  unsigned Fill(uint8_t* dest, unsigned count) {
+    return static_cast<unsigned>(io_.ReadBytes(dest, count));
+  }
+
+  // The match at pos_, clipped to the bytes left, then pos_ enters the finder.
+  [[gnu::always_inline]] LazyMatchFinder::Match FindHere(unsigned beat) {
+    LazyMatchFinder::Match m = finder_.FindAndInsert(pos_, beat, effort_);
+    if (m.length > remaining_) m.length = remaining_ >= kThreshold ? remaining_ : 0;
+    if (m.length <= beat) m.length = 0;
+    // A short match far back can cost more than its bytes as literals.
+    if (m.length != 0 && m.length <= kWeighUpTo) {
+      const uint8_t* bytes = finder_.text() + pos_;
+      unsigned literal_bits = 0;
+      for (unsigned k = 0; k < m.length; ++k) literal_bits += blocks_.LiteralBits(bytes[k]);
+      if (blocks_.MatchBits(m.length, m.distance - 1) >= literal_bits) m.length = 0;
+    }
+    return m;
+  }
+
+  // Moves one position on; false when no bytes are left.
+  [[gnu::always_inline]] bool Step() {
+    --remaining_;
+    if (++pos_ == 2 * kWindowSize) {
+      uint8_t* text = finder_.text();
+      std::memmove(text, text + kWindowSize, kWindowSize + kMaxMatch);
+      remaining_ += Fill(text + kStart, kWindowSize);
+      pos_ = kWindowSize;
+      finder_.Slide();
+    }
+    return remaining_ > 0;
+  }
+
+  // Moves `count` positions on, entering all but the last into the finder; false when no
+  // bytes are left.
+  bool Skip(unsigned count) {
+    unsigned k = 1;
+    if (count > kEnterAllUpTo) {
+      // Inside a long match only the last positions enter: the rest repeat what the match
+      // source already holds, and the next match is looked for near the end.
+      for (; k < count - kEnterLast; ++k) Step();
+      finder_.Begin(pos_ + 1);
+    }
+    for (; k < count; ++k) {
+      Step();
+      finder_.Insert(pos_);
+    }
+    return Step();
+  }
+
+  ByteLayer& io_;
+  LazyMatchFinder finder_;
+  BlockEncoder blocks_;
+  SearchEffort effort_;
+  unsigned remaining_ = 0;
+  unsigned pos_ = 0;
+};
+
 template <class Finder>
 void Encode(ByteLayer& io) {
   // The tables are too large for the stack.
@@ -129,7 +235,14 @@ void Encode(ByteLayer& io) {
 
 }  // namespace
 
-void EncodeLh5(ByteLayer& io) { Encode<ChainFinder>(io); }
+void EncodeLh5(ByteLayer& io) { lh5::EncodeLh5WithEffort(io, lh5::kDefaultEffort); }
+
+void lh5::EncodeLh5WithEffort(ByteLayer& io, const SearchEffort& effort) {
+  auto encoder = std::make_unique<LazyEncoder>(io, effort);
+  encoder->Run();
+}
+
+void lh5::EncodeLh5Exhaustive(ByteLayer& io) { Encode<ChainFinder>(io); }
 
 void lh5::EncodeLh5WithTrie(ByteLayer& io) { Encode<TrieFinder>(io); }
 

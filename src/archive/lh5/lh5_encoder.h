@@ -1,12 +1,24 @@
 #pragma once
 
 #include "archive/byte_layer.h"
+#include "archive/lh5/lazy_match_finder.h"
 
 namespace vorncom::archive::lh5 {
 
-// The -lh5- encoder with the trie match finder, which searches at every position. It produces
-// the same stream as EncodeLh5 (whose chain finder searches only where the parse needs a
-// match) and stays as the reference that finder is checked against.
+// EncodeLh5's effort: on the mixed inputs of bench/ smaller output than the exhaustive search
+// (the parse also weighs short matches against literals), on repetitive text about as small.
+inline constexpr SearchEffort kDefaultEffort{32, 128, 32};
+
+// EncodeLh5 with another search effort.
+void EncodeLh5WithEffort(ByteLayer& io, const SearchEffort& effort);
+
+// The -lh5- encoder with the longest match at every position the parse asks about (a match is
+// taken only when the next position does not start a longer one), from the chain finder, which
+// searches only there.
+void EncodeLh5Exhaustive(ByteLayer& io);
+
+// The same with the trie match finder, which searches at every position. It produces the same
+// stream as EncodeLh5Exhaustive and stays as the reference that finder is checked against.
 void EncodeLh5WithTrie(ByteLayer& io);
 
 }  // namespace vorncom::archive::lh5

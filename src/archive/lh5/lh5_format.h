@@ -1,5 +1,6 @@
 #pragma once
 
+#include <bit>
 #include <cstdint>
 
 namespace vorncom::archive::lh5 {
@@ -23,13 +24,6 @@ inline constexpr unsigned kBlockCountBits = 16;
 constexpr unsigned MatchCode(unsigned length) { return length + 256 - kThreshold; }
 
 // Position values (distance - 1) are sent as their bit count, then the bits below the top one.
-constexpr unsigned BitCount(unsigned value) {
-  unsigned n = 0;
-  while (value != 0) {
-    value >>= 1;
-    ++n;
-  }
-  return n;
-}
+constexpr unsigned BitCount(unsigned value) { return static_cast<unsigned>(std::bit_width(value)); }
 
 }  // namespace vorncom::archive::lh5
