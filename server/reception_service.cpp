@@ -56,14 +56,18 @@ std::string HandshakeFailure(const std::error_code& ec) {
 }
 
 // The calls that touch the disk at length (expanding every entry of an upload, syncing files,
-// committing the registry) run on the check pool, so that they never hold up an event loop; so
-// does the packet call that flushes a resumable upload.
+// committing the registry, and every call that reads or writes the registry, which may be a
+// database across the network) run on the check pool, so that they never hold up an event loop;
+// so does the packet call that flushes a resumable upload.
 bool RunsOnPool(const wire::Request& request, const SessionHandler& handler) {
   const auto info = rpc::FindMethod(request.method);
   if (!info) return false;
   switch (info->method) {
     case rpc::Method::kValidFile:
     case rpc::Method::kProtocolate:
+    case rpc::Method::kStartUpload:
+    case rpc::Method::kResumeUpload:
+    case rpc::Method::kFindRegistration:
       return true;
     case rpc::Method::kSendDataPacket:
       return handler.SyncDue();

@@ -1,6 +1,7 @@
 #include "server/session_handler.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -78,8 +79,31 @@ void SessionHandler::DiscardUpload() {
 
 void SessionHandler::ReleaseLease() {
   if (upload_id_.empty()) return;
+  if (upload_lock_ >= 0) ::close(std::exchange(upload_lock_, -1));
   context_.leases.Give(upload_id_);
   upload_id_.clear();
+}
+
+bool SessionHandler::TakeLease(const std::string& id) {
+  if (!context_.leases.Take(id, let_go_)) return false;
+  upload_id_ = id;
+  if (LockUploadFile()) return true;
+  ReleaseLease();
+  return false;
+}
+
+bool SessionHandler::LockUploadFile() {
+  // The lock is on the file itself, so it goes with it into the store; a server that opens the
+  // path afterwards finds another file or none. A file not there yet is locked once created.
+  const int fd = ::open(context_.ResumablePath(upload_id_).c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return true;
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    ::close(fd);
+    return false;
+  }
+  if (upload_lock_ >= 0) ::close(upload_lock_);
+  upload_lock_ = fd;
+  return true;
 }
 
 void SessionHandler::LeaveUpload() {
@@ -213,7 +237,8 @@ void SessionHandler::SendFile(const Variant& file_name) {
   LeaveUpload();
   write_failed_ = false;  // it belonged to the upload this one replaces
   // The name is the server's own: a client name never becomes a path before it is validated.
-  OpenUploadFile(context_.incoming_folder + "/upload-" + std::to_string(id_) + ".part",
+  OpenUploadFile(context_.incoming_folder + "/upload-" + context_.instance + "-" +
+                     std::to_string(id_) + ".part",
                  O_CREAT | O_EXCL, 0);
   upload_name_ = name;
   upload_size_ = 0;
@@ -248,10 +273,10 @@ std::string SessionHandler::StartUpload(const std::string& file_name, double siz
   started_ = Now();
   upload.started = FormatDateTime(started_);
   upload.moved = Seconds();
-  if (!context_.leases.Take(upload.id, let_go_)) throw std::runtime_error("upload id reused");
-  upload_id_ = upload.id;
+  if (!TakeLease(upload.id)) throw std::runtime_error("upload id reused");
   try {
     OpenUploadFile(context_.ResumablePath(upload.id), O_CREAT | O_EXCL, 0);
+    if (!LockUploadFile()) throw std::runtime_error("upload id reused");
     context_.registry.CreateUpload(upload);
   } catch (...) {
     DiscardUpload();
@@ -298,9 +323,7 @@ double SessionHandler::ResumeUpload(const std::string& upload_id) {
   };
   context_.ExpireUploads();
   checked(false);
-  if (!context_.leases.Take(upload_id, let_go_))
-    throw ESessionError(msg::Format(msg::kSrvUploadInUse, {upload_id}));
-  upload_id_ = upload_id;
+  if (!TakeLease(upload_id)) throw ESessionError(msg::Format(msg::kSrvUploadInUse, {upload_id}));
   std::optional<UploadRecord> upload;
   try {
     upload = checked(true);
@@ -316,7 +339,8 @@ double SessionHandler::ResumeUpload(const std::string& upload_id) {
   std::error_code ec;
   const auto on_disk = static_cast<int64_t>(fs::file_size(path, ec));
   if (ec) {
-    context_.registry.ExpireUpload(upload_id);
+    // In a shared registry the bytes may be in another server's incoming folder.
+    if (!context_.registry.Shared()) context_.registry.ExpireUpload(upload_id);
     refuse(msg::kSrvUploadExpired);
   }
   const int64_t held = std::min(upload->held, on_disk);

@@ -21,6 +21,7 @@
 #include "archive/package_routines.h"
 #include "rpc/broker.h"
 #include "rpc/wire.h"
+#include "server/sqlite_registry.h"
 #include "server_fixture.h"
 
 namespace vorncom::testing {
@@ -187,7 +188,7 @@ TEST_F(ServerTest, ADamagedRegistryStopsTheStartAndKeepsTheStore) {
   const std::string stored = folder + "/store/0000000001.pkg";
   fs::create_directories(folder + "/store");
   {
-    server::Registry registry(folder + "/registry.db");
+    server::SqliteRegistry registry(folder + "/registry.db");
     server::Registration entry;
     entry.file_name = "A.ZIP";
     registry.Record(
