@@ -134,7 +134,8 @@ ServerContext::ServerContext(ServerConfig c)
       incoming_folder(config.IncomingFolder()),
       store_folder(config.StoreFolder()),
       download_folder(config.DownloadFolder()),
-      owned_registry(OpenRegistry(config)),
+      owned_registry(
+          std::make_unique<MeasuredRegistry>(OpenRegistry(config), metrics.registry_latency)),
       registry(*owned_registry),
       instance(InstanceName()),
       log(config.log_sessions, config.log_format),

@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "server/config.h"
+#include "server/measured_registry.h"
 #include "server/metrics.h"
 #include "server/registry.h"
 #include "server/upload_leases.h"
@@ -48,17 +49,17 @@ struct ServerContext {
   static constexpr std::chrono::minutes kSharedGrace{15};
 
   const ServerConfig config;
-  const std::string incoming_folder;  // uploads in progress and package checks
-  const std::string store_folder;     // protocolated uploads
-  const std::string download_folder;  // files GetFile serves
-  const std::unique_ptr<Registry> owned_registry;
+  const std::string incoming_folder;               // uploads in progress and package checks
+  const std::string store_folder;                  // protocolated uploads
+  const std::string download_folder;               // files GetFile serves
+  ServerMetrics metrics;                           // vorncom_server_sessions_open reads `sessions`
+  const std::unique_ptr<Registry> owned_registry;  // timed into metrics.registry_latency
   Registry& registry;
   // Unique to this process among the servers sharing the folders: names its temporary files.
   const std::string instance;
   Logger log;
   std::atomic<unsigned> sessions{0};
   std::atomic<uint64_t> next_session{1};
-  ServerMetrics metrics;  // vorncom_server_sessions_open reads `sessions`
   UploadLeases leases;
 
   // Where the resumable upload `id` (checked by IsUploadIdText) keeps its bytes.

@@ -245,6 +245,7 @@ void SessionHandler::SendFile(const Variant& file_name) {
   expected_sha_.clear();
   packets_ = 0;
   started_ = Now();
+  context_.metrics.uploads_started.Add();
   Log("recebendo " + name);
 }
 
@@ -287,6 +288,7 @@ std::string SessionHandler::StartUpload(const std::string& file_name, double siz
   synced_ = 0;
   expected_sha_ = sha256;
   packets_ = 0;
+  context_.metrics.uploads_started.Add();
   Log("recebendo " + file_name + " (envio " + upload.id + ")");
   return upload.id;
 }
@@ -359,6 +361,7 @@ double SessionHandler::ResumeUpload(const std::string& upload_id) {
   expected_sha_ = upload->sha256;
   packets_ = 0;
   started_ = ParseDateTime(upload->started).value_or(Now());
+  context_.metrics.resumed_transfers.Add();
   Log("retomando " + upload_name_ + " (envio " + upload_id + ") de " + std::to_string(held));
   return static_cast<double>(held);
 }
@@ -447,6 +450,7 @@ bool SessionHandler::ValidFile(const Variant&) {
         InspectPackage(upload_path_, context_.config.MaxExpandedBytes(), header_, reason);
   }
   if (!upload_valid_) {
+    context_.metrics.uploads_failed.Add();
     Log("arquivo " + upload_name_ + " inválido: " + reason);
     DiscardUpload();
     return false;
@@ -550,6 +554,9 @@ void SessionHandler::ProtocolateUpload(Variant& data) {
   upload_valid_ = false;
   ReleaseLease();
   data = std::move(filled);
+  context_.metrics.uploads_completed.Add();
+  context_.metrics.protocolations.Add();
+  if (earlier) context_.metrics.deduplicated_sends.Add();
   Log("protocolo " + number + " para " + upload_name_ + (earlier ? " (já registrado)" : ""));
 }
 
@@ -594,6 +601,7 @@ void SessionHandler::ProtocolateDownload(Variant& data) {
   data.At(2) = ServerAddress();
   data.At(3) = number;
   data.At(4) = finished;
+  context_.metrics.protocolations.Add();
   Log("protocolo " + number + " para o download de " + download_name_);
 }
 
@@ -654,6 +662,7 @@ void SessionHandler::ResumeDownload(double offset) {
   const auto start = WholeBytes(offset, download_size_);
   if (!start || ::fseeko(download_.get(), static_cast<off_t>(*start), SEEK_SET) != 0)
     throw ESessionError(std::string(msg::kSrvDownloadOffsetInvalid));
+  context_.metrics.resumed_transfers.Add();
   Log("download de " + download_name_ + " retomado de " + std::to_string(*start));
 }
 

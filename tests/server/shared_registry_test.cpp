@@ -188,6 +188,13 @@ TEST_F(SharedRegistryTest, FourServersShareNumbersAndStoreAndSurviveOneStopping)
     const std::string path = (shared / "store") + "/" + number + ".pkg";
     EXPECT_EQ(ReadFile(path), ReadFile(packages[static_cast<size_t>(i)])) << path;
   }
+  // A send protocolated again after its answer was lost is counted as deduplicated.
+  uint64_t completed = 0, deduplicated = 0;
+  for (auto& s : servers) {
+    completed += s->context().metrics.uploads_completed.Value();
+    deduplicated += s->context().metrics.deduplicated_sends.Value();
+  }
+  EXPECT_EQ(completed - deduplicated, static_cast<uint64_t>(kSends));
   std::printf("%d envios, %d novas tentativas\n", kSends, retried.load());
 }
 
