@@ -495,6 +495,41 @@ Variant SessionHandler::UploadProtocolData(const std::string& number, OleDate fi
   return filled;
 }
 
+void SessionHandler::StoreUpload(const std::string& stored, bool& copied) {
+  try {
+    MoveFileIntoPlace(upload_path_, stored);
+    return;
+  } catch (const EFileReplaceError& e) {
+    if (e.step() != EFileReplaceError::Step::kRename || e.error() != EXDEV) throw;
+  }
+  // A store on another file system: a copy under a temporary name beside it, flushed, renamed.
+  // A crash leaves at most the temporary file, which has no record and is cleared at start-up.
+  const std::string temporary = CreateUniqueFileBeside(stored);
+  std::error_code ec;
+  fs::copy_file(upload_path_, temporary, fs::copy_options::overwrite_existing, ec);
+  if (ec) {
+    fs::remove(temporary, ec);
+    throw EFileReplaceError(EFileReplaceError::Step::kWrite, EIO, "Cannot copy to " + temporary);
+  }
+  try {
+    MoveFileIntoPlace(temporary, stored);
+  } catch (const EFileReplaceError& e) {
+    if (e.step() != EFileReplaceError::Step::kFlushFolder) fs::remove(temporary, ec);
+    copied = e.step() == EFileReplaceError::Step::kFlushFolder;
+    throw;
+  }
+  copied = true;
+}
+
+void SessionHandler::UnstoreUpload(const std::string& stored, bool copied) {
+  if (copied) {
+    std::error_code ignored;
+    fs::remove(stored, ignored);  // the upload is still in the incoming folder
+  } else {
+    std::rename(stored.c_str(), upload_path_.c_str());
+  }
+}
+
 void SessionHandler::ProtocolateUpload(Variant& data) {
   const OleDate finished = Now();
   Registration entry;
@@ -517,6 +552,7 @@ void SessionHandler::ProtocolateUpload(Variant& data) {
       context_.config.dedup_days == 0 ? 0 : Seconds() - int64_t{86400} * context_.config.dedup_days;
   Variant filled;
   std::string stored, number;
+  bool copied = false;
   const std::optional<EarlierRegistration> earlier = context_.registry.RecordUpload(
       entry, dedup_since, number,
       [&](const std::string& new_number, const std::string& serial) {
@@ -528,15 +564,18 @@ void SessionHandler::ProtocolateUpload(Variant& data) {
         stored = context_.store_folder + "/" + entry.stored_name;
         entry.stored_path = stored;
         try {
-          MoveFileIntoPlace(upload_path_, stored);
+          StoreUpload(stored, copied);
         } catch (const EFileReplaceError& e) {
-          // Not recorded, so not stored: a rename that could not be made durable is taken back.
-          if (e.step() == EFileReplaceError::Step::kFlushFolder)
-            std::rename(stored.c_str(), upload_path_.c_str());
+          // Not recorded, so not stored: a file put in place but not made durable is taken back.
+          if (e.step() == EFileReplaceError::Step::kFlushFolder) UnstoreUpload(stored, copied);
           throw ESessionError(std::string(msg::kSrvUploadStoreFailed));
         }
       },
-      [&] { std::rename(stored.c_str(), upload_path_.c_str()); });
+      [&] { UnstoreUpload(stored, copied); });
+  if (copied) {
+    std::error_code ignored;
+    fs::remove(upload_path_, ignored);
+  }
   if (earlier) {
     // The same bytes are stored under that registration already: this copy goes.
     std::error_code ignored;

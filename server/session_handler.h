@@ -95,6 +95,12 @@ class SessionHandler : public rpc::ReceptionServer {
   // (one of this server is asked to let go).
   bool TakeLease(const std::string& id);
   bool LockUploadFile();
+  // Puts the upload at `stored`, by rename or, when the store is on another file system, by a
+  // flushed copy renamed into place (`copied`; the upload then stays to be removed). Throws
+  // EFileReplaceError.
+  void StoreUpload(const std::string& stored, bool& copied);
+  // Takes back what StoreUpload did.
+  void UnstoreUpload(const std::string& stored, bool copied);
   Variant UploadProtocolData(const std::string& number, OleDate finished) const;
   // Throws the kept write failure, once.
   void ReportWriteFailure();
