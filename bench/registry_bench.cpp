@@ -2,7 +2,9 @@
 // store, against one server on its SQLite registry, in the same run. Each iteration sends kSends
 // small packages from kClients threads, each send on a new TLS connection to a server picked at
 // random (as the client library's broker does). Needs PostgreSQL's server programs
-// (support/postgres_instance.h); without them only the SQLite case runs.
+// (support/postgres_instance.h); without them only the SQLite case runs. That instance runs with
+// fsync off, while SQLite syncs every commit to disk: the comparison is of the servers' work, not
+// of the disks'. All servers, clients and the database share this machine's cores.
 #include <benchmark/benchmark.h>
 
 #include <atomic>
