@@ -211,6 +211,8 @@ void ServerContext::ClearIncoming() {
     }
     kept.erase(it);
   }
+  // In a shared registry an upload's bytes may be in another server's incoming folder.
+  if (registry.Shared()) return;
   for (const auto& [path, upload] : kept) {
     log.Write(0, "envio " + upload.id + " sem arquivo: expirado");
     registry.ExpireUpload(upload.id);
