@@ -124,6 +124,14 @@ std::string ServerConfig::DownloadFolder() const {
   return download_folder.empty() ? data_folder + "/downloads" : download_folder;
 }
 
+std::string ServerConfig::IncomingFolder() const {
+  return incoming_folder.empty() ? data_folder + "/incoming" : incoming_folder;
+}
+
+std::string ServerConfig::StoreFolder() const {
+  return store_folder.empty() ? data_folder + "/store" : store_folder;
+}
+
 ServerConfig ParseServerConfig(const std::string& text) {
   ServerConfig c;
   std::istringstream in(text);
@@ -151,6 +159,15 @@ ServerConfig ParseServerConfig(const std::string& text) {
       c.data_folder = p.NonEmpty(v);
     } else if (key == "download_folder") {
       c.download_folder = v;
+    } else if (key == "incoming_folder") {
+      c.incoming_folder = v;
+    } else if (key == "store_folder") {
+      c.store_folder = v;
+    } else if (key == "registry") {
+      if (!v.starts_with("postgresql://") && !v.starts_with("postgres://") &&
+          !v.starts_with("sqlite:"))
+        p.Fail(msg::Format(msg::kSrvRegistryLocationInvalid, {v}));
+      c.registry = v;
     } else if (key == "packet_size") {
       c.packet_size = static_cast<int32_t>(p.Integer(v, 1, 16 << 20));
       packet_size_line = p;

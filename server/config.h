@@ -33,6 +33,12 @@ struct ServerConfig {
 
   std::string data_folder = "vorncom-data";  // incoming/, store/, registry.db
   std::string download_folder;               // empty: data_folder + "/downloads"
+  // Where uploads in progress and protocolated uploads go; empty: data_folder + "/incoming" and
+  // "/store". Servers sharing a registry may share these folders too.
+  std::string incoming_folder;
+  std::string store_folder;
+  // "postgresql://USER@HOST:PORT/DB" or "sqlite:PATH"; empty: data_folder + "/registry.db".
+  std::string registry;
 
   // Large enough that a long link is not held back by per-call round trips; a frame of the
   // default max_frame still holds a packet call.
@@ -90,6 +96,8 @@ struct ServerConfig {
   std::chrono::milliseconds fault_check_delay{0};  // ValidFile waits this long before checking
 
   std::string DownloadFolder() const;
+  std::string IncomingFolder() const;
+  std::string StoreFolder() const;
   // The most an upload may expand to while it is checked.
   uint64_t MaxExpandedBytes() const { return static_cast<uint64_t>(max_upload) * max_expansion; }
 };

@@ -32,7 +32,8 @@ void RaiseDescriptorLimit() {
     std::cerr << "vorncom-server: " << msg::kSrvNoDescriptorLimit << "\n";
 }
 
-// The monitoring listener, when metrics_address asks for one. Health: the store can be written.
+// The monitoring listener, when metrics_address asks for one. Health: the registry answers and the
+// store can be written.
 std::unique_ptr<vorncom::server::MetricsEndpoint> StartMonitoring(
     vorncom::server::ServerContext& context) {
   using namespace vorncom::server;
@@ -44,6 +45,7 @@ std::unique_ptr<vorncom::server::MetricsEndpoint> StartMonitoring(
   auto endpoint = std::make_unique<MetricsEndpoint>(
       options, [&context] { return context.metrics.registry.Render(); },
       [&context]() -> std::optional<std::string> {
+        if (auto unreachable = context.registry.CheckReachable()) return unreachable;
         struct stat st {};
         if (::stat(context.store_folder.c_str(), &st) != 0 ||
             ::access(context.store_folder.c_str(), W_OK | X_OK) != 0)

@@ -56,14 +56,18 @@ std::string HandshakeFailure(const std::error_code& ec) {
 }
 
 // The calls that touch the disk at length (expanding every entry of an upload, syncing files,
-// committing the registry) run on the check pool, so that they never hold up an event loop; so
-// does the packet call that flushes a resumable upload.
+// committing the registry, and every call that reads or writes the registry, which may be a
+// database across the network) run on the check pool, so that they never hold up an event loop;
+// so does the packet call that flushes a resumable upload.
 bool RunsOnPool(const wire::Request& request, const SessionHandler& handler) {
   const auto info = rpc::FindMethod(request.method);
   if (!info) return false;
   switch (info->method) {
     case rpc::Method::kValidFile:
     case rpc::Method::kProtocolate:
+    case rpc::Method::kStartUpload:
+    case rpc::Method::kResumeUpload:
+    case rpc::Method::kFindRegistration:
       return true;
     case rpc::Method::kSendDataPacket:
       return handler.SyncDue();
@@ -139,6 +143,7 @@ class Session : public std::enable_shared_from_this<Session> {
 
   void RefusePlain() {
     Log("negociação TLS recusada: cliente sem TLS");
+    context_.metrics.handshake_failures.Add();
     asio::async_write(socket_, asio::buffer(kPlainClientAlert),
                       [self = shared_from_this()](const std::error_code& ec, size_t) {
                         if (ec) return self->CloseSocket();
@@ -163,7 +168,10 @@ class Session : public std::enable_shared_from_this<Session> {
     tls_->async_handshake(
         asio::ssl::stream_base::server, [self = shared_from_this()](const std::error_code& ec) {
           if (!self->socket_.is_open()) return;
-          if (ec) return self->Close("negociação TLS recusada: " + HandshakeFailure(ec));
+          if (ec) {
+            self->context_.metrics.handshake_failures.Add();
+            return self->Close("negociação TLS recusada: " + HandshakeFailure(ec));
+          }
           self->secured_ = true;
           self->ArmTimer();
           self->ReadFrame();
@@ -244,6 +252,7 @@ class Session : public std::enable_shared_from_this<Session> {
     ReadSome(socket_, tls_, asio::buffer(in_.data() + in_end_, in_.size() - in_end_),
              [self = shared_from_this()](const std::error_code& ec, size_t n) {
                if (ec) return self->Close("conexão encerrada pelo cliente");
+               self->context_.metrics.bytes_received.Add(n);
                self->in_end_ += n;
                self->ReadFrame();
              });
@@ -274,14 +283,21 @@ class Session : public std::enable_shared_from_this<Session> {
 
     if (!greeted_) {
       const auto* hello = std::get_if<wire::Hello>(&frame);
-      if (hello == nullptr) return Fail(std::string(msg::kSrvHelloExpected));
+      if (hello == nullptr) {
+        context_.metrics.handshake_failures.Add();
+        return Fail(std::string(msg::kSrvHelloExpected));
+      }
       // The lower of the offered version and ours; a server kept to version 1 refuses any other
       // offer, as servers of that version do, so that clients can be tried against one.
       const uint32_t highest = context_.config.max_protocol_version;
-      if (hello->version < 1 || (highest == 1 && hello->version != 1))
+      if (hello->version < 1 || (highest == 1 && hello->version != 1)) {
+        context_.metrics.handshake_failures.Add();
         return Fail(msg::Format(msg::kSrvUnsupportedVersion, {std::to_string(hello->version)}));
-      if (hello->object_guid != rpc::kServerGUID || hello->object_name != rpc::kServerName)
+      }
+      if (hello->object_guid != rpc::kServerGUID || hello->object_name != rpc::kServerName) {
+        context_.metrics.handshake_failures.Add();
         return Fail(msg::Format(msg::kSrvUnknownObject, {hello->object_name}));
+      }
       greeted_ = true;
       version_ = std::min(hello->version, highest);
       return Send(wire::Hello{version_, rpc::kServerGUID, rpc::kServerName}, false);
@@ -355,7 +371,8 @@ class Session : public std::enable_shared_from_this<Session> {
     out_ = wire::EncodeFrame(frame);
     ArmTimer();
     WriteAll(socket_, tls_, asio::buffer(out_),
-             [self = shared_from_this(), close_after](const std::error_code& ec, size_t) {
+             [self = shared_from_this(), close_after](const std::error_code& ec, size_t n) {
+               self->context_.metrics.bytes_sent.Add(n);
                if (ec) return self->Close("erro ao enviar");
                if (close_after) return self->Close("erro de protocolo", true);
                if (self->out_.capacity() > kKeptBuffer) std::vector<uint8_t>().swap(self->out_);

@@ -2,11 +2,13 @@
 
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <iostream>
 #include <map>
+#include <random>
 
 #include "server/tls_context.h"
 
@@ -19,13 +21,25 @@ constexpr char kPartSuffix[] = ".part";
 
 int64_t Seconds() { return static_cast<int64_t>(std::time(nullptr)); }
 
-std::string PrepareFolders(const ServerConfig& config) {
+std::unique_ptr<Registry> OpenRegistry(const ServerConfig& config) {
   namespace fs = std::filesystem;
   fs::create_directories(config.data_folder);
-  fs::create_directories(fs::path(config.data_folder) / "incoming");
-  fs::create_directories(fs::path(config.data_folder) / "store");
+  fs::create_directories(config.IncomingFolder());
+  fs::create_directories(config.StoreFolder());
   fs::create_directories(config.DownloadFolder());
-  return (fs::path(config.data_folder) / "registry.db").string();
+  return Registry::Open(config.registry, (fs::path(config.data_folder) / "registry.db").string(),
+                        config.protocol_prefix);
+}
+
+// Host name, process id and a random part: no two servers sharing a folder ever have the same.
+std::string InstanceName() {
+  char host[256] = {};
+  ::gethostname(host, sizeof host - 1);
+  std::string name;
+  for (const char* c = host; *c != '\0'; ++c)
+    name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
+  std::random_device random;
+  return name + "-" + std::to_string(::getpid()) + "-" + std::to_string(random() % 1000000);
 }
 
 }  // namespace
@@ -117,10 +131,13 @@ void Logger::Write(uint64_t session, const std::string& text) {
 
 ServerContext::ServerContext(ServerConfig c)
     : config(std::move(c)),
-      incoming_folder(config.data_folder + "/incoming"),
-      store_folder(config.data_folder + "/store"),
+      incoming_folder(config.IncomingFolder()),
+      store_folder(config.StoreFolder()),
       download_folder(config.DownloadFolder()),
-      registry(PrepareFolders(config), config.protocol_prefix),
+      owned_registry(
+          std::make_unique<MeasuredRegistry>(OpenRegistry(config), metrics.registry_latency)),
+      registry(*owned_registry),
+      instance(InstanceName()),
       log(config.log_sessions, config.log_format),
       tls_(LoadServerTls(config)) {
   metrics.registry.AddGaugeFunction("vorncom_server_sessions_open", "Sessions open now.",
@@ -129,16 +146,27 @@ ServerContext::ServerContext(ServerConfig c)
                                       "Connections accepted as sessions.",
                                       [this] { return next_session.load() - 1; });
   ClearIncoming();
-  // A crash between moving an upload into the store and committing its record leaves a stored
-  // file without a protocol number; it was never protocolated, so it goes.
+  ClearStore();
+}
+
+bool ServerContext::Settled(const std::filesystem::path& path) const {
+  if (!registry.Shared()) return true;
+  std::error_code ec;
+  const auto changed = std::filesystem::last_write_time(path, ec);
+  if (ec) return false;
+  return std::filesystem::file_time_type::clock::now() - changed > kSharedGrace;
+}
+
+// A crash between moving an upload into the store and committing its record leaves a stored
+// file without a protocol number; it was never protocolated, so it goes.
+void ServerContext::ClearStore() {
   namespace fs = std::filesystem;
   for (const auto& entry : fs::directory_iterator(store_folder)) {
     const std::string name = entry.path().filename().string();
-    if (!registry.HasStoredName(name)) {
-      log.Write(0, "removido do armazenamento sem registro: " + name);
-      std::error_code ignored;
-      fs::remove(entry.path(), ignored);
-    }
+    if (!Settled(entry.path()) || registry.HasStoredName(name)) continue;
+    log.Write(0, "removido do armazenamento sem registro: " + name);
+    std::error_code ignored;
+    fs::remove(entry.path(), ignored);
   }
 }
 
@@ -160,6 +188,10 @@ void ServerContext::ClearIncoming() {
     const std::string path = entry.path().string();
     const auto it = kept.find(path);
     std::error_code ec;
+    if (!Settled(entry.path())) {
+      if (it != kept.end()) kept.erase(it);
+      continue;
+    }
     if (it == kept.end() || !entry.is_regular_file(ec)) {
       fs::remove_all(entry.path(), ec);
       continue;
@@ -179,6 +211,8 @@ void ServerContext::ClearIncoming() {
     }
     kept.erase(it);
   }
+  // In a shared registry an upload's bytes may be in another server's incoming folder.
+  if (registry.Shared()) return;
   for (const auto& [path, upload] : kept) {
     log.Write(0, "envio " + upload.id + " sem arquivo: expirado");
     registry.ExpireUpload(upload.id);

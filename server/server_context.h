@@ -1,14 +1,17 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <ctime>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
 
 #include "server/config.h"
+#include "server/measured_registry.h"
 #include "server/metrics.h"
 #include "server/registry.h"
 #include "server/upload_leases.h"
@@ -37,19 +40,26 @@ class Logger {
 
 // What all sessions of one server share. Creates the data folders and clears what a crash left:
 // incoming files of anything but the open resumable uploads (cut back to the bytes recorded as
-// held), and stored files without a committed record.
+// held), and stored files without a committed record. With a shared registry other servers may
+// be using the same folders right now, so files changed within kSharedGrace are left alone: they
+// may be another server's upload in progress or its file between the store and the commit.
 struct ServerContext {
   explicit ServerContext(ServerConfig config);
 
+  static constexpr std::chrono::minutes kSharedGrace{15};
+
   const ServerConfig config;
-  const std::string incoming_folder;  // uploads in progress and package checks
-  const std::string store_folder;     // protocolated uploads
-  const std::string download_folder;  // files GetFile serves
-  Registry registry;
+  const std::string incoming_folder;               // uploads in progress and package checks
+  const std::string store_folder;                  // protocolated uploads
+  const std::string download_folder;               // files GetFile serves
+  ServerMetrics metrics;                           // vorncom_server_sessions_open reads `sessions`
+  const std::unique_ptr<Registry> owned_registry;  // timed into metrics.registry_latency
+  Registry& registry;
+  // Unique to this process among the servers sharing the folders: names its temporary files.
+  const std::string instance;
   Logger log;
   std::atomic<unsigned> sessions{0};
   std::atomic<uint64_t> next_session{1};
-  ServerMetrics metrics;  // vorncom_server_sessions_open reads `sessions`
   UploadLeases leases;
 
   // Where the resumable upload `id` (checked by IsUploadIdText) keeps its bytes.
@@ -67,6 +77,10 @@ struct ServerContext {
 
  private:
   void ClearIncoming();
+  void ClearStore();
+  // Whether `path` may be cleared up: always with a registry of this server's own, else only
+  // when it has not changed within kSharedGrace.
+  bool Settled(const std::filesystem::path& path) const;
 
   mutable std::mutex tls_mutex_;
   std::shared_ptr<ssl_ctx_st> tls_;

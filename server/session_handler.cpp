@@ -1,6 +1,7 @@
 #include "server/session_handler.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -78,8 +79,31 @@ void SessionHandler::DiscardUpload() {
 
 void SessionHandler::ReleaseLease() {
   if (upload_id_.empty()) return;
+  if (upload_lock_ >= 0) ::close(std::exchange(upload_lock_, -1));
   context_.leases.Give(upload_id_);
   upload_id_.clear();
+}
+
+bool SessionHandler::TakeLease(const std::string& id) {
+  if (!context_.leases.Take(id, let_go_)) return false;
+  upload_id_ = id;
+  if (LockUploadFile()) return true;
+  ReleaseLease();
+  return false;
+}
+
+bool SessionHandler::LockUploadFile() {
+  // The lock is on the file itself, so it goes with it into the store; a server that opens the
+  // path afterwards finds another file or none. A file not there yet is locked once created.
+  const int fd = ::open(context_.ResumablePath(upload_id_).c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return true;
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    ::close(fd);
+    return false;
+  }
+  if (upload_lock_ >= 0) ::close(upload_lock_);
+  upload_lock_ = fd;
+  return true;
 }
 
 void SessionHandler::LeaveUpload() {
@@ -213,13 +237,15 @@ void SessionHandler::SendFile(const Variant& file_name) {
   LeaveUpload();
   write_failed_ = false;  // it belonged to the upload this one replaces
   // The name is the server's own: a client name never becomes a path before it is validated.
-  OpenUploadFile(context_.incoming_folder + "/upload-" + std::to_string(id_) + ".part",
+  OpenUploadFile(context_.incoming_folder + "/upload-" + context_.instance + "-" +
+                     std::to_string(id_) + ".part",
                  O_CREAT | O_EXCL, 0);
   upload_name_ = name;
   upload_size_ = 0;
   expected_sha_.clear();
   packets_ = 0;
   started_ = Now();
+  context_.metrics.uploads_started.Add();
   Log("recebendo " + name);
 }
 
@@ -248,10 +274,10 @@ std::string SessionHandler::StartUpload(const std::string& file_name, double siz
   started_ = Now();
   upload.started = FormatDateTime(started_);
   upload.moved = Seconds();
-  if (!context_.leases.Take(upload.id, let_go_)) throw std::runtime_error("upload id reused");
-  upload_id_ = upload.id;
+  if (!TakeLease(upload.id)) throw std::runtime_error("upload id reused");
   try {
     OpenUploadFile(context_.ResumablePath(upload.id), O_CREAT | O_EXCL, 0);
+    if (!LockUploadFile()) throw std::runtime_error("upload id reused");
     context_.registry.CreateUpload(upload);
   } catch (...) {
     DiscardUpload();
@@ -262,6 +288,7 @@ std::string SessionHandler::StartUpload(const std::string& file_name, double siz
   synced_ = 0;
   expected_sha_ = sha256;
   packets_ = 0;
+  context_.metrics.uploads_started.Add();
   Log("recebendo " + file_name + " (envio " + upload.id + ")");
   return upload.id;
 }
@@ -298,9 +325,7 @@ double SessionHandler::ResumeUpload(const std::string& upload_id) {
   };
   context_.ExpireUploads();
   checked(false);
-  if (!context_.leases.Take(upload_id, let_go_))
-    throw ESessionError(msg::Format(msg::kSrvUploadInUse, {upload_id}));
-  upload_id_ = upload_id;
+  if (!TakeLease(upload_id)) throw ESessionError(msg::Format(msg::kSrvUploadInUse, {upload_id}));
   std::optional<UploadRecord> upload;
   try {
     upload = checked(true);
@@ -316,7 +341,8 @@ double SessionHandler::ResumeUpload(const std::string& upload_id) {
   std::error_code ec;
   const auto on_disk = static_cast<int64_t>(fs::file_size(path, ec));
   if (ec) {
-    context_.registry.ExpireUpload(upload_id);
+    // In a shared registry the bytes may be in another server's incoming folder.
+    if (!context_.registry.Shared()) context_.registry.ExpireUpload(upload_id);
     refuse(msg::kSrvUploadExpired);
   }
   const int64_t held = std::min(upload->held, on_disk);
@@ -335,6 +361,7 @@ double SessionHandler::ResumeUpload(const std::string& upload_id) {
   expected_sha_ = upload->sha256;
   packets_ = 0;
   started_ = ParseDateTime(upload->started).value_or(Now());
+  context_.metrics.resumed_transfers.Add();
   Log("retomando " + upload_name_ + " (envio " + upload_id + ") de " + std::to_string(held));
   return static_cast<double>(held);
 }
@@ -423,6 +450,7 @@ bool SessionHandler::ValidFile(const Variant&) {
         InspectPackage(upload_path_, context_.config.MaxExpandedBytes(), header_, reason);
   }
   if (!upload_valid_) {
+    context_.metrics.uploads_failed.Add();
     Log("arquivo " + upload_name_ + " inválido: " + reason);
     DiscardUpload();
     return false;
@@ -467,6 +495,41 @@ Variant SessionHandler::UploadProtocolData(const std::string& number, OleDate fi
   return filled;
 }
 
+void SessionHandler::StoreUpload(const std::string& stored, bool& copied) {
+  try {
+    MoveFileIntoPlace(upload_path_, stored);
+    return;
+  } catch (const EFileReplaceError& e) {
+    if (e.step() != EFileReplaceError::Step::kRename || e.error() != EXDEV) throw;
+  }
+  // A store on another file system: a copy under a temporary name beside it, flushed, renamed.
+  // A crash leaves at most the temporary file, which has no record and is cleared at start-up.
+  const std::string temporary = CreateUniqueFileBeside(stored);
+  std::error_code ec;
+  fs::copy_file(upload_path_, temporary, fs::copy_options::overwrite_existing, ec);
+  if (ec) {
+    fs::remove(temporary, ec);
+    throw EFileReplaceError(EFileReplaceError::Step::kWrite, EIO, "Cannot copy to " + temporary);
+  }
+  try {
+    MoveFileIntoPlace(temporary, stored);
+  } catch (const EFileReplaceError& e) {
+    if (e.step() != EFileReplaceError::Step::kFlushFolder) fs::remove(temporary, ec);
+    copied = e.step() == EFileReplaceError::Step::kFlushFolder;
+    throw;
+  }
+  copied = true;
+}
+
+void SessionHandler::UnstoreUpload(const std::string& stored, bool copied) {
+  if (copied) {
+    std::error_code ignored;
+    fs::remove(stored, ignored);  // the upload is still in the incoming folder
+  } else {
+    std::rename(stored.c_str(), upload_path_.c_str());
+  }
+}
+
 void SessionHandler::ProtocolateUpload(Variant& data) {
   const OleDate finished = Now();
   Registration entry;
@@ -489,6 +552,7 @@ void SessionHandler::ProtocolateUpload(Variant& data) {
       context_.config.dedup_days == 0 ? 0 : Seconds() - int64_t{86400} * context_.config.dedup_days;
   Variant filled;
   std::string stored, number;
+  bool copied = false;
   const std::optional<EarlierRegistration> earlier = context_.registry.RecordUpload(
       entry, dedup_since, number,
       [&](const std::string& new_number, const std::string& serial) {
@@ -500,15 +564,18 @@ void SessionHandler::ProtocolateUpload(Variant& data) {
         stored = context_.store_folder + "/" + entry.stored_name;
         entry.stored_path = stored;
         try {
-          MoveFileIntoPlace(upload_path_, stored);
+          StoreUpload(stored, copied);
         } catch (const EFileReplaceError& e) {
-          // Not recorded, so not stored: a rename that could not be made durable is taken back.
-          if (e.step() == EFileReplaceError::Step::kFlushFolder)
-            std::rename(stored.c_str(), upload_path_.c_str());
+          // Not recorded, so not stored: a file put in place but not made durable is taken back.
+          if (e.step() == EFileReplaceError::Step::kFlushFolder) UnstoreUpload(stored, copied);
           throw ESessionError(std::string(msg::kSrvUploadStoreFailed));
         }
       },
-      [&] { std::rename(stored.c_str(), upload_path_.c_str()); });
+      [&] { UnstoreUpload(stored, copied); });
+  if (copied) {
+    std::error_code ignored;
+    fs::remove(upload_path_, ignored);
+  }
   if (earlier) {
     // The same bytes are stored under that registration already: this copy goes.
     std::error_code ignored;
@@ -526,6 +593,9 @@ void SessionHandler::ProtocolateUpload(Variant& data) {
   upload_valid_ = false;
   ReleaseLease();
   data = std::move(filled);
+  context_.metrics.uploads_completed.Add();
+  context_.metrics.protocolations.Add();
+  if (earlier) context_.metrics.deduplicated_sends.Add();
   Log("protocolo " + number + " para " + upload_name_ + (earlier ? " (já registrado)" : ""));
 }
 
@@ -570,6 +640,7 @@ void SessionHandler::ProtocolateDownload(Variant& data) {
   data.At(2) = ServerAddress();
   data.At(3) = number;
   data.At(4) = finished;
+  context_.metrics.protocolations.Add();
   Log("protocolo " + number + " para o download de " + download_name_);
 }
 
@@ -630,6 +701,7 @@ void SessionHandler::ResumeDownload(double offset) {
   const auto start = WholeBytes(offset, download_size_);
   if (!start || ::fseeko(download_.get(), static_cast<off_t>(*start), SEEK_SET) != 0)
     throw ESessionError(std::string(msg::kSrvDownloadOffsetInvalid));
+  context_.metrics.resumed_transfers.Add();
   Log("download de " + download_name_ + " retomado de " + std::to_string(*start));
 }
 

@@ -90,6 +90,17 @@ class SessionHandler : public rpc::ReceptionServer {
   // Opens the upload file at `path` for writing after its first `held` bytes.
   void OpenUploadFile(const std::string& path, int flags, int64_t held);
   void ReleaseLease();
+  // Takes the lease of the resumable upload `id` in this server and, through an flock on its
+  // file, across the servers sharing the incoming folder. False when another session holds it
+  // (one of this server is asked to let go).
+  bool TakeLease(const std::string& id);
+  bool LockUploadFile();
+  // Puts the upload at `stored`, by rename or, when the store is on another file system, by a
+  // flushed copy renamed into place (`copied`; the upload then stays to be removed). Throws
+  // EFileReplaceError.
+  void StoreUpload(const std::string& stored, bool& copied);
+  // Takes back what StoreUpload did.
+  void UnstoreUpload(const std::string& stored, bool copied);
   Variant UploadProtocolData(const std::string& number, OleDate finished) const;
   // Throws the kept write failure, once.
   void ReportWriteFailure();
@@ -119,6 +130,7 @@ class SessionHandler : public rpc::ReceptionServer {
   std::string upload_sha_;    // what ValidFile found they hash to
   int64_t synced_ = 0;        // bytes flushed and recorded as held
   std::function<void()> let_go_;
+  int upload_lock_ = -1;          // the flock on the resumable upload's file, held with the lease
   std::vector<uint8_t> pending_;  // the accepted packet not yet in the file
   size_t pending_count_ = 0;      // how many of its bytes belong to the upload
   bool write_failed_ = false;

@@ -436,6 +436,10 @@ inline constexpr std::string_view kSrvRegistryQueryFailed = "Erro ao consultar o
 inline constexpr std::string_view kSrvRegistryPrepareFailed = "Erro ao preparar o registro";
 inline constexpr std::string_view kSrvRegistryWriteFailed = "Erro ao gravar o registro";
 inline constexpr std::string_view kSrvRegistryCommitFailed = "Erro ao confirmar o registro";
+inline constexpr std::string_view kSrvRegistryLocationInvalid =
+    "Registro inválido (%s): use postgresql://USUÁRIO@HOST:PORTA/BANCO ou sqlite:CAMINHO.";
+inline constexpr std::string_view kSrvRegistryMigrationFailed =
+    "Erro ao atualizar o esquema do banco";
 
 // ---------------------------------------------------------------------------------------------
 // Reception server: its configuration and command line, shown to whoever runs it. Its log lines

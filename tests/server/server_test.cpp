@@ -2,6 +2,7 @@
 #include <netinet/in.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <sqlite3.h>
@@ -21,6 +22,7 @@
 #include "archive/package_routines.h"
 #include "rpc/broker.h"
 #include "rpc/wire.h"
+#include "server/sqlite_registry.h"
 #include "server_fixture.h"
 
 namespace vorncom::testing {
@@ -179,6 +181,28 @@ TEST_F(ServerTest, StoreNamesDoNotDependOnTheClientName) {
                                                               {long_name, "0000000002.pkg"}}));
 }
 
+// A store on another file system than the incoming folder gets a flushed copy, renamed into
+// place; the upload leaves the incoming folder all the same.
+TEST_F(ServerTest, AStoreOnAnotherFileSystemGetsTheUploadByCopy) {
+  struct stat shm {
+  }, tmp{};
+  if (::stat("/dev/shm", &shm) != 0 || ::stat(client_.path().c_str(), &tmp) != 0 ||
+      shm.st_dev == tmp.st_dev)
+    GTEST_SKIP() << "no second file system at /dev/shm";
+  const fs::path store = fs::path("/dev/shm") / ("vorncom-store-" + std::to_string(::getpid()));
+  TestServer server("store_folder = " + store.string() + "\n");
+  const std::string package = MakePackage(client_.path(), "OUTRO.ZIP", 3000, 7);
+  auto connection = Connect(server.port());
+  ReceptionServerProxy proxy(*connection);
+  const Variant data = SendPackage(proxy, package);
+  const std::string stored = (store / "0000000001.pkg").string();
+  EXPECT_EQ(ReadFile(stored), ReadFile(package));
+  EXPECT_EQ(std::distance(fs::directory_iterator(store), fs::directory_iterator()), 1);
+  EXPECT_TRUE(server.IncomingFiles().empty());
+  std::error_code ignored;
+  fs::remove_all(store, ignored);
+}
+
 // A registry that cannot be read says so at start-up. Read as one that records no upload, its
 // stored files would be taken for leftovers and removed.
 TEST_F(ServerTest, ADamagedRegistryStopsTheStartAndKeepsTheStore) {
@@ -187,7 +211,7 @@ TEST_F(ServerTest, ADamagedRegistryStopsTheStartAndKeepsTheStore) {
   const std::string stored = folder + "/store/0000000001.pkg";
   fs::create_directories(folder + "/store");
   {
-    server::Registry registry(folder + "/registry.db");
+    server::SqliteRegistry registry(folder + "/registry.db");
     server::Registration entry;
     entry.file_name = "A.ZIP";
     registry.Record(

@@ -1,0 +1,202 @@
+// Several servers on one PostgreSQL registry and one store, against a private PostgreSQL server.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <map>
+#include <mutex>
+#include <random>
+#include <set>
+#include <thread>
+
+#include "rpc/wire.h"
+#include "server/postgres/connection.h"
+#include "server/postgres_registry.h"
+#include "server_fixture.h"
+#include "support/postgres_instance.h"
+
+namespace vorncom::testing {
+namespace {
+
+using server::ERegistryError;
+using server::PostgresRegistry;
+
+class SharedRegistryTest : public ::testing::Test {
+ protected:
+  static void TearDownTestSuite() { instance_.reset(); }
+  void SetUp() override {
+    if (!PostgresInstance::FindBinaries()) GTEST_SKIP() << PostgresInstance::kSkipReason;
+    if (!instance_) instance_ = std::make_unique<PostgresInstance>();
+    if (!instance_->running()) instance_->Start();
+    // A database of its own per test: each starts from an empty schema.
+    static int next = 0;
+    const std::string name = "t" + std::to_string(++next);
+    postgres::Connection(instance_->Url()).RunScript("CREATE DATABASE " + name);
+    url_ = instance_->UrlOf(name);
+  }
+
+  // An upload registration of `name` whose commit stores nothing but sets protocol data.
+  static std::optional<server::EarlierRegistration> RecordUpload(PostgresRegistry& registry,
+                                                                 const std::string& name,
+                                                                 std::string& number) {
+    server::Registration entry;
+    entry.file_name = name;
+    entry.size = 10;
+    entry.sha256 = std::string(64, 'a');
+    return registry.RecordUpload(
+        entry, 1, number,
+        [&](const std::string& n, const std::string&) {
+          entry.protocol_data.assign(n.begin(), n.end());
+        },
+        [] {});
+  }
+
+  static inline std::unique_ptr<PostgresInstance> instance_;
+  std::string url_;
+};
+
+// Servers starting together on an empty database all find the schema made once.
+TEST_F(SharedRegistryTest, ConcurrentStartsMigrateOnce) {
+  std::vector<std::thread> starts;
+  std::atomic<int> failures{0};
+  for (int i = 0; i < 4; ++i)
+    starts.emplace_back([&] {
+      try {
+        PostgresRegistry registry(url_);
+      } catch (const std::exception&) {
+        ++failures;
+      }
+    });
+  for (auto& t : starts) t.join();
+  EXPECT_EQ(failures.load(), 0);
+  const auto versions =
+      postgres::Connection(url_).Execute("SELECT version FROM schema_version ORDER BY version");
+  ASSERT_EQ(versions.Rows(), PostgresRegistry::SchemaVersion());
+  EXPECT_EQ(PostgresRegistry(url_).Count(), 0);  // and a later start changes nothing
+}
+
+// Two servers protocolating the same package at the same moment: one registration, one number.
+TEST_F(SharedRegistryTest, OnePackageRecordedAtOnceOnTwoServersIsRegisteredOnce) {
+  PostgresRegistry a(url_), b(url_);
+  std::mutex mutex;
+  std::set<std::string> numbers;
+  std::atomic<int> fresh{0};
+  std::vector<std::thread> threads;
+  for (int i = 0; i < 16; ++i)
+    threads.emplace_back([&, i] {
+      std::string number;
+      if (!RecordUpload(i % 2 ? a : b, "MESMO.ZIP", number)) ++fresh;
+      std::lock_guard lock(mutex);
+      numbers.insert(number);
+    });
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(fresh.load(), 1);
+  EXPECT_EQ(numbers.size(), 1u);
+  EXPECT_EQ(a.Count(), 1);
+}
+
+// While the database is down calls fail with the registry's messages; afterwards they work again
+// on the same registry object, reconnected.
+TEST_F(SharedRegistryTest, CallsFailWhileTheDatabaseIsDownAndRecoverAfter) {
+  PostgresRegistry registry(url_);
+  std::string number;
+  ASSERT_FALSE(RecordUpload(registry, "A.ZIP", number));
+  instance_->Stop();
+  EXPECT_THROW(registry.Count(), ERegistryError);
+  EXPECT_THROW(RecordUpload(registry, "B.ZIP", number), ERegistryError);
+  EXPECT_TRUE(registry.CheckReachable().has_value());
+  instance_->Start();
+  EXPECT_EQ(registry.CheckReachable(), std::nullopt);
+  // Each pooled connection learns of the restart on its first use, which may fail once.
+  int64_t count = -1;
+  for (int attempt = 0; attempt < 8 && count < 0; ++attempt) try {
+      count = registry.Count();
+    } catch (const ERegistryError&) {
+    }
+  EXPECT_EQ(count, 1);
+  std::string again;
+  for (int attempt = 0; attempt < 8 && again.empty(); ++attempt) try {
+      RecordUpload(registry, "C.ZIP", again);
+    } catch (const ERegistryError&) {
+    }
+  EXPECT_FALSE(again.empty());
+  EXPECT_NE(again, number);
+}
+
+// 400 sends spread at random over four servers sharing the registry and the store, one server
+// stopped half way: its clients go on with the others, a send whose answer was lost is sent again
+// and answered with its first number. Every number distinct, every stored file the one sent.
+TEST_F(SharedRegistryTest, FourServersShareNumbersAndStoreAndSurviveOneStopping) {
+  constexpr int kSends = 400, kClients = 16, kServers = 4;
+  TempFolder shared, client;
+  const std::string config = "registry = " + url_ + "\nstore_folder = " + (shared / "store") +
+                             "\npacket_size = 4096\nworkers = 2\n";
+  std::vector<std::unique_ptr<TestServer>> servers;
+  for (int i = 0; i < kServers; ++i) servers.push_back(std::make_unique<TestServer>(config));
+  std::vector<std::string> packages;
+  for (int i = 0; i < kSends; ++i)
+    packages.push_back(MakePackage(client.path(), "P" + std::to_string(i) + ".ZIP",
+                                   2000 + static_cast<size_t>(i) * 7, 5000 + i));
+  std::vector<uint16_t> ports;
+  for (auto& s : servers) ports.push_back(s->port());
+
+  std::mutex mutex;
+  std::map<std::string, int> number_to_send;
+  std::vector<std::string> errors;
+  std::atomic<int> next{0}, done{0}, retried{0};
+  std::vector<std::thread> threads;
+  for (int c = 0; c < kClients; ++c)
+    threads.emplace_back([&, c] {
+      std::mt19937 random(static_cast<unsigned>(c));
+      for (int i; (i = next++) < kSends;) {
+        std::string failure;
+        for (int attempt = 0; attempt < kServers * 2; ++attempt) {
+          try {
+            auto connection = Connect(ports[random() % kServers], std::chrono::seconds(10));
+            rpc::ReceptionServerProxy proxy(*connection);
+            const Variant data = SendPackage(proxy, packages[static_cast<size_t>(i)]);
+            std::lock_guard lock(mutex);
+            const auto [it, added] = number_to_send.emplace(data.At(3).ToString(), i);
+            if (!added) errors.push_back("número repetido " + it->first);
+            failure.clear();
+            break;
+          } catch (const std::exception& e) {
+            failure = e.what();
+            ++retried;
+          }
+        }
+        if (!failure.empty()) {
+          std::lock_guard lock(mutex);
+          errors.push_back(failure);
+        }
+        ++done;
+      }
+    });
+  while (done < kSends / 2) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  servers[1]->Stop();
+  for (auto& t : threads) t.join();
+
+  ASSERT_TRUE(errors.empty()) << errors.front();
+  ASSERT_EQ(number_to_send.size(), static_cast<size_t>(kSends));
+  EXPECT_EQ(servers[0]->context().registry.Count(), kSends);  // nothing registered twice
+  size_t stored = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(shared / "store")) {
+    (void)entry;
+    ++stored;
+  }
+  EXPECT_EQ(stored, static_cast<size_t>(kSends));
+  for (const auto& [number, i] : number_to_send) {
+    const std::string path = (shared / "store") + "/" + number + ".pkg";
+    EXPECT_EQ(ReadFile(path), ReadFile(packages[static_cast<size_t>(i)])) << path;
+  }
+  // A send protocolated again after its answer was lost is counted as deduplicated.
+  uint64_t completed = 0, deduplicated = 0;
+  for (auto& s : servers) {
+    completed += s->context().metrics.uploads_completed.Value();
+    deduplicated += s->context().metrics.deduplicated_sends.Value();
+  }
+  EXPECT_EQ(completed - deduplicated, static_cast<uint64_t>(kSends));
+  std::printf("%d envios, %d novas tentativas\n", kSends, retried.load());
+}
+
+}  // namespace
+}  // namespace vorncom::testing
