@@ -151,11 +151,12 @@ void UploadThroughServer(benchmark::State& state, bool tls) {
   fs::remove_all(folder);
 }
 
-// TLS and plain TCP uploads in turns, a batch each per iteration, so that both meet the same
-// machine load; tls_share is TLS throughput over plain throughput.
-void UploadTlsAgainstPlain(benchmark::State& state) {
+// TLS and plain TCP uploads in turns, `send_batch` (which moves `batch` packets) on each per
+// iteration, so that both meet the same machine load; tls_share is TLS throughput over plain
+// throughput; `report` adds counters of its own from the TLS session.
+template <typename SendBatch, typename Report>
+void TlsAgainstPlain(benchmark::State& state, int batch, SendBatch send_batch, Report report) {
   const auto packet_size = static_cast<size_t>(state.range(0));
-  constexpr int kBatch = 16;
   const fs::path folder = ScratchFolder();
   {
     UploadSession plain(packet_size, false, folder / "plain");
@@ -164,51 +165,45 @@ void UploadTlsAgainstPlain(benchmark::State& state) {
     std::chrono::duration<double> tls_time{0};
     for (auto _ : state) {
       auto start = std::chrono::steady_clock::now();
-      for (int i = 0; i < kBatch; ++i) plain.SendPacket();
+      send_batch(plain);
       const auto middle = std::chrono::steady_clock::now();
-      for (int i = 0; i < kBatch; ++i) tls.SendPacket();
+      send_batch(tls);
       tls_time += std::chrono::steady_clock::now() - middle;
       plain_time += middle - start;
     }
     const double bytes =
-        static_cast<double>(state.iterations()) * kBatch * static_cast<double>(packet_size);
+        static_cast<double>(state.iterations()) * batch * static_cast<double>(packet_size);
     state.counters["plain_MiB/s"] = bytes / plain_time.count() / (1 << 20);
     state.counters["tls_MiB/s"] = bytes / tls_time.count() / (1 << 20);
     state.counters["tls_share"] = plain_time.count() / tls_time.count();
-    state.SetBytesProcessed(state.iterations() * 2 * kBatch * static_cast<int64_t>(packet_size));
+    report(tls);
+    state.SetBytesProcessed(state.iterations() * 2 * batch * static_cast<int64_t>(packet_size));
   }
   fs::remove_all(folder);
+}
+
+// One packet call at a time.
+void UploadTlsAgainstPlain(benchmark::State& state) {
+  constexpr int kBatch = 16;
+  TlsAgainstPlain(
+      state, kBatch,
+      [](UploadSession& session) {
+        for (int i = 0; i < kBatch; ++i) session.SendPacket();
+      },
+      [](const UploadSession&) {});
 }
 
 // UploadTlsAgainstPlain with `window` packets in flight; window_used is 1 when the server took
 // only version 1 (no pipeline).
 void PipelinedTlsAgainstPlain(benchmark::State& state) {
-  const auto packet_size = static_cast<size_t>(state.range(0));
-  const auto window = static_cast<size_t>(state.range(1));
   constexpr int kBatch = 32;
-  const fs::path folder = ScratchFolder();
-  {
-    UploadSession plain(packet_size, false, folder / "plain");
-    UploadSession tls(packet_size, true, folder / "tls");
-    std::chrono::duration<double> plain_time{0};
-    std::chrono::duration<double> tls_time{0};
-    for (auto _ : state) {
-      auto start = std::chrono::steady_clock::now();
-      plain.SendPackets(kBatch, window);
-      const auto middle = std::chrono::steady_clock::now();
-      tls.SendPackets(kBatch, window);
-      tls_time += std::chrono::steady_clock::now() - middle;
-      plain_time += middle - start;
-    }
-    const double bytes =
-        static_cast<double>(state.iterations()) * kBatch * static_cast<double>(packet_size);
-    state.counters["plain_MiB/s"] = bytes / plain_time.count() / (1 << 20);
-    state.counters["tls_MiB/s"] = bytes / tls_time.count() / (1 << 20);
-    state.counters["tls_share"] = plain_time.count() / tls_time.count();
-    state.counters["window_used"] = tls.ProtocolVersion() >= 2 ? static_cast<double>(window) : 1;
-    state.SetBytesProcessed(state.iterations() * 2 * kBatch * static_cast<int64_t>(packet_size));
-  }
-  fs::remove_all(folder);
+  const auto window = static_cast<size_t>(state.range(1));
+  TlsAgainstPlain(
+      state, kBatch, [window](UploadSession& session) { session.SendPackets(kBatch, window); },
+      [&state, window](const UploadSession& tls) {
+        state.counters["window_used"] =
+            tls.ProtocolVersion() >= 2 ? static_cast<double>(window) : 1;
+      });
 }
 
 void ReadExactly(int fd, uint8_t* into, size_t size) {

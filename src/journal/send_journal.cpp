@@ -62,6 +62,16 @@ std::string Select(const char* columns, const char* rest) {
   return std::string("SELECT ") + columns + rest;
 }
 
+// Every row of `table` in id order, one statement, so one snapshot; `read` makes each.
+template <typename Read>
+auto AllRows(sqlite::Database& db, const char* columns, const char* table, Read read) {
+  const std::string sql = std::string("SELECT ") + columns + " FROM " + table + " ORDER BY id";
+  sqlite::Statement all(db, sql.c_str());
+  std::vector<decltype(read(all))> rows;
+  while (all.Step()) rows.push_back(read(all));
+  return rows;
+}
+
 SendRecord ReadSend(const sqlite::Statement& s) {
   SendRecord r;
   r.id = s.ColumnInt64(0);
@@ -263,13 +273,8 @@ void SendJournal::Update(int64_t id, SendState state, const std::string& server,
 }
 
 std::vector<SendRecord> SendJournal::Sends() {
-  return impl_->Guarded([&](sqlite::Database& db) {
-    const std::string sql = Select(kSendColumns, " FROM sends ORDER BY id");
-    sqlite::Statement all(db, sql.c_str());
-    std::vector<SendRecord> sends;
-    while (all.Step()) sends.push_back(ReadSend(all));
-    return sends;
-  });
+  return impl_->Guarded(
+      [&](sqlite::Database& db) { return AllRows(db, kSendColumns, "sends", ReadSend); });
 }
 
 void SendJournal::Append(const Attempt& attempt) {
@@ -319,12 +324,10 @@ void SendJournal::Append(const Attempt& attempt) {
 
 std::vector<AttemptRow> SendJournal::Attempts() {
   return impl_->Guarded([&](sqlite::Database& db) {
-    const std::string sql = Select(kAttemptColumns, " FROM attempts ORDER BY id");
-    sqlite::Statement all(db, sql.c_str());
-    std::vector<AttemptRow> rows;
-    bool intact = true;
-    while (all.Step()) rows.push_back(ReadAttempt(all, intact));
-    return rows;
+    return AllRows(db, kAttemptColumns, "attempts", [](const sqlite::Statement& s) {
+      bool intact = true;  // the listing shows changed rows as they are
+      return ReadAttempt(s, intact);
+    });
   });
 }
 

@@ -11,6 +11,7 @@ cleanup() {
 }
 trap cleanup EXIT
 source "$(dirname "$0")/../support/test_certificates.sh"
+source "$(dirname "$0")/../support/test_package.sh"
 
 mkdir -p "$work/data/downloads"
 head -c 100 /dev/urandom > "$work/data/downloads/resposta.zlk"
@@ -25,27 +26,7 @@ pid=$!
 for _ in $(seq 100); do [[ -s $work/port ]] && break; sleep 0.1; done
 port=$(cat "$work/port")
 
-cat > "$work/header.txt" <<'HEADER'
-Documento/Código Sistema=DEC
-Documento/Versão Sistema=2.1
-Documento/Meio Envio=Internet
-Documento/Endereço Host=10.0.0.5
-Documento/Nome Host=estacao
-Documento/Nome Arquivo=dados.dat
-Documento/Sistema Operacional=Linux
-Documento/Configurações Computador=x86-64
-Usuário/Tipo Solicitante=PF
-Usuário/Identificação Vorn=V42
-Controles/Código=ABC123
-Documento/Tipo Solicitação=DEC
-Documento/Nome Solicitação=Declaração
-Documento/Versão Solicitação=1.0
-Documento/Data Atualização=01/02/2026 10:20:30
-Usuário/Nome Solicitante=José da Silva
-Usuário/Identificação Solicitante=123.456.789-00
-HEADER
-head -c 20000 /dev/urandom > "$work/dados.dat"
-"$vornpkg" create "$work/declaracao.zlk" --header "$work/header.txt" "$work/dados.dat" >/dev/null
+make_test_package "$vornpkg" "$work" "$work/declaracao.zlk" 20000
 
 env -u QT_QPA_PLATFORM VORNCOM_UNATTENDED=1 VORNCOM_PDF_PRINTER="$work/recibos" \
   "$host" "$library" "$work/declaracao.zlk" "$port" 2>"$work/stderr" || { cat "$work/stderr" >&2; exit 1; }

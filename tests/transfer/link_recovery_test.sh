@@ -19,6 +19,7 @@ cleanup() {
 }
 trap cleanup EXIT
 source "$(dirname "$0")/../support/test_certificates.sh"
+source "$(dirname "$0")/../support/test_package.sh"
 fail() {
   echo "FAIL: $*" >&2
   exit 1
@@ -66,27 +67,7 @@ stop_relay() {
 }
 
 make_package() { # NAME SIZE
-  cat >"$work/header.txt" <<'HEADER'
-Documento/Código Sistema=DEC
-Documento/Versão Sistema=2.1
-Documento/Meio Envio=Internet
-Documento/Endereço Host=10.0.0.5
-Documento/Nome Host=estacao
-Documento/Nome Arquivo=dados.dat
-Documento/Sistema Operacional=Linux
-Documento/Configurações Computador=x86-64
-Usuário/Tipo Solicitante=PF
-Usuário/Identificação Vorn=V42
-Controles/Código=ABC123
-Documento/Tipo Solicitação=DEC
-Documento/Nome Solicitação=Declaração
-Documento/Versão Solicitação=1.0
-Documento/Data Atualização=01/02/2026 10:20:30
-Usuário/Nome Solicitante=José da Silva
-Usuário/Identificação Solicitante=123.456.789-00
-HEADER
-  head -c "$2" /dev/urandom >"$work/dados.dat"
-  "$vornpkg" create "$work/$1" --header "$work/header.txt" "$work/dados.dat" >/dev/null
+  make_test_package "$vornpkg" "$work" "$work/$1" "$2"
 }
 
 send() { # PORT PACKAGE: the export's result code
