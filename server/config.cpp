@@ -168,6 +168,8 @@ ServerConfig ParseServerConfig(const std::string& text) {
           !v.starts_with("sqlite:"))
         p.Fail(msg::Format(msg::kSrvRegistryLocationInvalid, {v}));
       c.registry = v;
+    } else if (key == "registry_connections") {
+      c.registry_connections = static_cast<unsigned>(p.Integer(v, 1, 64));
     } else if (key == "packet_size") {
       c.packet_size = static_cast<int32_t>(p.Integer(v, 1, 16 << 20));
       packet_size_line = p;

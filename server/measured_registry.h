@@ -29,12 +29,13 @@ class MeasuredRegistry final : public Registry {
       : inner_(std::move(inner)), latency_(latency) {}
 
   std::string Record(Registration& entry, const CommitFiles& commit_files,
-                     const std::function<void()>& undo_files) override {
+                     const UndoFiles& undo_files) override {
     return Timed([&] { return inner_->Record(entry, commit_files, undo_files); });
   }
-  std::optional<EarlierRegistration> RecordUpload(
-      Registration& entry, int64_t dedup_since, std::string& number,
-      const CommitFiles& commit_files, const std::function<void()>& undo_files) override {
+  std::optional<EarlierRegistration> RecordUpload(Registration& entry, int64_t dedup_since,
+                                                  std::string& number,
+                                                  const CommitFiles& commit_files,
+                                                  const UndoFiles& undo_files) override {
     return Timed(
         [&] { return inner_->RecordUpload(entry, dedup_since, number, commit_files, undo_files); });
   }

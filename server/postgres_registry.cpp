@@ -102,6 +102,29 @@ std::string Serial(int64_t id) {
   return digits;
 }
 
+// The registration of the resumable upload `upload_id` (may be empty); failing that the newest
+// of an upload of this SHA-256, size and name made at or after `since` (0: none looked for).
+std::optional<EarlierRegistration> FindEarlier(Connection& db, const std::string& upload_id,
+                                               const std::string& sha256, int64_t size,
+                                               const std::string& file_name, int64_t since) {
+  const Result found = db.Execute(
+      "SELECT number, protocol_data FROM ("
+      " SELECT r.number, r.protocol_data, 0 AS rank, r.id FROM uploads u"
+      "  JOIN registrations r ON r.number = u.number"
+      "  WHERE $1 <> '' AND u.id = $1 AND u.state = 'registered'"
+      " UNION ALL"
+      " SELECT number, protocol_data, 1, id FROM registrations"
+      "  WHERE $2 > 0 AND $3 <> '' AND operation = 1 AND sha256 = $3 AND size = $4"
+      "  AND file_name = $5 AND registered_at >= $2 AND length(protocol_data) > 0"
+      ") found ORDER BY rank, id DESC LIMIT 1",
+      {upload_id, since, sha256, size, file_name});
+  if (found.Rows() == 0) return std::nullopt;
+  EarlierRegistration earlier{found.Text(0, 0), {}};
+  const std::string bytes = found.Bytes(0, 1);
+  earlier.protocol_data.assign(bytes.begin(), bytes.end());
+  return earlier;
+}
+
 }  // namespace
 
 // A pooled connection for the length of one call.
@@ -204,10 +227,10 @@ auto PostgresRegistry::Run(std::string_view what, Body&& body) {
   }
 }
 
-std::string PostgresRegistry::RecordOn(
-    Connection& db, postgres::Transaction& transaction, Registration& e, std::string_view& what,
-    const std::function<void(const std::string& number, const std::string& serial)>& commit_files,
-    const std::function<void()>& undo_files) {
+std::string PostgresRegistry::RecordOn(Connection& db, postgres::Transaction& transaction,
+                                       Registration& e, std::string_view& what,
+                                       const CommitFiles& commit_files,
+                                       const UndoFiles& undo_files) {
   what = msg::kSrvRegistryWriteFailed;
   // Taken outside the transaction's fate: a rolled back registration leaves a gap, never a
   // number given twice.
@@ -269,10 +292,8 @@ std::optional<bool> PostgresRegistry::Committed(int64_t id) {
   }
 }
 
-std::string PostgresRegistry::Record(
-    Registration& entry,
-    const std::function<void(const std::string& number, const std::string& serial)>& commit_files,
-    const std::function<void()>& undo_files) {
+std::string PostgresRegistry::Record(Registration& entry, const CommitFiles& commit_files,
+                                     const UndoFiles& undo_files) {
   std::string_view what = msg::kSrvRegistryFailure;
   return Run(what, [&](Connection& db) {
     try {
@@ -284,10 +305,11 @@ std::string PostgresRegistry::Record(
   });
 }
 
-std::optional<EarlierRegistration> PostgresRegistry::RecordUpload(
-    Registration& entry, int64_t dedup_since, std::string& number,
-    const std::function<void(const std::string& number, const std::string& serial)>& commit_files,
-    const std::function<void()>& undo_files) {
+std::optional<EarlierRegistration> PostgresRegistry::RecordUpload(Registration& entry,
+                                                                  int64_t dedup_since,
+                                                                  std::string& number,
+                                                                  const CommitFiles& commit_files,
+                                                                  const UndoFiles& undo_files) {
   std::string_view what = msg::kSrvRegistryFailure;
   return Run(what, [&](Connection& db) -> std::optional<EarlierRegistration> {
     try {
@@ -297,29 +319,16 @@ std::optional<EarlierRegistration> PostgresRegistry::RecordUpload(
         what = msg::kSrvRegistryQueryFailed;
         db.Execute("SELECT pg_advisory_xact_lock(hashtextextended($1, 0))",
                    {entry.sha256 + ":" + std::to_string(entry.size) + ":" + entry.file_name});
-        const Result found = db.Execute(
-            "SELECT number, protocol_data FROM ("
-            " SELECT r.number, r.protocol_data, 0 AS rank, r.id FROM uploads u"
-            "  JOIN registrations r ON r.number = u.number"
-            "  WHERE $1 <> '' AND u.id = $1 AND u.state = 'registered'"
-            " UNION ALL"
-            " SELECT number, protocol_data, 1, id FROM registrations"
-            "  WHERE $2 > 0 AND $3 <> '' AND operation = 1 AND sha256 = $3 AND size = $4"
-            "  AND file_name = $5 AND registered_at >= $2 AND length(protocol_data) > 0"
-            ") found ORDER BY rank, id DESC LIMIT 1",
-            {entry.upload_id, dedup_since, entry.sha256, entry.size, entry.file_name});
-        if (found.Rows() == 1) {
-          EarlierRegistration earlier{found.Text(0, 0), {}};
-          const std::string bytes = found.Bytes(0, 1);
-          earlier.protocol_data.assign(bytes.begin(), bytes.end());
+        if (std::optional<EarlierRegistration> earlier = FindEarlier(
+                db, entry.upload_id, entry.sha256, entry.size, entry.file_name, dedup_since)) {
           what = msg::kSrvRegistryWriteFailed;
           if (!entry.upload_id.empty())
             db.Execute(
                 "UPDATE uploads SET state = $1, number = $2 WHERE id = $3",
-                {StateName(UploadRecord::State::kRegistered), earlier.number, entry.upload_id});
+                {StateName(UploadRecord::State::kRegistered), earlier->number, entry.upload_id});
           what = msg::kSrvRegistryCommitFailed;
           transaction.Commit();
-          number = earlier.number;
+          number = earlier->number;
           return earlier;
         }
       }
@@ -336,25 +345,9 @@ std::optional<EarlierRegistration> PostgresRegistry::FindRegistration(const std:
                                                                       int64_t size,
                                                                       const std::string& file_name,
                                                                       int64_t since) {
-  return Run(msg::kSrvRegistryQueryFailed,
-             [&](Connection& db) -> std::optional<EarlierRegistration> {
-               const Result found = db.Execute(
-                   "SELECT number, protocol_data FROM ("
-                   " SELECT r.number, r.protocol_data, 0 AS rank, r.id FROM uploads u"
-                   "  JOIN registrations r ON r.number = u.number"
-                   "  WHERE $1 <> '' AND u.id = $1 AND u.state = 'registered'"
-                   " UNION ALL"
-                   " SELECT number, protocol_data, 1, id FROM registrations"
-                   "  WHERE $2 > 0 AND $3 <> '' AND operation = 1 AND sha256 = $3 AND size = $4"
-                   "  AND file_name = $5 AND registered_at >= $2 AND length(protocol_data) > 0"
-                   ") found ORDER BY rank, id DESC LIMIT 1",
-                   {upload_id, since, sha256, size, file_name});
-               if (found.Rows() == 0) return std::nullopt;
-               EarlierRegistration earlier{found.Text(0, 0), {}};
-               const std::string bytes = found.Bytes(0, 1);
-               earlier.protocol_data.assign(bytes.begin(), bytes.end());
-               return earlier;
-             });
+  return Run(msg::kSrvRegistryQueryFailed, [&](Connection& db) {
+    return FindEarlier(db, upload_id, sha256, size, file_name, since);
+  });
 }
 
 void PostgresRegistry::CreateUpload(const UploadRecord& u) {

@@ -17,8 +17,9 @@ namespace vorncom::server {
 // SEQUENCE, so they are unique across servers and never reused (a rolled back registration leaves
 // a gap). Registrations of the same SHA-256, size and name are serialised across servers by a
 // transaction-scoped advisory lock on that triple, so that two servers receiving the same package
-// at once make one registration. A small pool of connections serves the calls; a connection found
-// lost fails its call and is made again by the next call that takes it.
+// at once make one registration. A pool of `connections` connections serves the calls (one more
+// answers CheckReachable); a connection found lost fails its call and is made again by the next
+// call that takes it.
 class PostgresRegistry final : public Registry {
  public:
   // Connects and creates or migrates the schema (versioned, under an advisory lock, so servers
@@ -27,14 +28,12 @@ class PostgresRegistry final : public Registry {
                             unsigned connections = 4);
   ~PostgresRegistry() override;
 
-  std::string Record(
-      Registration& entry,
-      const std::function<void(const std::string& number, const std::string& serial)>& commit_files,
-      const std::function<void()>& undo_files) override;
-  std::optional<EarlierRegistration> RecordUpload(
-      Registration& entry, int64_t dedup_since, std::string& number,
-      const std::function<void(const std::string& number, const std::string& serial)>& commit_files,
-      const std::function<void()>& undo_files) override;
+  std::string Record(Registration& entry, const CommitFiles& commit_files,
+                     const UndoFiles& undo_files) override;
+  std::optional<EarlierRegistration> RecordUpload(Registration& entry, int64_t dedup_since,
+                                                  std::string& number,
+                                                  const CommitFiles& commit_files,
+                                                  const UndoFiles& undo_files) override;
   std::optional<EarlierRegistration> FindRegistration(const std::string& upload_id,
                                                       const std::string& sha256, int64_t size,
                                                       const std::string& file_name,
@@ -63,11 +62,9 @@ class PostgresRegistry final : public Registry {
   // Runs `body` on a pooled connection, raising its database failure as "<what>: <message>.".
   template <typename Body>
   auto Run(std::string_view what, Body&& body);
-  std::string RecordOn(
-      postgres::Connection& db, postgres::Transaction& transaction, Registration& entry,
-      std::string_view& what,
-      const std::function<void(const std::string& number, const std::string& serial)>& commit_files,
-      const std::function<void()>& undo_files);
+  std::string RecordOn(postgres::Connection& db, postgres::Transaction& transaction,
+                       Registration& entry, std::string_view& what, const CommitFiles& commit_files,
+                       const UndoFiles& undo_files);
   // Whether registration `id` is committed, asked on a fresh connection after a commit whose
   // answer was lost; nullopt when that cannot be told.
   std::optional<bool> Committed(int64_t id);

@@ -20,14 +20,14 @@ bool StartsWith(std::string_view text, std::string_view prefix) {
 
 std::unique_ptr<Registry> Registry::Open(const std::string& location,
                                          const std::string& default_sqlite_path,
-                                         std::string protocol_prefix) {
+                                         std::string protocol_prefix, unsigned connections) {
   if (location.empty())
     return std::make_unique<SqliteRegistry>(default_sqlite_path, std::move(protocol_prefix));
   if (StartsWith(location, kSqliteScheme))
     return std::make_unique<SqliteRegistry>(location.substr(kSqliteScheme.size()),
                                             std::move(protocol_prefix));
   if (StartsWith(location, "postgresql://") || StartsWith(location, "postgres://"))
-    return std::make_unique<PostgresRegistry>(location, std::move(protocol_prefix));
+    return std::make_unique<PostgresRegistry>(location, std::move(protocol_prefix), connections);
   throw ERegistryError(msg::Format(msg::kSrvRegistryLocationInvalid, {location}));
 }
 

@@ -28,7 +28,7 @@ std::unique_ptr<Registry> OpenRegistry(const ServerConfig& config) {
   fs::create_directories(config.StoreFolder());
   fs::create_directories(config.DownloadFolder());
   return Registry::Open(config.registry, (fs::path(config.data_folder) / "registry.db").string(),
-                        config.protocol_prefix);
+                        config.protocol_prefix, config.registry_connections);
 }
 
 // Host name, process id and a random part: no two servers sharing a folder ever have the same.

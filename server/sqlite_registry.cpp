@@ -131,20 +131,19 @@ void SqliteRegistry::Migrate() {
   Checked(kDatabaseError, [&] { transaction.Commit(); });
 }
 
-std::string SqliteRegistry::Record(
-    Registration& entry,
-    const std::function<void(const std::string& number, const std::string& serial)>& commit_files,
-    const std::function<void()>& undo_files) {
+std::string SqliteRegistry::Record(Registration& entry, const CommitFiles& commit_files,
+                                   const UndoFiles& undo_files) {
   std::lock_guard lock(mutex_);
   sqlite::Transaction transaction =
       Checked(kDatabaseError, [&] { return sqlite::Transaction(db_); });
   return RecordLocked(entry, transaction, commit_files, undo_files);
 }
 
-std::optional<EarlierRegistration> SqliteRegistry::RecordUpload(
-    Registration& entry, int64_t dedup_since, std::string& number,
-    const std::function<void(const std::string& number, const std::string& serial)>& commit_files,
-    const std::function<void()>& undo_files) {
+std::optional<EarlierRegistration> SqliteRegistry::RecordUpload(Registration& entry,
+                                                                int64_t dedup_since,
+                                                                std::string& number,
+                                                                const CommitFiles& commit_files,
+                                                                const UndoFiles& undo_files) {
   std::lock_guard lock(mutex_);
   sqlite::Transaction transaction =
       Checked(kDatabaseError, [&] { return sqlite::Transaction(db_); });
@@ -169,10 +168,9 @@ void SqliteRegistry::MarkRegistered(const std::string& upload_id, const std::str
       .Run();
 }
 
-std::string SqliteRegistry::RecordLocked(
-    Registration& e, sqlite::Transaction& transaction,
-    const std::function<void(const std::string& number, const std::string& serial)>& commit_files,
-    const std::function<void()>& undo_files) {
+std::string SqliteRegistry::RecordLocked(Registration& e, sqlite::Transaction& transaction,
+                                         const CommitFiles& commit_files,
+                                         const UndoFiles& undo_files) {
   int64_t id = 0;
   {
     sqlite::Statement insert = Checked(msg::kSrvRegistryPrepareFailed, [&] {

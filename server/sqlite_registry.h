@@ -17,14 +17,12 @@ class SqliteRegistry final : public Registry {
   explicit SqliteRegistry(const std::string& path, std::string protocol_prefix = {});
   ~SqliteRegistry() override;
 
-  std::string Record(
-      Registration& entry,
-      const std::function<void(const std::string& number, const std::string& serial)>& commit_files,
-      const std::function<void()>& undo_files) override;
-  std::optional<EarlierRegistration> RecordUpload(
-      Registration& entry, int64_t dedup_since, std::string& number,
-      const std::function<void(const std::string& number, const std::string& serial)>& commit_files,
-      const std::function<void()>& undo_files) override;
+  std::string Record(Registration& entry, const CommitFiles& commit_files,
+                     const UndoFiles& undo_files) override;
+  std::optional<EarlierRegistration> RecordUpload(Registration& entry, int64_t dedup_since,
+                                                  std::string& number,
+                                                  const CommitFiles& commit_files,
+                                                  const UndoFiles& undo_files) override;
   std::optional<EarlierRegistration> FindRegistration(const std::string& upload_id,
                                                       const std::string& sha256, int64_t size,
                                                       const std::string& file_name,
@@ -43,10 +41,8 @@ class SqliteRegistry final : public Registry {
   bool HasColumn(const char* table, const char* column);
   void Migrate();
   // The body of Record; the caller holds the mutex and the transaction.
-  std::string RecordLocked(
-      Registration& entry, sqlite::Transaction& transaction,
-      const std::function<void(const std::string& number, const std::string& serial)>& commit_files,
-      const std::function<void()>& undo_files);
+  std::string RecordLocked(Registration& entry, sqlite::Transaction& transaction,
+                           const CommitFiles& commit_files, const UndoFiles& undo_files);
   std::optional<EarlierRegistration> FindLocked(const std::string& upload_id,
                                                 const std::string& sha256, int64_t size,
                                                 const std::string& file_name, int64_t since);

@@ -1,5 +1,11 @@
 #include "server/upload_leases.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <utility>
+
 namespace vorncom::server {
 
 bool UploadLeases::Take(const std::string& id, std::function<void()> let_go) {
@@ -22,6 +28,37 @@ bool UploadLeases::TakeIfFree(const std::string& id) {
 void UploadLeases::Give(const std::string& id) {
   std::lock_guard lock(mutex_);
   holders_.erase(id);
+}
+
+bool UploadLease::Take(const std::string& id, std::string path,
+                       const std::function<void()>& let_go) {
+  Release();
+  if (!leases_.Take(id, let_go)) return false;
+  id_ = id;
+  path_ = std::move(path);
+  if (LockFile()) return true;
+  Release();
+  return false;
+}
+
+bool UploadLease::LockFile() {
+  const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return true;
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    ::close(fd);
+    return false;
+  }
+  if (lock_ >= 0) ::close(lock_);
+  lock_ = fd;
+  return true;
+}
+
+void UploadLease::Release() {
+  if (id_.empty()) return;
+  if (lock_ >= 0) ::close(std::exchange(lock_, -1));
+  leases_.Give(id_);
+  id_.clear();
+  path_.clear();
 }
 
 }  // namespace vorncom::server

@@ -30,6 +30,10 @@ TEST(ServerConfigTest, BadSettingsNameTheLineTheKeyAndTheValue) {
        "Configuração inválida na linha 3, listen_port = \"65536\": esperado um número inteiro de "
        "0 a 65535."},
       {"max_sessions = 0", "linha 1, max_sessions = \"0\": esperado um número inteiro de 1 a"},
+      {"registry_connections = 0",
+       "linha 1, registry_connections = \"0\": esperado um número inteiro de 1 a 64."},
+      {"registry_connections = 65",
+       "linha 1, registry_connections = \"65\": esperado um número inteiro de 1 a 64."},
       {"max_expansion = 2x", "linha 1, max_expansion = \"2x\": esperado um número inteiro"},
       {"accepting = maybe", "linha 1, accepting = \"maybe\": esperado true ou false."},
       {"data_folder =", "linha 1, data_folder = \"\": o valor não pode ser vazio."},
@@ -59,6 +63,11 @@ TEST(ServerConfigTest, BadSettingsNameTheLineTheKeyAndTheValue) {
   for (const Row& row : rows)
     EXPECT_NE(ErrorOf(row.text).find(row.message), std::string::npos)
         << row.text << "\n  got: " << ErrorOf(row.text);
+}
+
+TEST(ServerConfigTest, RegistryConnectionsTakeTheirWholeRange) {
+  EXPECT_EQ(ParseServerConfig("registry_connections = 1").registry_connections, 1u);
+  EXPECT_EQ(ParseServerConfig("registry_connections = 64").registry_connections, 64u);
 }
 
 TEST(ServerConfigTest, MonitoringAddressesSplitIntoHostAndPort) {
