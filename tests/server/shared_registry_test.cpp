@@ -8,6 +8,8 @@
 #include <set>
 #include <thread>
 
+#include "rpc/errors.h"
+#include "rpc/reception_server_proxy.h"
 #include "rpc/wire.h"
 #include "server/postgres/connection.h"
 #include "server/postgres_registry.h"
@@ -72,6 +74,40 @@ TEST_F(SharedRegistryTest, ConcurrentStartsMigrateOnce) {
       postgres::Connection(url_).Execute("SELECT version FROM schema_version ORDER BY version");
   ASSERT_EQ(versions.Rows(), PostgresRegistry::SchemaVersion());
   EXPECT_EQ(PostgresRegistry(url_).Count(), 0);  // and a later start changes nothing
+}
+
+// A refused packet discards its resumable upload, which then expires in the registry; here the
+// database holds that row locked. Neither the refusal nor another session on the same event loop
+// waits for it, and the upload expires once the database answers.
+TEST_F(SharedRegistryTest, ASlowDatabaseHoldsUpNoEventLoop) {
+  TestServer server("registry = " + url_ + "\nworkers = 1\n");
+  auto uploader = Connect(server.port(), std::chrono::seconds(5));
+  rpc::ReceptionServerProxy upload(*uploader);
+  upload.SendControlPacket(
+      rpc::BuildControlPacket("IRPF", "2.0", "SLOW.ZIP", 1000, rpc::Operation::kSend, "127.0.0.1"));
+  Variant packet_size;
+  upload.CheckServerStatus(packet_size);
+  const std::string id = upload.StartUpload("SLOW.ZIP", 1000, std::string(64, 'a'));
+
+  postgres::Connection blocker(url_);
+  blocker.Execute("BEGIN");
+  blocker.Execute("SELECT 1 FROM uploads WHERE id = $1 FOR UPDATE", {id});
+  const auto start = std::chrono::steady_clock::now();
+  Variant packet = ByteArray{1, std::vector<uint8_t>(10)};
+  Variant count = 100;  // more than the packet holds
+  EXPECT_THROW(upload.SendDataPacket(packet, count), rpc::EServerError);
+  auto other = Connect(server.port(), std::chrono::seconds(5));
+  Variant busy;
+  EXPECT_TRUE(rpc::ReceptionServerProxy(*other).AcceptingConnections(busy));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+
+  blocker.Execute("ROLLBACK");
+  std::string state;
+  for (int i = 0; i < 100 && state != "expired"; ++i) {
+    if (i > 0) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    state = blocker.Execute("SELECT state FROM uploads WHERE id = $1", {id}).Text(0, 0);
+  }
+  EXPECT_EQ(state, "expired");
 }
 
 // Two servers protocolating the same package at the same moment: one registration, one number.
