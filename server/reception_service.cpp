@@ -48,16 +48,19 @@ struct ReceptionService::Impl {
     });
   }
 
-  // Uploads left unresumed expire while the server runs, not only at its next start.
+  // Uploads left unresumed expire while the server runs, not only at its next start. The expiry
+  // asks the registry, so it runs on the check pool: the accept loop goes on accepting.
   void ExpireUploadsHourly() {
     expiry_timer.expires_after(std::chrono::hours(1));
     expiry_timer.async_wait([this](const std::error_code& ec) {
       if (ec) return;
-      try {
-        context.ExpireUploads();
-      } catch (const std::exception& e) {
-        context.log.Write(0, e.what());
-      }
+      asio::post(*checks, [this] {
+        try {
+          context.ExpireUploads();
+        } catch (const std::exception& e) {
+          context.log.Write(0, e.what());
+        }
+      });
       ExpireUploadsHourly();
     });
   }
