@@ -39,9 +39,9 @@ struct ServerConfig {
   std::string store_folder;
   // "postgresql://USER@HOST:PORT/DB" or "sqlite:PATH"; empty: data_folder + "/registry.db".
   std::string registry;
-  // How many connections a PostgreSQL registry keeps open; registry calls beyond that wait for
-  // one. Registry calls run on the check pool (`workers` threads) and the hourly expiry, so more
-  // than workers + 1 are never all in use. A SQLite registry has one connection whatever this is.
+  // The most connections a PostgreSQL registry opens; registry calls beyond that wait for one.
+  // Registry calls run on the check pool (`workers` threads), so more than `workers` are never
+  // all in use. A SQLite registry has one connection whatever this is.
   unsigned registry_connections = 4;
 
   // Large enough that a long link is not held back by per-call round trips; a frame of the
