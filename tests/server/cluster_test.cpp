@@ -146,7 +146,6 @@ class Cluster {
   }
 
   static std::string Name(int i) { return "servidor-" + std::to_string(i); }
-  int size() const { return static_cast<int>(servers_.size()); }
   int port(int i) const { return servers_[i].port; }
   fs::path StoreFolder() const { return work_ / "store"; }
   fs::path IncomingFolder() const { return work_ / "incoming"; }
@@ -159,14 +158,14 @@ class Cluster {
                                         "--port-file", (data / "port").string()},
                                        {}, "", (data / "server.log").string());
     for (auto deadline = Clock::now() + seconds(30); Clock::now() < deadline;) {
-      if (fs::file_size(data / "port", ignored_) > 0 && Health(i) != 0) return true;
+      int port = 0;
+      if (std::ifstream(data / "port") >> port && Health(i) != 0) return true;
       if (!servers_[i].process.Running()) return false;
       std::this_thread::sleep_for(milliseconds(20));
     }
     return false;
   }
   void Kill(int i) { servers_[i].process.Kill(SIGKILL); }
-  bool Running(int i) { return servers_[i].process.Running(); }
   std::string Log(int i) const {
     std::ifstream in(work_ / ("server" + std::to_string(i)) / "server.log");
     std::ostringstream text;
@@ -196,7 +195,6 @@ class Cluster {
   };
   fs::path work_;
   std::vector<Server> servers_;
-  mutable std::error_code ignored_;
 };
 
 // What a package holds after its send: the values of its protocolo.rec, by key (UTF-8), or
@@ -282,7 +280,7 @@ class Clients {
                                   const std::function<void(size_t)>& during, seconds limit) {
     ++round_;
     std::vector<ChildProcess> hosts;
-    std::vector<fs::path> outputs;
+    std::vector<fs::path> outputs, errors;
     for (size_t i = 0; i < packages.size(); ++i) {
       if (packages[i].empty()) continue;
       const fs::path base = work_ / ("host" + std::to_string(i));
@@ -291,13 +289,14 @@ class Clients {
                                     (base / "servidores.cfg").string(), "1000"};
       argv.insert(argv.end(), packages[i].begin(), packages[i].end());
       outputs.push_back(base / ("results" + tag));
+      errors.push_back(base / ("errors" + tag));
       hosts.emplace_back(
           argv,
           std::vector<std::string>{"VORNCOM_BASE_DIR=" + base.string() + "/",
                                    "VORNCOM_REGISTRY=" + (base / "registry").string(),
                                    "VORNCOM_UNATTENDED=1", "VORNCOM_TLS=desligado",
                                    "XDG_RUNTIME_DIR=" + base.string()},
-          outputs.back().string(), (base / ("stderr" + tag)).string());
+          outputs.back().string(), errors.back().string());
     }
     const auto deadline = Clock::now() + limit;
     for (;;) {
@@ -311,10 +310,12 @@ class Clients {
       during(Results(outputs).size());
       std::this_thread::sleep_for(milliseconds(20));
     }
-    for (ChildProcess& host : hosts) {
-      host.Kill(SIGKILL);
-      EXPECT_TRUE(WIFEXITED(host.status()) && WEXITSTATUS(host.status()) == 0)
-          << "a host ended with status " << host.status();
+    for (size_t i = 0; i < hosts.size(); ++i) {
+      hosts[i].Kill(SIGKILL);
+      const int status = hosts[i].status();
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+          << "a host ended with status " << status << ":\n"
+          << std::ifstream(errors[i]).rdbuf();
     }
     return Results(outputs);
   }
