@@ -292,6 +292,7 @@ class Clients {
       errors.push_back(base / ("errors" + tag));
       hosts.emplace_back(
           argv,
+          // Plain TCP: on two cores the handshakes of hundreds of sends would be most of the run.
           std::vector<std::string>{"VORNCOM_BASE_DIR=" + base.string() + "/",
                                    "VORNCOM_REGISTRY=" + (base / "registry").string(),
                                    "VORNCOM_UNATTENDED=1", "VORNCOM_TLS=desligado",
@@ -392,7 +393,7 @@ TEST_F(ClusterTest, SendsSurviveAKilledServerAndARestartedDatabase) {
   Clients clients(work_.path(), *cluster_, kHosts);
 
   std::map<std::string, double> victim_before;
-  int health_down = 0, health_back = 0;
+  int health_back = 0;
   bool killed = false, restarted = false;
   fs::file_time_type killed_at;
   const auto during = [&](size_t done) {
@@ -411,8 +412,8 @@ TEST_F(ClusterTest, SendsSurviveAKilledServerAndARestartedDatabase) {
     }
     if (killed && !restarted && done >= static_cast<size_t>(sends) / 2) {
       pg_->Stop();
-      health_down = cluster_->Health(1);
-      for (int i = 2; i < kServers; ++i) EXPECT_EQ(cluster_->Health(i), 503);
+      for (int i = 1; i < kServers; ++i)
+        EXPECT_EQ(cluster_->Health(i), 503) << Cluster::Name(i) << " with its database down";
       std::this_thread::sleep_for(milliseconds(1000));
       pg_->Start();
       for (auto deadline = Clock::now() + seconds(20); Clock::now() < deadline;) {
@@ -426,7 +427,6 @@ TEST_F(ClusterTest, SendsSurviveAKilledServerAndARestartedDatabase) {
 
   std::map<std::string, int> results = clients.Send(assigned, during, seconds(300));
   ASSERT_TRUE(killed && restarted) << results.size() << " sends finished";
-  EXPECT_EQ(health_down, 503);
   EXPECT_EQ(health_back, 200);
   for (int i = 1; i < kServers; ++i) EXPECT_EQ(cluster_->Health(i), 200);
 
