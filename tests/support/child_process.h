@@ -4,6 +4,7 @@
 // exec, killed with SIGKILL when the object goes (and when the test process dies), so that no
 // child outlives the test.
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -53,8 +54,11 @@ class ChildProcess {
     if (pid_ == 0) {
       ::prctl(PR_SET_PDEATHSIG, SIGKILL);
       if (::getppid() != parent) ::_exit(126);
-      if (!::freopen(out_path.c_str(), "w", stdout) || !::freopen(err_path.c_str(), "w", stderr))
-        ::_exit(126);
+      const int out_fd = ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      const int err_fd = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      if (out_fd < 0 || err_fd < 0 || ::dup2(out_fd, 1) < 0 || ::dup2(err_fd, 2) < 0) ::_exit(126);
+      // Nothing else of the test's (its sockets, its database connection) goes with the child.
+      ::close_range(3, ~0U, 0);
       ::execve(args[0], args.data(), envp.data());
       ::_exit(127);
     }
