@@ -274,9 +274,14 @@ std::string PostgresRegistry::RecordOn(Connection& db, postgres::Transaction& tr
     what = msg::kSrvRegistryCommitFailed;
     transaction.Commit();
   } catch (const EPostgresError& error) {
-    // A commit whose answer was lost may have been made: then the files stay where they are.
-    if (what == msg::kSrvRegistryCommitFailed && error.connection_lost() && Committed(id) == true)
-      return number;
+    // A commit whose answer was lost may have been made: then the files stay where they are,
+    // and also when nobody can tell (a stored file without its record is removed at start-up;
+    // a record without its file would be lost data).
+    if (what == msg::kSrvRegistryCommitFailed && error.connection_lost()) {
+      const std::optional<bool> committed = Committed(id);
+      if (committed == true) return number;
+      if (!committed) throw;
+    }
     undo_files();
     throw;
   }

@@ -30,6 +30,9 @@ PipelineEnd UploadPackets(rpc::ReceptionServer& server, std::istream& file, int6
       const auto n = static_cast<int32_t>(file.gcount());
       file_ended = n < packet_size;
       if (n < 1) break;
+      // The last packet carries its bytes only: the server reads `n` of them, the rest would be
+      // padding on the wire.
+      bytes.resize(static_cast<size_t>(n));
       server.PostDataPacket(packet, n);
       window.Posted(Clock::now());
       in_flight.push_back(n);

@@ -73,6 +73,7 @@ bool ServerConnector::ChooseEndpoints() {
       }
       if (!config_manager_.server_data().IsNull()) {
         broker_.LoadServerData(config_manager_.server_data().AsBytes().bytes);
+        listed_servers_ = broker_.Servers();
         listed_ = true;
         return true;
       }
@@ -224,9 +225,9 @@ ConnectOutcome ServerConnector::Reconnect(const ConnectRequest& request) {
   secure_failure_.clear();
   proxy_failure_.clear();
   ConnectOutcome outcome = ConnectOutcome::kNoConnection;
-  if (!available_host_.empty()) {
-    const std::string host = available_host_;
-    const int32_t port = available_port_;
+  const std::string host = available_host_;
+  const int32_t port = available_port_;
+  if (!host.empty()) {
     Status(msg::Format(msg::kConnecting, {settings_.institution_name}));
     try {
       connection_ =
@@ -242,10 +243,12 @@ ConnectOutcome ServerConnector::Reconnect(const ConnectRequest& request) {
     }
     Drop();
     if (!listed_) return outcome;
-    // The list's other servers, if it has any left: this one failed the transfer once already.
-    broker_.DisableServer(host, port);
   }
   if (!listed_) return outcome;
+  // Every other server of the list, those given up by an earlier attempt too: a pause has passed
+  // since, and a server that was down (or had lost its database) may be back.
+  broker_.SetServers(listed_servers_);
+  if (!host.empty()) broker_.DisableServer(host, port);
   first_connect_ = false;
   recorded_ = ConnectOutcome::kAvailable;
   return Connect(request);
@@ -267,6 +270,7 @@ void ServerConnector::ReplicateConfiguration() {
   // A list that cannot be read or is larger than any agency needs is refused; the old one stays,
   // in the broker and in the file.
   broker_.LoadReplicatedServerData(list.AsBytes().bytes);
+  listed_servers_ = broker_.Servers();
   view_.SetStepPosition(1);
   try {
     const std::string& file = settings_.config_file;

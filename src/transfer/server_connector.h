@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "package/configuration_manager.h"
 #include "rpc/broker.h"
@@ -59,8 +60,8 @@ class ServerConnector {
   // Drops a broken connection while the transfer goes on (the window's close box stays as it is).
   void Drop();
   // After the link broke: connects again for `request`, the server of the last available connect
-  // first, then (with a server list) the next listed one. The control packet and status check
-  // are made as by Connect.
+  // first, then (with a server list) the others, those given up earlier in the transfer too. The
+  // control packet and status check are made as by Connect.
   ConnectOutcome Reconnect(const ConnectRequest& request);
   // The TLS version of the open connection; empty for plain TCP or none.
   std::string SecureProtocol() const { return connection_ ? connection_->SecureProtocol() : ""; }
@@ -111,6 +112,8 @@ class ServerConnector {
   std::unique_ptr<rpc::ReceptionServer> server_;
   bool first_connect_ = true;
   bool listed_ = false;  // the endpoints come from a server list
+  // The list as loaded or replicated, before any server was given up in this transfer.
+  std::vector<rpc::ServerItem> listed_servers_;
   // The server of the last connect that found one available.
   std::string available_host_;
   int32_t available_port_ = 0;

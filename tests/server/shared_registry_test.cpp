@@ -234,5 +234,64 @@ TEST_F(SharedRegistryTest, FourServersShareNumbersAndStoreAndSurviveOneStopping)
   std::printf("%d envios, %d novas tentativas\n", kSends, retried.load());
 }
 
+// The database goes down while a COMMIT waits (for a standby that never answers, so that it is
+// made locally but never answered) and cannot be asked afterwards whether it was made: the
+// stored files stay, since a registration without its file would be lost data, and the call
+// fails. Back up, the database holds the registration.
+TEST_F(SharedRegistryTest, UnansweredCommitThatCannotBeCheckedKeepsTheFiles) {
+  postgres::Connection admin(instance_->UrlOf("postgres"));
+  const std::string database = url_.substr(url_.rfind('/') + 1);
+  admin.RunScript("ALTER DATABASE " + database + " SET synchronous_commit = on");
+  PostgresRegistry registry(url_);  // its connections made with that setting
+  admin.RunScript("ALTER SYSTEM SET synchronous_standby_names = 'nadie'");
+  admin.Execute("SELECT pg_reload_conf()");
+
+  // Until every server process has read the setting, a COMMIT may still go through unanswered
+  // by no one: then another registration is tried.
+  std::atomic<bool> stored{false}, undone{false}, done{false};
+  std::string failure, waiting_name;
+  std::thread recording;
+  for (int attempt = 0; attempt < 50 && waiting_name.empty(); ++attempt) {
+    if (recording.joinable()) recording.join();
+    stored = undone = done = false;
+    const std::string name = "A" + std::to_string(attempt) + ".ZIP";
+    recording = std::thread([&, name] {
+      server::Registration entry;
+      entry.file_name = name;
+      entry.size = 10;
+      entry.sha256 = std::string(64, 'b');
+      std::string number;
+      try {
+        registry.RecordUpload(
+            entry, 1, number, [&](const std::string&, const std::string&) { stored = true; },
+            [&] { undone = true; });
+      } catch (const ERegistryError& e) {
+        failure = e.what();
+      }
+      done = true;
+    });
+    while (!done && waiting_name.empty()) {
+      if (admin.Execute("SELECT 1 FROM pg_stat_activity WHERE wait_event = 'SyncRep'").Rows() == 1)
+        waiting_name = name;
+      else
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  }
+  ASSERT_FALSE(waiting_name.empty()) << "no COMMIT ever waited";
+  // Only in the file: the server restarted below comes up without it.
+  admin.RunScript("ALTER SYSTEM RESET synchronous_standby_names");
+  instance_->Stop();
+  recording.join();
+  EXPECT_TRUE(stored);
+  EXPECT_FALSE(failure.empty()) << "an unanswered COMMIT reported as made";
+  EXPECT_FALSE(undone) << "the files of a registration that may exist were taken back";
+
+  instance_->Start();
+  EXPECT_EQ(postgres::Connection(url_)
+                .Execute("SELECT 1 FROM registrations WHERE file_name = $1", {waiting_name})
+                .Rows(),
+            1);
+}
+
 }  // namespace
 }  // namespace vorncom::testing
