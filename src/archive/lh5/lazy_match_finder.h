@@ -48,6 +48,18 @@ class LazyMatchFinder {
     Ahead(text_.data() + position + 1);
   }
 
+  // Links the strings at `from` up to, not including, `to` into the tables, as Insert does
+  // one by one. Inside a match the positions come back to back: their hashes are computed
+  // in the loop, where nothing is fetched ahead, and only `to`'s are prepared for later.
+  void InsertRange(unsigned from, unsigned to) {
+    const uint8_t* key = text_.data() + from;
+    for (uint32_t at = base_ + from, end = base_ + to; at != end; ++at, ++key) {
+      const uint32_t key4 = Load32(key);
+      Link(at, Hash4(key4), Hash8(Load64(key)), Hash3(key4));
+    }
+    Ahead(text_.data() + to);
+  }
+
   struct Match {
     unsigned length = 0;    // 0, or kThreshold..kMaxMatch
     unsigned distance = 0;  // 1..kWindowSize - 1
@@ -139,12 +151,13 @@ class LazyMatchFinder {
     return from == 0 ? Match{} : Match{length, at - from};
   }
 
-  void Link(uint32_t at) {
-    prev4_[at & kMask] = head4_[h4_];
-    head4_[h4_] = at;
-    prev8_[at & kMask] = head8_[h8_];
-    head8_[h8_] = at;
-    head3_[h3_] = at;
+  void Link(uint32_t at) { Link(at, h4_, h8_, h3_); }
+  void Link(uint32_t at, unsigned h4, unsigned h8, unsigned h3) {
+    prev4_[at & kMask] = head4_[h4];
+    head4_[h4] = at;
+    prev8_[at & kMask] = head8_[h8];
+    head8_[h8] = at;
+    head3_[h3] = at;
   }
 
   // The hashes of the string at `key`, the next position. Its table entries are wanted soon:
