@@ -11,8 +11,9 @@ namespace vorncom::archive {
 
 // Packs codes most significant bit first and hands them to the byte layer in bulk, through a
 // buffer of its own. Pending bits wait in a 64-bit accumulator and go out as every whole byte
-// pending in one 8-byte write, so a hot loop (PutEach) appends a whole item and stores once. Finish() pads the last partial byte with zero
-// bits and writes everything out; the layer's budget is therefore checked at each bulk write.
+// pending in one 8-byte write, so a hot loop (PutEach) appends a whole item and stores once.
+// Finish() pads the last partial byte with zero bits and writes everything out; the layer's budget
+// is therefore checked at each bulk write.
 class BulkBitWriter {
  public:
   explicit BulkBitWriter(ByteLayer& io) : io_(io) {}
