@@ -123,8 +123,7 @@ class Lh5Encoder {
 };
 
 // The lazy parse over the bounded finder: a match is taken unless the next position starts a
-// longer one that codes its bytes for fewer bits, searched for only while the match is shorter
-// than the effort's lazy_stop.
+// longer one, searched for only while the match is shorter than the effort's lazy_stop.
 class LazyEncoder {
   // Matches up to this long are weighed against their bytes as literals.
   static constexpr unsigned kWeighUpTo = 8;
