@@ -228,18 +228,21 @@ void BlockEncoder::SendBlock(unsigned count) {
     position_bits[w] = static_cast<uint8_t>(small_lengths_[w] + extra);
     position_codes[w] = uint32_t{small_codes_[w]} << extra;
   }
-  for (unsigned i = 0; i < count; ++i) {
-    const unsigned code = codes_[i];
+  const uint16_t* const codes = codes_.data();
+  const uint16_t* const values = positions_.data();
+  // An item is 44 bits at most: the whole of it is added, then stored at once.
+  out_.PutEach(count, [&](unsigned i, BulkBitWriter::Pending& out) {
+    const unsigned code = codes[i];
     const uint32_t c = chars_out[code];
-    out_.Put(c & 0xFF, c >> 8);
+    out.Add(c & 0xFF, c >> 8);
     if (code >= 256) {
-      const unsigned position = positions_[i];
+      const unsigned position = values[i];
       const unsigned bits = BitCount(position);
       // The top bit of the value is implied; the mask drops it (and is 0 for values 0 and 1).
       const unsigned low = position & ((1u << bits >> 1) - 1);
-      out_.Put(position_bits[bits], position_codes[bits] | low);
+      out.Add(position_bits[bits], position_codes[bits] | low);
     }
-  }
+  });
   // The chunk's items, if any, start the next block.
   std::memmove(codes_.data(), codes_.data() + count, (items_ - count) * sizeof codes_[0]);
   std::memmove(positions_.data(), positions_.data() + count,

@@ -43,8 +43,11 @@ class CodeTable {
 
   // The entry for the stream bits ahead, `next` left-aligned (at least 16 valid bits).
   static uint32_t Lookup(const uint32_t* table, unsigned main_bits, uint64_t next) {
-    const uint32_t e = table[next >> (64 - main_bits)];
-    if (KindOf(e) != kSubtable) [[likely]]
+    return Resolve(table, main_bits, table[next >> (64 - main_bits)], next);
+  }
+  // The entry for `next` given its main-table entry `e`.
+  static uint32_t Resolve(const uint32_t* table, unsigned main_bits, uint32_t e, uint64_t next) {
+    if (!IsSubtable(e)) [[likely]]
       return e;
     return table[Value(e) + ((next << main_bits) >> (64 - Extra(e)))];
   }

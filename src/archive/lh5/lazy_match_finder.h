@@ -48,6 +48,18 @@ class LazyMatchFinder {
     Ahead(text_.data() + position + 1);
   }
 
+  // Links the strings at `from` up to, not including, `to` into the tables, as Insert does
+  // one by one. Inside a match the positions come back to back: their hashes are computed
+  // in the loop, where nothing is fetched ahead, and only `to`'s are prepared for later.
+  void InsertRange(unsigned from, unsigned to) {
+    const uint8_t* key = text_.data() + from;
+    for (uint32_t at = base_ + from, end = base_ + to; at != end; ++at, ++key) {
+      const uint32_t key4 = Load32(key);
+      Link(at, Hash4(key4), Hash8(Load64(key)), Hash3(key4));
+    }
+    Ahead(text_.data() + to);
+  }
+
   struct Match {
     unsigned length = 0;    // 0, or kThreshold..kMaxMatch
     unsigned distance = 0;  // 1..kWindowSize - 1
@@ -80,24 +92,30 @@ class LazyMatchFinder {
     const uint32_t* links = prev8_.data();
     unsigned offset = 0;
     uint32_t e = head8_[h8_];
+    // The key's 4 bytes that end at the best length, and whether the walk is to move to the
+    // chain of the 8 bytes that end there: both change only with the best length.
+    uint32_t tail = Load32(key + best_length - 3);
+    bool move = best_length >= kSwitchFrom;
     for (unsigned left = effort.depth; left > 0 && e >= oldest + offset; --left) {
       const uint32_t c = e - offset;
       const uint8_t* p = Text(c);
       // A longer match must agree at the best length too; most candidates fail right there.
-      if (Load32(p + best_length - 3) == Load32(key + best_length - 3) && Load64(p) == key8) {
+      if (Load32(p + best_length - 3) == tail && Load64(p) == key8) {
         const unsigned n = CommonLength(key, p);
         if (n > best_length) {
           best_length = n;
           best_at = c;
           if (n >= effort.nice) break;
+          tail = Load32(key + best_length - 3);
+          move = best_length >= kSwitchFrom && best_length - 7 > offset;
         }
       }
       e = links[e & kMask];
       // A longer match also holds the 8 bytes that end at the best length, and those are
       // rarer still: follow their chain instead, shifted back to candidate positions.
       // Candidates too near to have entered that chain yet are walked here first.
-      const unsigned want = best_length >= kSwitchFrom ? best_length - 7 : 0;
-      if (want > offset && e >= oldest + offset && e - offset + want < at) {
+      if (move && e >= oldest + offset && e - offset + best_length - 7 < at) {
+        const unsigned want = best_length - 7;
         const uint32_t next = e - offset;
         // Its entries newer than the next candidate were seen on this chain: passed over,
         // with a bound of their own (a run puts one entry per byte there).
@@ -108,6 +126,7 @@ class LazyMatchFinder {
         }
         e = f;
         offset = want;
+        move = false;
       }
     }
     if (best_at == 0) {
@@ -139,12 +158,13 @@ class LazyMatchFinder {
     return from == 0 ? Match{} : Match{length, at - from};
   }
 
-  void Link(uint32_t at) {
-    prev4_[at & kMask] = head4_[h4_];
-    head4_[h4_] = at;
-    prev8_[at & kMask] = head8_[h8_];
-    head8_[h8_] = at;
-    head3_[h3_] = at;
+  void Link(uint32_t at) { Link(at, h4_, h8_, h3_); }
+  void Link(uint32_t at, unsigned h4, unsigned h8, unsigned h3) {
+    prev4_[at & kMask] = head4_[h4];
+    head4_[h4] = at;
+    prev8_[at & kMask] = head8_[h8];
+    head8_[h8] = at;
+    head3_[h3] = at;
   }
 
   // The hashes of the string at `key`, the next position. Its table entries are wanted soon:

@@ -131,29 +131,44 @@ class Lh5Decoder {
   // Decodes codes until the output reaches `end` or (kWatchBlock) the block ends. Every code
   // starts below `end`, so a match ends below kLimit + kMaxMatch.
   template <bool kWatchBlock>
-  [[gnu::always_inline]] void DecodeCodes(BulkBitReader& in, uint8_t*& pos, uint8_t* const end,
+  [[gnu::always_inline]] void DecodeCodes(BulkBitReader& in, uint8_t*& pos_ref, uint8_t* const end,
                                           uint32_t& block_left) const {
+    // Locals, not the references: stores of output bytes could alias what they refer to, and
+    // the compiler would keep them in memory.
+    uint8_t* pos = pos_ref;
+    uint32_t left = block_left;
     const uint32_t* const chars = char_table_.data();
     const uint32_t* const positions = position_table_.data();
     do {
-      --block_left;
       // One refill covers a whole item: a character code (16 bits at most), a position code
-      // (16) and its extra bits (12), 44 of the 56 buffered.
+      // (16) and its extra bits (12), 44 of the 56 buffered; or three codes.
       in.Refill();
-      uint32_t e = CodeTable::Lookup(chars, kCharMainBits, in.bits());
+      uint32_t e = chars[in.bits() >> (64 - kCharMainBits)];
+      // With room for three codes in the output and the block, literals found in the main table
+      // go out without further checks: the common case of data that does not repeat.
+      if (end - pos >= 3 && (!kWatchBlock || left >= 3)) {
+        if (!CodeTable::IsLiteral(e)) goto other;
+        *pos++ = static_cast<uint8_t>(CodeTable::Value(e));
+        in.Skip(CodeTable::Bits(e));
+        --left;
+        e = chars[in.bits() >> (64 - kCharMainBits)];
+        if (!CodeTable::IsLiteral(e)) continue;  // looked up again after the refill
+        *pos++ = static_cast<uint8_t>(CodeTable::Value(e));
+        in.Skip(CodeTable::Bits(e));
+        --left;
+        e = chars[in.bits() >> (64 - kCharMainBits)];
+        if (!CodeTable::IsLiteral(e)) continue;
+        *pos++ = static_cast<uint8_t>(CodeTable::Value(e));
+        in.Skip(CodeTable::Bits(e));
+        --left;
+        continue;
+      }
+    other:
+      e = CodeTable::Resolve(chars, kCharMainBits, e, in.bits());
       in.Skip(CodeTable::Bits(e));
+      --left;
       if (CodeTable::IsLiteral(e)) {
         *pos++ = static_cast<uint8_t>(CodeTable::Value(e));
-        // Two more literals from the same refill: a code takes 16 bits at most, and 40 are
-        // left. A match met here is looked up again after the next refill.
-        for (int more = 0; more < 2; ++more) {
-          if ((kWatchBlock && block_left == 0) || pos >= end) break;
-          e = CodeTable::Lookup(chars, kCharMainBits, in.bits());
-          if (!CodeTable::IsLiteral(e)) break;
-          in.Skip(CodeTable::Bits(e));
-          --block_left;
-          *pos++ = static_cast<uint8_t>(CodeTable::Value(e));
-        }
         continue;
       }
       const unsigned length = CodeTable::Value(e);  // kThreshold..kMaxMatch
@@ -169,7 +184,9 @@ class Lh5Decoder {
       // is inside it; the copy ends below pos + length + 8 <= kOutSize.
       CopyMatch(pos, distance, length);
       pos += length;
-    } while (pos < end && (!kWatchBlock || block_left != 0));
+    } while (pos < end && (!kWatchBlock || left != 0));
+    pos_ref = pos;
+    block_left = left;
   }
 
   // Codes read past the stored data are made of zero bits the data does not hold: a stream that

@@ -204,18 +204,50 @@ class LazyEncoder {
   // Moves `count` positions on, entering all but the last into the finder; false when no
   // bytes are left.
   bool Skip(unsigned count) {
-    unsigned k = 1;
+    unsigned enter = count - 1;
     if (count > kEnterAllUpTo) {
       // Inside a long match only the last positions enter: the rest repeat what the match
       // source already holds, and the next match is looked for near the end.
-      for (; k < count - kEnterLast; ++k) Step();
+      Move(count - kEnterLast - 1);
       finder_.Begin(pos_ + 1);
+      enter = kEnterLast;
     }
-    for (; k < count; ++k) {
-      Step();
-      finder_.Insert(pos_);
-    }
+    Enter(enter);
     return Step();
+  }
+
+  // Moves `count` positions on without entering them, in runs up to the next slide.
+  void Move(unsigned count) {
+    while (count > 0) {
+      const unsigned before_slide = 2 * kWindowSize - 1 - pos_;
+      if (before_slide == 0) {
+        Step();
+        --count;
+        continue;
+      }
+      const unsigned n = std::min(count, before_slide);
+      pos_ += n;
+      remaining_ -= n;
+      count -= n;
+    }
+  }
+
+  // Moves `count` positions on, entering each into the finder, in runs up to the next slide.
+  void Enter(unsigned count) {
+    while (count > 0) {
+      const unsigned before_slide = 2 * kWindowSize - 1 - pos_;
+      if (before_slide == 0) {
+        Step();
+        finder_.Insert(pos_);
+        --count;
+        continue;
+      }
+      const unsigned n = std::min(count, before_slide);
+      finder_.InsertRange(pos_ + 1, pos_ + 1 + n);
+      pos_ += n;
+      remaining_ -= n;
+      count -= n;
+    }
   }
 
   ByteLayer& io_;
