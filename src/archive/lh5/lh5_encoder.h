@@ -7,7 +7,7 @@ namespace vorncom::archive::lh5 {
 
 // EncodeLh5's effort: on the mixed inputs of bench/ smaller output than the exhaustive search
 // (the parse also weighs short matches against literals), on repetitive text about as small.
-inline constexpr SearchEffort kDefaultEffort{32, 128, 32};
+inline constexpr SearchEffort kDefaultEffort{32, 128, 32, 24};
 
 // EncodeLh5 with another search effort.
 void EncodeLh5WithEffort(ByteLayer& io, const SearchEffort& effort);
