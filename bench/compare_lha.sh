@@ -8,27 +8,31 @@
 # (libdeflate-gunzip to /dev/null, which checks its CRC) and to a file. RSS is the peak resident
 # memory of our coder over its runs.
 #
-# usage: bench/compare_lha.sh [-b BUILD_DIR] [-r RUNS] [--big] FILE...
-#   --big  also codes a generated 1 GiB input the same way and reports our peak resident memory.
+# usage: bench/compare_lha.sh [-b BUILD_DIR] [-r RUNS] [--big[=text|mixed|both]] FILE...
+#   --big  also codes a generated 1 GiB input the same way and reports our peak resident memory:
+#          repeated text (the default), a mixed input from bench/make_mixed_input.py, or both.
 #   bench/make_mixed_input.py writes a mixed input to try.
 set -euo pipefail
 
 build=build
 runs=3
-big=0
+big=()
 files=()
 while [[ $# -gt 0 ]]; do
   case "$1" in
     -b) build=$2; shift 2 ;;
     -r) runs=$2; shift 2 ;;
-    --big) big=1; shift ;;
+    --big | --big=text) big+=(text); shift ;;
+    --big=mixed) big+=(mixed); shift ;;
+    --big=both) big+=(text mixed); shift ;;
+    --big=*) echo "--big takes text, mixed or both" >&2; exit 2 ;;
     *) files+=("$1"); shift ;;
   esac
 done
 tool=$(realpath "$build/tests/coders/coder_tool")
 [[ -x $tool ]] || { echo "build coder_tool first ($tool)" >&2; exit 1; }
 for t in lhasa jlha gzip libdeflate-gzip libdeflate-gunzip; do command -v $t >/dev/null || { echo "$t is missing" >&2; exit 1; }; done
-[[ ${#files[@]} -gt 0 ]] || { echo "usage: $0 [-b BUILD] [-r RUNS] [--big] FILE..." >&2; exit 2; }
+[[ ${#files[@]} -gt 0 ]] || { echo "usage: $0 [-b BUILD] [-r RUNS] [--big[=text|mixed|both]] FILE..." >&2; exit 2; }
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -112,9 +116,14 @@ for f in "${files[@]}"; do
   compare "$(basename "$f")" "$f"
 done
 
-if [[ $big == 1 ]]; then
-  # 1 GiB of repeated, slightly varied text: memory must not grow with the input.
-  python3 - "$work/big" <<'PY'
+# big KIND: the generated 1 GiB input of that kind, one run each: our LH5 against libdeflate,
+# then our LZH alone. Memory must not grow with the input.
+big() {
+  local kind=$1 label
+  if [[ $kind == text ]]; then
+    label="generated text"
+    # Repeated, slightly varied text.
+    python3 - "$work/big" <<'PY'
 import random, sys
 random.seed(1)
 words = [b"formulario", b"recibo", b"protocolo", b"servidor", b"\n", b"2026", b"valor"]
@@ -124,18 +133,21 @@ with open(sys.argv[1], "wb") as out:
         out.write(chunk[i % 97:] + chunk[:i % 97])
     out.truncate(1 << 30)
 PY
-  # One run each: our LH5 against libdeflate, then our LZH alone.
+  else
+    label="generated mixed"
+    python3 "$(dirname "$0")/make_mixed_input.py" "$work/big" 1024
+  fi
   n=$(size "$work/big")
   read -r enc rss_enc < <(runs=1 measure "$tool" lh5 encode big big.raw)
   read -r dec_sum rss_sum < <(runs=1 measure "$tool" lh5 decode big.raw - "$n")
   read -r dec_file rss_file < <(runs=1 measure "$tool" lh5 decode big.raw big.back "$n")
-  cmp -s "$work/big.back" "$work/big" || echo "!! our LH5 round trip differs on the 1 GiB input"
+  cmp -s "$work/big.back" "$work/big" || echo "!! our LH5 round trip differs on the 1 GiB $kind input"
   rm -f "$work/big.back"
   ld=$(runs=1 cpu_time sh -c "libdeflate-gzip -6 -c big > big.gz")
   ld_sum=$(runs=1 cpu_time libdeflate-gunzip -c big.gz)
   ld_file=$(runs=1 cpu_time sh -c "libdeflate-gunzip -c big.gz > big.back")
   rm -f "$work/big.back"
-  echo "1 GiB generated text, $n bytes"
+  echo "1 GiB $label, $n bytes"
   printf "  LH5 encode   ours %7s s  libdeflate-6 %7s  ours/ld %5s  (rss %s MiB)\n" \
     "$enc" "$ld" "$(ratio "$enc" "$ld")" "$rss_enc"
   printf "  LH5 decode   to sum  ours %7s s  libdeflate %7s  ours/ld %5s  (rss %s MiB)\n" \
@@ -151,4 +163,7 @@ PY
     read -r dec_kb du ds < "$work/.t"
     echo "1 GiB $m: encode peak $((enc_kb / 1024)) MiB ($(awk -v a=$eu -v b=$es 'BEGIN{print a+b}') s), decode peak $((dec_kb / 1024)) MiB ($(awk -v a=$du -v b=$ds 'BEGIN{print a+b}') s), stored $(size "$work/big.raw") bytes"
   done
-fi
+  rm -f "$work/big" "$work/big.raw"
+}
+
+for kind in "${big[@]}"; do big "$kind"; done

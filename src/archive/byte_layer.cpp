@@ -4,7 +4,6 @@
 #include <ios>
 #include <istream>
 #include <ostream>
-#include <thread>
 
 #include "archive/coder_errors.h"
 
@@ -48,7 +47,6 @@ bool ByteLayer::Refill() {
       return false;
     }
   }
-  std::this_thread::yield();
   at_end_ = false;
   return true;
 }
@@ -58,17 +56,13 @@ void ByteLayer::BudgetSpent() const {
   throw EUnableToCompress("Could not compress data, will store instead");
 }
 
-void ByteLayer::WriteFullBuffer() {
-  std::this_thread::yield();
-  WriteOut(kBufferSize);
-}
+void ByteLayer::WriteFullBuffer() { WriteOut(kBufferSize); }
 
 void ByteLayer::Flush() {
   if (out_pos_ > 0) WriteOut(out_pos_);
 }
 
 void ByteLayer::WriteDirect(const uint8_t* bytes, size_t count) {
-  std::this_thread::yield();
   write_sum_ += ByteSum(bytes, count);
   bytes_written_ += static_cast<int64_t>(count);
   options_.budget -= static_cast<int64_t>(count);

@@ -1,7 +1,7 @@
 // Command-line access to the LZ coders for peer comparisons:
 //   coder_tool lh5|lh5-exhaustive|lh5-trie|lzh encode IN OUT
 //       (lh5-exhaustive: the longest matches, lh5-trie: the same from the reference trie finder;
-//        lh5:DEPTH:NICE:LAZY_STOP: the lazy parse with another search effort)
+//        lh5:DEPTH:NICE:LAZY_STOP[:GOOD]: the lazy parse with another search effort)
 //   coder_tool lh5|lzh decode IN OUT SIZE   (OUT "-": keep only the byte sum, print it)
 //   coder_tool wrap -lh5-|-lh1- PACKED ORIGINAL OUT.lzh
 //   coder_tool unwrap ARCHIVE.lzh PACKED   (prints the method and original size)
@@ -43,8 +43,8 @@ int Run(const std::string& method, bool encode, const char* in_path, const char*
     encode ? EncodeLh5(io) : DecodeLh5(io, size);
   } else if (method == "lh5-exhaustive") {
     encode ? lh5::EncodeLh5Exhaustive(io) : DecodeLh5(io, size);
-  } else if (lh5::SearchEffort e{};
-             std::sscanf(method.c_str(), "lh5:%u:%u:%u", &e.depth, &e.nice, &e.lazy_stop) == 3) {
+  } else if (lh5::SearchEffort e{}; std::sscanf(method.c_str(), "lh5:%u:%u:%u:%u", &e.depth,
+                                                &e.nice, &e.lazy_stop, &e.good) >= 3) {
     encode ? lh5::EncodeLh5WithEffort(io, e) : DecodeLh5(io, size);
   } else if (method == "lh5-trie") {
     encode ? lh5::EncodeLh5WithTrie(io) : DecodeLh5(io, size);
@@ -79,7 +79,7 @@ int main(int argc, char** argv) {
     std::printf("%s %u\n", member->method.c_str(), member->original_size);
     return 0;
   }
-  std::cerr << "usage: coder_tool lh5|lh5-exhaustive|lh5-trie|lh5:D:N:L|lzh encode IN OUT | "
+  std::cerr << "usage: coder_tool lh5|lh5-exhaustive|lh5-trie|lh5:D:N:L[:G]|lzh encode IN OUT | "
                "lh5|lzh decode IN OUT SIZE |\n"
                "       wrap METHOD PACKED ORIGINAL OUT | unwrap ARCHIVE PACKED\n";
   return 2;

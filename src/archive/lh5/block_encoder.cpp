@@ -11,15 +11,18 @@ namespace {
 
 constexpr unsigned kUnusedCodeBits = 14;
 
-// x * log2(x) for the counts a block can hold: the cost of a code set is then
-// total * log2(total) - sum of count * log2(count) bits, without a logarithm per symbol.
-const std::vector<float>& CountTimesLog() {
-  static const std::vector<float> table = [] {
-    std::vector<float> t(65536 + 1, 0.0f);
-    for (size_t x = 2; x < t.size(); ++x) t[x] = static_cast<float>(x * std::log2(x));
+// x * log2(x): the cost of a code set is then total * log2(total) - sum of count * log2(count)
+// bits, without a logarithm per symbol. Counts below kTabled come from a table, built once by
+// the first encoder; larger ones, a few per block at most, are computed.
+constexpr uint32_t kTabled = 4096;
+
+float CountTimesLog(uint32_t x) {
+  static const std::array<float, kTabled> table = [] {
+    std::array<float, kTabled> t{};
+    for (uint32_t i = 2; i < kTabled; ++i) t[i] = static_cast<float>(i * std::log2(i));
     return t;
   }();
-  return table;
+  return x < kTabled ? table[x] : static_cast<float>(x * std::log2(x));
 }
 
 // Estimated bits of coding counts `a` (+ `b`) with an ideal code, and how many symbols are used.
@@ -27,7 +30,6 @@ template <size_t N>
 float CodedBits(const std::array<uint32_t, N>& a, const std::array<uint32_t, N>* b,
                 unsigned& used) {
   static_assert(N > 0);
-  const std::vector<float>& xlog = CountTimesLog();
   uint32_t total = 0;
   float sum = 0;
   used = 0;
@@ -35,10 +37,10 @@ float CodedBits(const std::array<uint32_t, N>& a, const std::array<uint32_t, N>*
     const uint32_t f = a[s] + (b != nullptr ? (*b)[s] : 0);
     if (f == 0) continue;
     total += f;
-    sum += xlog[f];
+    sum += CountTimesLog(f);
     ++used;
   }
-  return xlog[total] - sum;
+  return CountTimesLog(total) - sum;
 }
 
 unsigned ExtraBits(unsigned width) { return width > 1 ? width - 1 : 0; }

@@ -12,10 +12,14 @@ namespace vorncom::archive::lh5 {
 
 // How hard the lazy parse searches: at most `depth` candidates per search, none once a match
 // of `nice` bytes is found, and no look one position ahead once the match has `lazy_stop`.
+// The look ahead of a match of `good` bytes or more walks a quarter of the depth: a longer
+// match there is rare and gains little, and on repetitive text these walks are most of the
+// time.
 struct SearchEffort {
   unsigned depth;
   unsigned nice;
   unsigned lazy_stop;
+  unsigned good = ~0u;
 };
 
 // A match search bounded in effort, for the lazy parse. Every earlier string that shares 8
@@ -36,6 +40,7 @@ class LazyMatchFinder {
   explicit LazyMatchFinder(unsigned first) : first_(base_ + first) { text_.fill(' '); }
 
   uint8_t* text() { return text_.data(); }
+  const uint8_t* text() const { return text_.data(); }
 
   // Starts at the first position, whose 4 bytes must be in the text. From there every
   // position must be inserted in order, each once (by Insert or FindAndInsert): the hashes of

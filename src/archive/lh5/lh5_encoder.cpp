@@ -123,7 +123,8 @@ class Lh5Encoder {
 };
 
 // The lazy parse over the bounded finder: a match is taken unless the next position starts a
-// longer one, searched for only while the match is shorter than the effort's lazy_stop.
+// longer one that codes its bytes for fewer bits, searched for only while the match is shorter
+// than the effort's lazy_stop.
 class LazyEncoder {
   // Matches up to this long are weighed against their bytes as literals.
   static constexpr unsigned kWeighUpTo = 8;
@@ -133,7 +134,9 @@ class LazyEncoder {
 
  public:
   LazyEncoder(ByteLayer& io, const SearchEffort& effort)
-      : io_(io), finder_(kStart), blocks_(io), effort_(effort) {}
+      : io_(io), finder_(kStart), blocks_(io), effort_(effort), ahead_effort_(effort) {
+    ahead_effort_.depth = std::max(1u, effort.depth / 4);
+  }
 
   void Run() {
     uint8_t* text = finder_.text();
@@ -152,7 +155,7 @@ class LazyEncoder {
       if (match.length < effort_.lazy_stop && remaining_ > 1) {
         Step();
         const LazyMatchFinder::Match next = FindHere(match.length);
-        if (next.length > match.length) {
+        if (next.length > match.length && NextPays(match, next)) {
           blocks_.PutLiteral(finder_.text()[pos_ - 1]);
           match = next;
           continue;
@@ -175,7 +178,8 @@ class LazyEncoder {
 
   // The match at pos_, clipped to the bytes left, then pos_ enters the finder.
   [[gnu::always_inline]] LazyMatchFinder::Match FindHere(unsigned beat) {
-    LazyMatchFinder::Match m = finder_.FindAndInsert(pos_, beat, effort_);
+    LazyMatchFinder::Match m =
+        finder_.FindAndInsert(pos_, beat, beat >= effort_.good ? ahead_effort_ : effort_);
     if (m.length > remaining_) m.length = remaining_ >= kThreshold ? remaining_ : 0;
     if (m.length <= beat) m.length = 0;
     // A short match far back can cost more than its bytes as literals.
@@ -186,6 +190,20 @@ class LazyEncoder {
       if (blocks_.MatchBits(m.length, m.distance - 1) >= literal_bits) m.length = 0;
     }
     return m;
+  }
+
+  // Whether a literal and then `next`, the longer match found one position after `match`, cost
+  // fewer estimated bits per byte than `match`. The match is charged kAheadAllowance more: it
+  // covers fewer bytes and leaves the rest to codes not yet known. A longer match far back can
+  // cost more than it saves.
+  bool NextPays(const LazyMatchFinder::Match& match, const LazyMatchFinder::Match& next) const {
+    // In sixteenths of a bit.
+    constexpr unsigned kAheadAllowance = 48;
+    const unsigned here =
+        16 * blocks_.MatchBits(match.length, match.distance - 1) + kAheadAllowance;
+    const unsigned ahead = 16 * (blocks_.LiteralBits(finder_.text()[pos_ - 1]) +
+                                 blocks_.MatchBits(next.length, next.distance - 1));
+    return ahead * match.length < here * (next.length + 1);
   }
 
   // Moves one position on; false when no bytes are left.
@@ -254,6 +272,7 @@ class LazyEncoder {
   LazyMatchFinder finder_;
   BlockEncoder blocks_;
   SearchEffort effort_;
+  SearchEffort ahead_effort_;  // for looks ahead of a match of effort_.good bytes or more
   unsigned remaining_ = 0;
   unsigned pos_ = 0;
 };
